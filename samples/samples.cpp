@@ -1,0 +1,233 @@
+#include "samples/samples.h"
+
+#include "app/progress.h"
+#include "link/device_link.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+struct SampleMemory {
+    std::array<SlotRecord, SLOT_COUNT> slots{};
+    std::uint32_t nextSampleAddress = 0; // in units
+};
+
+SampleMemory memory;
+
+constexpr std::size_t UNITS_PER_PAGE = CACHE_PAGE_SIZE / ADDRESS_UNIT;
+constexpr std::size_t UNITS_PER_GRANULE = COMMIT_GRANULE / ADDRESS_UNIT;
+
+// ADPCM unit, second register bank.
+//   0x00  control 1   x------- start playback
+//                     --x----- memory-data mode
+//                     ---x---- repeat
+//                     -------x reset
+//   0x01  control 2   x------- left output   -x------ right output
+//                     ------x- memory of 8-bit width
+//   0x02/0x03  start address (units)   0x04/0x05  stop address (inclusive)
+//   0x09/0x0A  delta-N (playback rate)  0x0B  output level
+constexpr std::uint8_t ADPCM_CONTROL1 = 0x00;
+constexpr std::uint8_t ADPCM_CONTROL2 = 0x01;
+constexpr std::uint8_t ADPCM_START_LOW = 0x02;
+constexpr std::uint8_t ADPCM_START_HIGH = 0x03;
+constexpr std::uint8_t ADPCM_STOP_LOW = 0x04;
+constexpr std::uint8_t ADPCM_STOP_HIGH = 0x05;
+constexpr std::uint8_t ADPCM_DELTA_N_LOW = 0x09;
+constexpr std::uint8_t ADPCM_DELTA_N_HIGH = 0x0A;
+constexpr std::uint8_t ADPCM_LEVEL = 0x0B;
+
+constexpr std::uint8_t CONTROL1_MEMORY = 0x20;
+constexpr std::uint8_t CONTROL1_MEMORY_RESET = 0x21;
+constexpr std::uint8_t CONTROL1_START_FROM_MEMORY = 0xA0;
+constexpr std::uint8_t CONTROL2_BOTH_OUTPUTS_8BIT = 0xC2;
+constexpr std::uint16_t PLAYBACK_DELTA_N = 0x49CD; // about 16 kHz
+constexpr std::uint8_t LEVEL_FULL = 0xFF;
+
+std::uint8_t lowByte(std::uint32_t value)
+{
+    return static_cast<std::uint8_t>(value & 0xFF);
+}
+
+std::uint8_t highByte(std::uint32_t value)
+{
+    return static_cast<std::uint8_t>((value >> 8) & 0xFF);
+}
+
+std::uint32_t unitsFor(std::size_t bytes)
+{
+    return static_cast<std::uint32_t>((bytes + ADDRESS_UNIT - 1) / ADDRESS_UNIT);
+}
+
+void loaderError(const char* message)
+{
+    // The progress line on standard output comes first on a shared terminal.
+    std::fflush(stdout);
+    std::fputs(message, stderr);
+}
+
+// Reads up to MAX_SAMPLE_FILE bytes from the file's start; 0 for an empty or
+// unreadable file. false when the file cannot be opened.
+bool readSampleFile(const char* path, std::vector<std::uint8_t>& bytes)
+{
+    std::FILE* file = std::fopen(path, "rb");
+    if (file == nullptr) {
+        return false;
+    }
+    bytes.resize(MAX_SAMPLE_FILE);
+    const std::size_t count = std::fread(bytes.data(), 1, bytes.size(), file);
+    std::fclose(file);
+    bytes.resize(count);
+    return true;
+}
+
+bool sendCacheWrite(std::span<const std::uint8_t> data, std::size_t pageFill)
+{
+    std::array<std::uint8_t, CACHE_WRITE_HEADER + MAX_CHUNK> frame{};
+    frame[0] = OP_CACHE_WRITE;
+    frame[1] = static_cast<std::uint8_t>(data.size());
+    frame[2] = lowByte(static_cast<std::uint32_t>(pageFill));
+    frame[3] = highByte(static_cast<std::uint32_t>(pageFill));
+    std::copy(data.begin(), data.end(), frame.begin() + CACHE_WRITE_HEADER);
+    sendFrame(std::span(frame).first(CACHE_WRITE_HEADER + data.size()));
+    return readStatus();
+}
+
+bool sendCacheCommit(std::uint32_t size, std::uint32_t dest)
+{
+    const std::array<std::uint8_t, 5> frame{OP_CACHE_COMMIT, lowByte(size), highByte(size), lowByte(dest),
+                                            highByte(dest)};
+    sendFrame(frame);
+    return readStatus();
+}
+
+// Streams the file through the cache into chip memory from unit `dest`;
+// returns the bytes the board accepted.
+std::size_t transferSample(std::span<const std::uint8_t> bytes, std::uint32_t dest)
+{
+    const std::size_t count = bytes.size();
+    std::size_t sent = 0;
+    std::size_t pageFill = 0;
+    bool toggle = false;
+    while (sent < count) {
+        const std::size_t remaining = count - sent;
+        const std::size_t pageRoom = CACHE_PAGE_SIZE - pageFill;
+        std::size_t chunk = MAX_CHUNK;
+        bool endsPage = false;
+        if (pageRoom <= MAX_CHUNK || remaining <= MAX_CHUNK) {
+            chunk = std::min(pageRoom, remaining);
+            endsPage = true;
+        }
+
+        if (!sendCacheWrite(bytes.subspan(sent, chunk), pageFill)) {
+            loaderError("cache write error.\n");
+            break;
+        }
+        if (endsPage) {
+            // The last page of a sample is committed in whole granules; the
+            // next sample starts right after this one and overwrites the tail.
+            const std::size_t size = (pageFill + chunk + COMMIT_GRANULE - 1) / COMMIT_GRANULE * COMMIT_GRANULE;
+            if (!sendCacheCommit(static_cast<std::uint32_t>(size), dest)) {
+                loaderError("ym2608 write error.\n");
+                break;
+            }
+            dest += static_cast<std::uint32_t>(size / ADDRESS_UNIT);
+            pageFill = 0;
+        } else {
+            pageFill += chunk;
+        }
+        sent += chunk;
+
+        toggle = !toggle;
+        if (toggle || sent == count) {
+            printProgress(static_cast<std::uint32_t>(sent), static_cast<std::uint32_t>(count));
+        }
+    }
+    std::printf("\n");
+    return sent;
+}
+
+} // namespace
+
+void resetSampleMemory()
+{
+    memory.nextSampleAddress = 0;
+}
+
+void clearSlotTable()
+{
+    memory.slots.fill(SlotRecord{});
+}
+
+const SlotRecord& findSlot(std::uint8_t slot)
+{
+    return memory.slots[slot];
+}
+
+void loadSample(const char* path, std::uint8_t slot)
+{
+    std::vector<std::uint8_t> bytes;
+    if (!readSampleFile(path, bytes)) {
+        loaderError("file read error.\n");
+        return;
+    }
+    if (bytes.empty()) {
+        loaderError("read error.\n");
+        return;
+    }
+    std::printf("[%s] -> [%u,%zu]\n", path, memory.nextSampleAddress, bytes.size());
+    if (!isConnected()) {
+        loaderError("com port open error.\n");
+        return;
+    }
+    // Commits write whole granules from page starts, so the load reaches up to
+    // its length rounded up to a granule; past the chip's memory the addresses
+    // would wrap onto earlier samples.
+    const std::uint32_t units = unitsFor(bytes.size());
+    const std::uint32_t reach = (units + UNITS_PER_GRANULE - 1) / UNITS_PER_GRANULE * UNITS_PER_GRANULE;
+    if (memory.nextSampleAddress + reach > SAMPLE_MEMORY_UNITS) {
+        loaderError("sample memory full.\n");
+        return;
+    }
+
+    const std::size_t sent = transferSample(bytes, memory.nextSampleAddress);
+
+    // Recorded even when the transfer stopped: the slot then holds what the
+    // board accepted, possibly nothing.
+    SlotRecord& record = memory.slots[slot];
+    record.loaded = true;
+    record.start = memory.nextSampleAddress;
+    record.length = static_cast<std::uint16_t>(unitsFor(sent));
+    memory.nextSampleAddress += record.length;
+    std::printf("idx:%u:[%u,%u]\n", static_cast<unsigned>(slot), record.start,
+                static_cast<unsigned>(record.length));
+}
+
+void setupAdpcm()
+{
+    writeBank1(ADPCM_CONTROL1, CONTROL1_MEMORY);
+    writeBank1(ADPCM_CONTROL1, CONTROL1_MEMORY_RESET);
+    writeBank1(ADPCM_DELTA_N_LOW, lowByte(PLAYBACK_DELTA_N));
+    writeBank1(ADPCM_DELTA_N_HIGH, highByte(PLAYBACK_DELTA_N));
+    writeBank1(ADPCM_LEVEL, LEVEL_FULL);
+    writeBank1(ADPCM_CONTROL2, CONTROL2_BOTH_OUTPUTS_8BIT);
+}
+
+void playSlot(std::uint8_t slot)
+{
+    const SlotRecord& record = memory.slots[slot];
+    // A slot whose load failed at its first frame holds nothing: its stop
+    // address would fall below its start and play the whole memory.
+    if (!record.loaded || record.length == 0) {
+        return;
+    }
+    const std::uint32_t end = record.start + record.length - 1U;
+    writeBank1(ADPCM_CONTROL1, CONTROL1_MEMORY_RESET);
+    writeBank1(ADPCM_START_LOW, lowByte(record.start));
+    writeBank1(ADPCM_START_HIGH, highByte(record.start));
+    writeBank1(ADPCM_STOP_LOW, lowByte(end));
+    writeBank1(ADPCM_STOP_HIGH, highByte(end));
+    writeBank1(ADPCM_CONTROL1, CONTROL1_START_FROM_MEMORY);
+}
