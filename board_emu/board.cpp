@@ -1,0 +1,387 @@
+#include "board_emu/board.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+
+namespace {
+
+// Second bank, ADPCM unit:
+//   0x00  x------- start playback
+//         -x------ record
+//         --x----- memory-data mode
+//         ---x---- repeat
+//         -------x reset
+//   0x01  x------- left output
+//         -x------ right output
+//         ------x- memory 8 bits wide
+//   0x02/0x03 start unit, 0x04/0x05 stop unit (inclusive), 0x09/0x0a delta-N, 0x0b level
+constexpr std::uint8_t ADPCM_CONTROL1 = 0x00;
+constexpr std::uint8_t ADPCM_CONTROL2 = 0x01;
+constexpr std::uint8_t ADPCM_START_LOW = 0x02;
+constexpr std::uint8_t ADPCM_START_HIGH = 0x03;
+constexpr std::uint8_t ADPCM_STOP_LOW = 0x04;
+constexpr std::uint8_t ADPCM_STOP_HIGH = 0x05;
+constexpr std::uint8_t ADPCM_DELTA_N_LOW = 0x09;
+constexpr std::uint8_t ADPCM_DELTA_N_HIGH = 0x0A;
+constexpr std::uint8_t ADPCM_LEVEL = 0x0B;
+constexpr std::uint8_t CONTROL1_START = 0x80;
+constexpr std::uint8_t CONTROL1_MEMORY_DATA = 0x20;
+constexpr std::uint8_t CONTROL1_REPEAT = 0x10;
+constexpr std::uint8_t CONTROL1_RESET = 0x01;
+constexpr std::uint8_t CONTROL2_LEFT = 0x80;
+constexpr std::uint8_t CONTROL2_RIGHT = 0x40;
+constexpr std::uint8_t CONTROL2_WIDE_MEMORY = 0x02;
+
+// First bank, rhythm section:
+//   0x10  x------- dump (key-off) instead of key-on
+//         --xxxxxx one bit per instrument, bit 0 for register 0x18's
+//   0x11  --xxxxxx total level
+//   0x18..0x1d  xx------ left, right output
+//               ---xxxxx instrument level
+constexpr std::uint8_t RHYTHM_KEY = 0x10;
+constexpr std::uint8_t RHYTHM_TOTAL_LEVEL = 0x11;
+constexpr std::uint8_t RHYTHM_FIRST_INSTRUMENT = 0x18;
+constexpr std::uint8_t RHYTHM_LAST_INSTRUMENT = 0x1D;
+constexpr std::uint8_t RHYTHM_DUMP = 0x80;
+constexpr const char* RHYTHM_NAMES[] = {"bass drum", "snare drum", "top cymbal", "hi-hat", "tom", "rim shot"};
+
+struct Board {
+    BoardSetup setup;
+    BoardState state;
+};
+
+Board board;
+
+void appendf(std::string& text, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+void appendf(std::string& text, const char* format, ...)
+{
+    char line[160];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    text += line;
+}
+
+std::uint16_t le16(std::uint8_t low, std::uint8_t high)
+{
+    return static_cast<std::uint16_t>(low | (high << 8));
+}
+
+std::uint16_t bank1Word(std::uint8_t lowRegister)
+{
+    return le16(board.state.bank1[lowRegister], board.state.bank1[lowRegister + 1]);
+}
+
+const FaultRule* faultFor(std::uint8_t opcode, std::uint32_t ordinal)
+{
+    for (const FaultRule& rule : board.setup.faults) {
+        if (rule.opcode == opcode && rule.ordinal == ordinal) {
+            return &rule;
+        }
+    }
+    return nullptr;
+}
+
+void answer(FrameOutcome& out, std::uint8_t byte)
+{
+    out.reply[0] = byte;
+    out.replyLength = 1;
+}
+
+void refuse(FrameOutcome& out, const char* reason)
+{
+    answer(out, 0x00);
+    appendf(out.text, ": %s, answered 0x00", reason);
+}
+
+void describeRhythm(std::string& text, std::uint8_t reg, std::uint8_t value)
+{
+    if (reg == RHYTHM_KEY) {
+        appendf(text, ", rhythm %s 0x%02x", (value & RHYTHM_DUMP) ? "dump" : "key-on", value & 0x3F);
+        return;
+    }
+    if (reg == RHYTHM_TOTAL_LEVEL) {
+        appendf(text, ", rhythm total level 0x%02x", value & 0x3F);
+        return;
+    }
+    if (reg >= RHYTHM_FIRST_INSTRUMENT && reg <= RHYTHM_LAST_INSTRUMENT) {
+        const char* sides[] = {"muted", "right", "left", "left+right"};
+        appendf(text, ", rhythm %s %s, level 0x%02x", RHYTHM_NAMES[reg - RHYTHM_FIRST_INSTRUMENT],
+                sides[value >> 6], value & 0x1F);
+    }
+}
+
+void describeAdpcm(std::string& text, std::uint8_t reg, std::uint8_t value)
+{
+    switch (reg) {
+    case ADPCM_CONTROL1:
+        if (value & CONTROL1_START) {
+            appendf(text, ", ADPCM start%s, units %u..%u", (value & CONTROL1_REPEAT) ? " with repeat" : "",
+                    unsigned{bank1Word(ADPCM_START_LOW)}, unsigned{bank1Word(ADPCM_STOP_LOW)});
+        } else if (value & CONTROL1_MEMORY_DATA) {
+            appendf(text, ", ADPCM memory-data mode%s", (value & CONTROL1_RESET) ? " with reset" : "");
+        } else {
+            appendf(text, ", ADPCM stop%s", (value & CONTROL1_RESET) ? " with reset" : "");
+        }
+        return;
+    case ADPCM_CONTROL2: {
+        const char* sides[] = {"muted", "right", "left", "left+right"};
+        appendf(text, ", ADPCM output %s, memory %s wide", sides[value >> 6],
+                (value & CONTROL2_WIDE_MEMORY) ? "8 bits" : "1 bit");
+        return;
+    }
+    case ADPCM_START_LOW:
+    case ADPCM_START_HIGH:
+        appendf(text, ", ADPCM start unit %s byte", reg == ADPCM_START_LOW ? "low" : "high");
+        return;
+    case ADPCM_STOP_LOW:
+    case ADPCM_STOP_HIGH:
+        appendf(text, ", ADPCM stop unit %s byte", reg == ADPCM_STOP_LOW ? "low" : "high");
+        return;
+    case ADPCM_DELTA_N_LOW:
+    case ADPCM_DELTA_N_HIGH:
+        appendf(text, ", ADPCM delta-N %s byte", reg == ADPCM_DELTA_N_LOW ? "low" : "high");
+        return;
+    case ADPCM_LEVEL:
+        appendf(text, ", ADPCM level 0x%02x", value);
+        return;
+    default:
+        return;
+    }
+}
+
+void recordPlay()
+{
+    BoardState& s = board.state;
+    if (s.plays.size() >= PLAY_HISTORY) {
+        return;
+    }
+    AdpcmPlay play;
+    play.startUnit = bank1Word(ADPCM_START_LOW);
+    play.stopUnit = bank1Word(ADPCM_STOP_LOW);
+    play.deltaN = bank1Word(ADPCM_DELTA_N_LOW);
+    play.level = s.bank1[ADPCM_LEVEL];
+    play.control1 = s.bank1[ADPCM_CONTROL1];
+    play.control2 = s.bank1[ADPCM_CONTROL2];
+    s.plays.push_back(play);
+}
+
+// The base line of a frame, before the board has acted on it.
+std::string describe(std::span<const std::uint8_t> f)
+{
+    std::string text;
+    const BoardState& s = board.state;
+    switch (f[0]) {
+    case OP_STOP:
+        return "stop";
+    case OP_WP_RESET:
+        appendf(text, "wp reset, %zu stream bytes dropped", s.stream.size());
+        return text;
+    case OP_STREAM_DATA:
+        appendf(text, "stream %zu bytes at %zu", f.size() - STREAM_DATA_HEADER, s.stream.size());
+        return text;
+    case OP_START:
+        appendf(text, "start 0x%02x on %zu stream bytes", f[1], s.stream.size());
+        return text;
+    case OP_CACHE_WRITE:
+        appendf(text, "cache write %u bytes at offset %u", unsigned{f[1]}, unsigned{le16(f[2], f[3])});
+        return text;
+    case OP_CACHE_COMMIT:
+        appendf(text, "commit %u bytes to unit %u", unsigned{le16(f[1], f[2])}, unsigned{le16(f[3], f[4])});
+        return text;
+    case OP_IDENTIFY:
+        return "identify";
+    case OP_WRITE_BANK0:
+        appendf(text, "bank 0: 0x%02x <- 0x%02x", f[1], f[2]);
+        return text;
+    case OP_WRITE_BANK1:
+        appendf(text, "bank 1: 0x%02x <- 0x%02x", f[1], f[2]);
+        return text;
+    case OP_BACKLIGHT:
+        appendf(text, "backlight 0x%02x", f[1]);
+        return text;
+    case OP_N:
+        return "n";
+    default:
+        return text;
+    }
+}
+
+void carryOut(std::span<const std::uint8_t> f, FrameOutcome& out)
+{
+    BoardState& s = board.state;
+    switch (f[0]) {
+    case OP_STOP:
+        s.running = false;
+        answer(out, STATUS_OK);
+        return;
+    case OP_WP_RESET:
+        s.stream.clear();
+        answer(out, STATUS_OK);
+        return;
+    case OP_STREAM_DATA: {
+        std::span<const std::uint8_t> data = f.subspan(STREAM_DATA_HEADER);
+        if (data.empty()) {
+            refuse(out, "no data bytes");
+            return;
+        }
+        if (s.stream.size() + data.size() > STREAM_BUFFER_SIZE) {
+            refuse(out, "stream buffer full");
+            return;
+        }
+        s.stream.insert(s.stream.end(), data.begin(), data.end());
+        answer(out, STATUS_OK);
+        return;
+    }
+    case OP_START:
+        if (f[1] != START_ARGUMENT) {
+            refuse(out, "unknown start argument");
+            return;
+        }
+        s.running = true;
+        answer(out, STATUS_OK);
+        return;
+    case OP_CACHE_WRITE: {
+        std::size_t count = f[1];
+        std::size_t offset = le16(f[2], f[3]);
+        if (count == 0 || count > MAX_CHUNK) {
+            refuse(out, "count outside 1..60");
+            return;
+        }
+        if (offset + count > CACHE_PAGE_SIZE) {
+            refuse(out, "past the page end");
+            return;
+        }
+        std::copy_n(f.begin() + CACHE_WRITE_HEADER, count, s.cache.begin() + offset);
+        answer(out, STATUS_OK);
+        return;
+    }
+    case OP_CACHE_COMMIT: {
+        std::size_t size = le16(f[1], f[2]);
+        std::size_t destination = std::size_t{le16(f[3], f[4])} * ADDRESS_UNIT;
+        if (size % COMMIT_GRANULE != 0) {
+            refuse(out, "not a multiple of 512");
+            return;
+        }
+        if (size > CACHE_PAGE_SIZE) {
+            refuse(out, "larger than the cache");
+            return;
+        }
+        if (destination + size > SAMPLE_MEMORY_SIZE) {
+            refuse(out, "past the end of sample memory");
+            return;
+        }
+        std::copy_n(s.cache.begin(), size, s.memory.begin() + destination);
+        answer(out, STATUS_OK);
+        return;
+    }
+    case OP_IDENTIFY:
+        std::copy(board.setup.identify.begin(), board.setup.identify.end(), out.reply.begin());
+        out.replyLength = board.setup.identify.size();
+        return;
+    case OP_WRITE_BANK0:
+        s.bank0[f[1]] = f[2];
+        describeRhythm(out.text, f[1], f[2]);
+        return;
+    case OP_WRITE_BANK1:
+        s.bank1[f[1]] = f[2];
+        describeAdpcm(out.text, f[1], f[2]);
+        if (f[1] == ADPCM_CONTROL1 && (f[2] & CONTROL1_START)) {
+            recordPlay();
+        }
+        return;
+    case OP_BACKLIGHT:
+        answer(out, s.backlight);
+        appendf(out.text, ", state %u (%s)", unsigned{s.backlight},
+                s.backlight == 0 ? "off" : (s.backlight == 1 ? "on" : "unknown"));
+        return;
+    default:
+        return;
+    }
+}
+
+void applyFault(const FrameInfo& info, const FaultRule& rule, FrameOutcome& out)
+{
+    if (rule.shortReply) {
+        // One byte fewer than due: nothing for a status or state byte, three
+        // of the four identification bytes.
+        out.replyLength = info.replyLength - 1;
+        std::copy_n(board.setup.identify.begin(), out.replyLength, out.reply.begin());
+        appendf(out.text, ": answered %zu of %u bytes, hanging up", out.replyLength,
+                unsigned{info.replyLength});
+        out.hangUp = true;
+        return;
+    }
+    out.reply.fill(rule.reply);
+    out.replyLength = info.replyLength;
+    appendf(out.text, ": refused as scripted, answered 0x%02x", rule.reply);
+}
+
+} // namespace
+
+void resetBoard(const BoardSetup& setup)
+{
+    board.setup = setup;
+    board.state = BoardState{};
+    board.state.backlight = setup.backlight;
+}
+
+const BoardState& boardState()
+{
+    return board.state;
+}
+
+std::size_t frameLength(std::span<const std::uint8_t> pending)
+{
+    if (pending.empty()) {
+        return 0;
+    }
+    const FrameInfo* info = findFrame(pending[0]);
+    if (info == nullptr) {
+        return 1;
+    }
+    switch (info->lengthKind) {
+    case FrameLength::FIXED:
+        return pending.size() >= info->length ? info->length : 0;
+    case FrameLength::COUNT_BYTE: {
+        if (pending.size() < 2) {
+            return 0;
+        }
+        std::size_t length = info->length + std::size_t{pending[1]};
+        return pending.size() >= length ? length : 0;
+    }
+    case FrameLength::BURST:
+        return std::min(pending.size(), info->length + MAX_CHUNK);
+    }
+    return 0;
+}
+
+FrameOutcome handleFrame(std::span<const std::uint8_t> frame)
+{
+    FrameOutcome out;
+    const FrameInfo* info = findFrame(frame[0]);
+    if (info == nullptr) {
+        out.dropped = true;
+        appendf(out.text, "unknown opcode 0x%02x dropped", frame[0]);
+        return out;
+    }
+    BoardState& s = board.state;
+    s.seen[frame[0]] += 1;
+    s.frames += 1;
+    out.text = describe(frame);
+
+    const FaultRule* rule = info->reply == ReplyKind::NONE ? nullptr : faultFor(frame[0], s.seen[frame[0]]);
+    if (rule != nullptr) {
+        applyFault(*info, *rule, out);
+    } else {
+        carryOut(frame, out);
+    }
+    if (board.setup.hangupAfter && s.frames == *board.setup.hangupAfter && !out.hangUp) {
+        out.hangUp = true;
+        out.text += ", then hanging up";
+    }
+    return out;
+}

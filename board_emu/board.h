@@ -1,0 +1,110 @@
+// The board's side of the frame protocol, without any terminal: the emulator's
+// serving loop hands it the bytes that came in, it tells how long the next
+// frame is, carries the frame out on the board's state and says what to answer.
+// The state is what a real board keeps: the 8192-byte cache, the chip's sample
+// memory of 8192 units of 32 bytes, both register banks, the stream buffer
+// filled between OP_WP_RESET and OP_START, and the backlight. Scripted faults
+// (a wrong status byte, a reply cut short, a hang-up after some frames) are
+// applied here too, so that the unit tests reach every path in-process.
+//
+// Functions: resetBoard, boardState, frameLength, handleFrame.
+#pragma once
+
+#include "link/frames.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+/// Bytes the stream buffer holds; a data frame that would go past it is refused.
+inline constexpr std::size_t STREAM_BUFFER_SIZE = 32768;
+
+/// Registers in each of the chip's two banks.
+inline constexpr std::size_t BANK_SIZE = 256;
+
+/// How many ADPCM start commands the board remembers, oldest first.
+inline constexpr std::size_t PLAY_HISTORY = 4096;
+
+/// The longest reply of any frame (the identification).
+inline constexpr std::size_t MAX_REPLY = 4;
+
+/// A scripted misbehaviour for the `ordinal`-th frame (counted from 1) of one
+/// opcode. A fail rule answers `reply` instead of the due reply; a short rule
+/// answers fewer bytes than due and then hangs up. Either way the frame is not
+/// carried out: the board refused it.
+struct FaultRule {
+    std::uint8_t opcode = 0;
+    std::uint32_t ordinal = 0;
+    bool shortReply = false;
+    std::uint8_t reply = 0x00;
+};
+
+/// How the board behaves, fixed for its whole run.
+struct BoardSetup {
+    std::array<std::uint8_t, 4> identify{'2', '6', '0', '8'};
+    std::uint8_t backlight = 1;
+    std::vector<FaultRule> faults;
+    /// Hang up once this many frames have been answered (nullopt: never).
+    std::optional<std::uint32_t> hangupAfter;
+};
+
+/// The ADPCM registers of bank 1 at the moment a start command (0x00 <- 0x80
+/// set) arrived: what a renderer needs to play the sample back.
+struct AdpcmPlay {
+    std::uint16_t startUnit = 0;
+    std::uint16_t stopUnit = 0; // inclusive
+    std::uint16_t deltaN = 0;
+    std::uint8_t level = 0;
+    std::uint8_t control1 = 0;
+    std::uint8_t control2 = 0;
+};
+
+struct BoardState {
+    std::array<std::uint8_t, CACHE_PAGE_SIZE> cache{};
+    std::array<std::uint8_t, SAMPLE_MEMORY_SIZE> memory{};
+    std::array<std::uint8_t, BANK_SIZE> bank0{};
+    std::array<std::uint8_t, BANK_SIZE> bank1{};
+    /// The stream buffer up to its write pointer.
+    std::vector<std::uint8_t> stream;
+    std::uint8_t backlight = 1;
+    /// True between a confirmed OP_START and the next OP_STOP.
+    bool running = false;
+    /// Frames seen so far, per opcode (fault rules count against these).
+    std::array<std::uint32_t, 256> seen{};
+    /// Frames answered so far, all opcodes together.
+    std::uint32_t frames = 0;
+    /// Every ADPCM start command, in order, up to PLAY_HISTORY of them.
+    std::vector<AdpcmPlay> plays;
+};
+
+/// What the serving loop does with one frame.
+struct FrameOutcome {
+    std::array<std::uint8_t, MAX_REPLY> reply{};
+    std::size_t replyLength = 0;
+    /// The byte is no opcode: it was dropped and nothing is answered.
+    bool dropped = false;
+    /// Close the terminal once the reply is out: an unplugged board.
+    bool hangUp = false;
+    /// One line in the board's terms, e.g. "commit 1024 bytes to unit 0".
+    std::string text;
+};
+
+/// Powers the board up afresh: cache, memory and registers cleared, stream
+/// buffer empty, counters at zero, behaviour taken from `setup`.
+void resetBoard(const BoardSetup& setup);
+
+/// The board's state, for dumps at exit, for tests and for rendering playback.
+const BoardState& boardState();
+
+/// Length of the frame at the start of `pending`, or 0 while it has not all
+/// come. A byte that is no opcode counts as a frame of one byte (handleFrame
+/// drops it). OP_STREAM_DATA has no length field: the frame is all of
+/// `pending`, at most MAX_CHUNK data bytes, so the caller passes one burst.
+std::size_t frameLength(std::span<const std::uint8_t> pending);
+
+/// Carries out one whole frame (as measured by frameLength) and says what to answer.
+FrameOutcome handleFrame(std::span<const std::uint8_t> frame);

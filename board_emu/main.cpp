@@ -1,0 +1,123 @@
+// ym2608-board-emu: the YM2608 board on a pseudo-terminal, for trying the
+// console tool without hardware and for testing it end to end. Prints the
+// terminal's path as its first line, serves frames until SIGINT or SIGTERM,
+// then writes the dumps it was asked for and exits 0. Bad options exit 2.
+#include "board_emu/board.h"
+#include "board_emu/options.h"
+#include "board_emu/pty.h"
+#include "board_emu/serve.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <span>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int EXIT_BAD_OPTIONS = 2;
+constexpr int EXIT_FAILED = 1;
+
+int failed(const std::string& message)
+{
+    std::fprintf(stderr, "ym2608-board-emu: %s\n", message.c_str());
+    return EXIT_FAILED;
+}
+
+bool writeFile(const std::string& path, std::span<const std::uint8_t> bytes)
+{
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) {
+        return false;
+    }
+    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    return std::fclose(file) == 0 && ok;
+}
+
+// Replaces an earlier symlink at `link` (a board left behind by a killed run),
+// never a file that is something else.
+bool makeLink(const std::string& target, const std::string& link, std::string& error)
+{
+    struct stat st {};
+    if (lstat(link.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        unlink(link.c_str());
+    }
+    if (symlink(target.c_str(), link.c_str()) != 0) {
+        error = "cannot link " + link + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+void removeLink(const std::string& target, const std::string& link)
+{
+    char pointsAt[PATH_MAX];
+    ssize_t n = readlink(link.c_str(), pointsAt, sizeof pointsAt - 1);
+    if (n > 0 && std::string(pointsAt, static_cast<std::size_t>(n)) == target) {
+        unlink(link.c_str());
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    EmuOptions options;
+    std::string error;
+    if (!parseOptions(argc - 1, argv + 1, options, error)) {
+        std::fprintf(stderr, "ym2608-board-emu: %s (try --help)\n", error.c_str());
+        return EXIT_BAD_OPTIONS;
+    }
+    if (options.help) {
+        std::fputs(usageText(), stdout);
+        return 0;
+    }
+    if (!blockStopSignals(error)) {
+        return failed(error);
+    }
+    std::FILE* log = nullptr;
+    if (!options.logPath.empty()) {
+        log = std::fopen(options.logPath.c_str(), "w");
+        if (log == nullptr) {
+            return failed("cannot write " + options.logPath + ": " + std::strerror(errno));
+        }
+    }
+    resetBoard(options.board);
+    Pty pty;
+    if (!openPty(pty, error)) {
+        return failed(error);
+    }
+    std::string path = pty.path;
+    if (!options.linkPath.empty() && !makeLink(path, options.linkPath, error)) {
+        closePty(pty);
+        return failed(error);
+    }
+    std::printf("%s\n", path.c_str());
+    std::fflush(stdout);
+
+    bool served = serveBoard(options, pty, log, error);
+    closePty(pty);
+    if (!options.linkPath.empty()) {
+        removeLink(path, options.linkPath);
+    }
+    if (log != nullptr) {
+        std::fclose(log);
+    }
+    const BoardState& state = boardState();
+    bool dumped = true;
+    if (!options.memoryDumpPath.empty() && !writeFile(options.memoryDumpPath, state.memory)) {
+        dumped = false;
+        failed("cannot write " + options.memoryDumpPath);
+    }
+    if (!options.streamDumpPath.empty() && !writeFile(options.streamDumpPath, state.stream)) {
+        dumped = false;
+        failed("cannot write " + options.streamDumpPath);
+    }
+    if (!served) {
+        return failed(error);
+    }
+    return dumped ? 0 : EXIT_FAILED;
+}

@@ -1,0 +1,31 @@
+// The emulator's command line: where its terminal is linked, what it logs and
+// dumps, how the board answers (identification, backlight, scripted faults)
+// and how fast its line is. Parsing never ends the process; it returns a
+// one-line error that main prints before exiting with status 2.
+//
+// Functions: parseOptions, usageText.
+#pragma once
+
+#include "board_emu/board.h"
+
+#include <cstdint>
+#include <string>
+
+struct EmuOptions {
+    std::string linkPath;
+    std::string logPath;
+    std::string memoryDumpPath;
+    std::string streamDumpPath;
+    BoardSetup board;
+    /// Line speed in baud for holding replies; 0 answers at once.
+    std::uint32_t baud = 0;
+    bool verbose = false;
+    bool help = false;
+};
+
+/// Fills `options` from the arguments after the program name. False, with a
+/// one-line message in `error`, for an unknown option, a missing value or a bad number.
+bool parseOptions(int argc, const char* const* argv, EmuOptions& options, std::string& error);
+
+/// The text printed for --help.
+const char* usageText();

@@ -1,0 +1,224 @@
+#include "board_emu/serve.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <ctime>
+#include <poll.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// Bytes kept from one burst of input: far more than one frame, and a bound on
+// what a misbehaving writer can make the emulator hold.
+constexpr std::size_t READ_SIZE = 4096;
+constexpr std::int64_t NANOS = 1'000'000'000;
+constexpr std::int64_t BITS_PER_BYTE = 10;
+
+struct Server {
+    int signals = -1;
+    std::FILE* log = nullptr;
+    bool verbose = false;
+    std::int64_t byteNanos = 0; // time one byte takes on the line; 0 for no hold
+    std::int64_t lineFree = 0;  // when the line has carried everything so far
+    std::vector<std::uint8_t> pending;
+};
+
+Server server;
+
+std::int64_t now()
+{
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return std::int64_t{t.tv_sec} * NANOS + t.tv_nsec;
+}
+
+bool stopRequested(int timeoutMillis)
+{
+    pollfd p{server.signals, POLLIN, 0};
+    return poll(&p, 1, timeoutMillis) > 0;
+}
+
+// Holds until the monotonic clock reaches `deadline`, or a stop signal is
+// waiting (the main loop then reads it).
+void waitUntil(std::int64_t deadline)
+{
+    for (std::int64_t left = deadline - now(); left > 0; left = deadline - now()) {
+        int millis = static_cast<int>(std::min<std::int64_t>((left + 999'999) / 1'000'000, 1000));
+        if (stopRequested(millis)) {
+            return;
+        }
+    }
+}
+
+void logBytes(const char* tag, std::span<const std::uint8_t> bytes)
+{
+    if (server.log == nullptr) {
+        return;
+    }
+    std::fputs(tag, server.log);
+    for (std::uint8_t b : bytes) {
+        std::fprintf(server.log, " %02x", b);
+    }
+    std::fputc('\n', server.log);
+}
+
+void logLine(const char* line)
+{
+    if (server.log != nullptr) {
+        std::fprintf(server.log, "%s\n", line);
+    }
+}
+
+bool writeAll(int fd, std::span<const std::uint8_t> bytes)
+{
+    while (!bytes.empty()) {
+        ssize_t n = write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        bytes = bytes.subspan(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+// One read, then whatever else is already waiting, up to READ_SIZE in all: a
+// data frame without a length field is exactly one such burst, because the
+// tool waits for each reply before it writes the next frame.
+bool readBurst(int fd)
+{
+    std::uint8_t buffer[READ_SIZE];
+    bool first = true;
+    while (server.pending.size() < READ_SIZE) {
+        if (!first) {
+            pollfd p{fd, POLLIN, 0};
+            if (poll(&p, 1, 0) <= 0 || !(p.revents & POLLIN)) {
+                return true;
+            }
+        }
+        ssize_t n = read(fd, buffer, READ_SIZE - server.pending.size());
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return !first;
+        }
+        server.pending.insert(server.pending.end(), buffer, buffer + n);
+        first = false;
+    }
+    return true;
+}
+
+// Carries out every whole frame in `pending`. False when the board hung up.
+bool serveFrames(Pty& pty, std::int64_t arrival)
+{
+    std::size_t used = 0;
+    std::span<const std::uint8_t> all(server.pending);
+    while (used < all.size()) {
+        std::span<const std::uint8_t> rest = all.subspan(used);
+        std::size_t length = frameLength(rest);
+        if (length == 0) {
+            break;
+        }
+        std::span<const std::uint8_t> frame = rest.first(length);
+        FrameOutcome out = handleFrame(frame);
+        used += length;
+        logBytes(out.dropped ? "drop" : "rx", frame);
+        if (server.verbose) {
+            std::fprintf(stderr, "%s\n", out.text.c_str());
+        }
+        if (server.byteNanos > 0) {
+            std::int64_t start = std::max(arrival, server.lineFree);
+            server.lineFree = start + static_cast<std::int64_t>(length + out.replyLength) * server.byteNanos;
+            if (out.replyLength > 0) {
+                waitUntil(server.lineFree);
+            }
+        }
+        std::span<const std::uint8_t> reply(out.reply.data(), out.replyLength);
+        if (!reply.empty()) {
+            writeAll(pty.master, reply);
+            logBytes("tx", reply);
+        }
+        if (out.hangUp) {
+            closePty(pty);
+            logLine("hangup");
+            server.pending.clear();
+            return false;
+        }
+    }
+    server.pending.erase(server.pending.begin(), server.pending.begin() + static_cast<std::ptrdiff_t>(used));
+    return true;
+}
+
+void unplug(Pty& pty)
+{
+    closePty(pty);
+    logLine("hangup");
+    server.pending.clear();
+}
+
+} // namespace
+
+bool blockStopSignals(std::string& error)
+{
+    std::signal(SIGPIPE, SIG_IGN);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    if (sigprocmask(SIG_BLOCK, &set, nullptr) != 0) {
+        error = std::string("sigprocmask: ") + std::strerror(errno);
+        return false;
+    }
+    server.signals = signalfd(-1, &set, SFD_CLOEXEC);
+    if (server.signals < 0) {
+        error = std::string("signalfd: ") + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+bool serveBoard(const EmuOptions& options, Pty& pty, std::FILE* log, std::string& error)
+{
+    server.log = log;
+    server.verbose = options.verbose;
+    server.byteNanos = options.baud > 0 ? BITS_PER_BYTE * NANOS / options.baud : 0;
+    server.lineFree = 0;
+    server.pending.clear();
+    if (options.board.hangupAfter && *options.board.hangupAfter == 0) {
+        unplug(pty);
+    }
+    for (;;) {
+        pollfd fds[2] = {{server.signals, POLLIN, 0}, {pty.master, POLLIN, 0}};
+        nfds_t count = pty.master >= 0 ? 2 : 1;
+        if (poll(fds, count, -1) < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            error = std::string("poll: ") + std::strerror(errno);
+            return false;
+        }
+        if (fds[0].revents & POLLIN) {
+            signalfd_siginfo info{};
+            ssize_t n = read(server.signals, &info, sizeof info);
+            (void)n;
+            return true;
+        }
+        if (count == 2 && fds[1].revents != 0) {
+            std::int64_t arrival = now();
+            if (!readBurst(pty.master)) {
+                // The emulator holds the terminal end itself, so this only
+                // happens when the system takes the terminal away.
+                unplug(pty);
+                continue;
+            }
+            serveFrames(pty, arrival);
+        }
+    }
+}

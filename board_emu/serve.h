@@ -1,0 +1,25 @@
+// The emulator's serving loop: reads what the console tool writes to the
+// pseudo-terminal, splits it into frames by the frame table, lets the board
+// carry each one out, and writes the reply back, optionally held as long as a
+// line of the given baud rate would take. Every frame and reply goes to the
+// log in hexadecimal, one per line ("rx 09 3c 00 00 ...", "tx 01", "drop ff",
+// "hangup"); with --verbose a line in the board's terms goes to standard error.
+// SIGINT and SIGTERM end the loop; they are blocked and read through a
+// signalfd, so that one arriving at any moment ends the run cleanly.
+//
+// Functions: blockStopSignals, serveBoard.
+#pragma once
+
+#include "board_emu/options.h"
+#include "board_emu/pty.h"
+
+#include <cstdio>
+#include <string>
+
+/// Blocks SIGINT and SIGTERM (to be read by serveBoard) and ignores SIGPIPE.
+/// Call before anything else, so that no stop signal is lost at start-up.
+bool blockStopSignals(std::string& error);
+
+/// Serves frames on `pty` until SIGINT or SIGTERM. `log` may be null. Hangs up
+/// (closes `pty`) when the board says so, and then waits for the signal.
+bool serveBoard(const EmuOptions& options, Pty& pty, std::FILE* log, std::string& error);
