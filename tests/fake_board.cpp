@@ -1,0 +1,136 @@
+#include "tests/fake_board.h"
+
+#include "link/frames.h"
+#include "link/port.h"
+
+#include <algorithm>
+#include <map>
+
+namespace {
+
+FakeBoard board;
+std::map<std::uint8_t, int> seenCount;
+
+const FakeFault* faultFor(std::uint8_t opcode, int nth, FakeFault::Kind kind)
+{
+    for (const FakeFault& fault : board.faults) {
+        if (fault.opcode == opcode && fault.nth == nth && fault.kind == kind) {
+            return &fault;
+        }
+    }
+    return nullptr;
+}
+
+Bytes replyFor(const FrameInfo& info)
+{
+    switch (info.reply) {
+    case ReplyKind::NONE:
+        return {};
+    case ReplyKind::STATUS:
+        return {STATUS_OK};
+    case ReplyKind::IDENTIFY:
+        return Bytes(board.identify.begin(), board.identify.end());
+    case ReplyKind::STATE:
+        return {board.backlight};
+    }
+    return {};
+}
+
+} // namespace
+
+FakeBoard& fakeBoard()
+{
+    return board;
+}
+
+void resetFakeBoard()
+{
+    board = FakeBoard{};
+    seenCount.clear();
+}
+
+void failFrame(std::uint8_t opcode, int nth, std::uint8_t reply)
+{
+    board.faults.push_back({opcode, nth, FakeFault::REPLY_BYTE, reply, 0});
+}
+
+void shortReply(std::uint8_t opcode, int nth)
+{
+    board.faults.push_back({opcode, nth, FakeFault::SHORT_REPLY, 0, 0});
+}
+
+void limitWrite(std::uint8_t opcode, int nth, std::size_t written)
+{
+    board.faults.push_back({opcode, nth, FakeFault::WRITE_LIMIT, 0, written});
+}
+
+std::vector<Bytes> framesOf(std::uint8_t opcode)
+{
+    std::vector<Bytes> result;
+    for (const Bytes& frame : board.frames) {
+        if (!frame.empty() && frame[0] == opcode) {
+            result.push_back(frame);
+        }
+    }
+    return result;
+}
+
+PortHandle openPort(const char* name)
+{
+    board.opens.emplace_back(name);
+    // A port this process still holds is busy, as an exclusive open makes it.
+    if (board.presentPorts.count(name) == 0 || board.held == name || board.opensLeft == 0) {
+        return INVALID_PORT;
+    }
+    if (board.opensLeft > 0) {
+        --board.opensLeft;
+    }
+    board.held = name;
+    return name[3] - '0';
+}
+
+std::size_t writePort(PortHandle, std::span<const std::uint8_t> bytes)
+{
+    if (board.gone || bytes.empty()) {
+        return 0;
+    }
+    const std::uint8_t opcode = bytes[0];
+    const int nth = ++seenCount[opcode];
+    std::size_t written = bytes.size();
+    if (const FakeFault* limit = faultFor(opcode, nth, FakeFault::WRITE_LIMIT)) {
+        written = std::min(written, limit->writeLimit);
+    }
+    board.frames.emplace_back(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(written));
+
+    const FrameInfo* info = findFrame(opcode);
+    if (info == nullptr) {
+        return written;
+    }
+    Bytes reply = replyFor(*info);
+    if (const FakeFault* fault = faultFor(opcode, nth, FakeFault::REPLY_BYTE)) {
+        std::fill(reply.begin(), reply.end(), fault->byte);
+    }
+    if (faultFor(opcode, nth, FakeFault::SHORT_REPLY) != nullptr) {
+        reply.resize(reply.size() / 2); // a 1-byte reply vanishes, "2608" becomes "26"
+        board.gone = true;
+    }
+    board.pending.insert(board.pending.end(), reply.begin(), reply.end());
+    if (board.hangUpAfter >= 0 && static_cast<int>(board.frames.size()) >= board.hangUpAfter) {
+        board.gone = true; // the K-th frame is still answered
+    }
+    return written;
+}
+
+std::size_t readPort(PortHandle, std::span<std::uint8_t> bytes)
+{
+    const std::size_t n = std::min(bytes.size(), board.pending.size());
+    std::copy_n(board.pending.begin(), n, bytes.begin());
+    board.pending.erase(board.pending.begin(), board.pending.begin() + static_cast<std::ptrdiff_t>(n));
+    return n;
+}
+
+void closePort(PortHandle)
+{
+    ++board.closes;
+    board.held.clear();
+}

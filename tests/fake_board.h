@@ -1,0 +1,52 @@
+// A scripted board linked in place of the serial backend. It records every
+// write as one frame and answers each frame as a genuine board would (status
+// STATUS_OK, the identification "2608", the backlight state), unless a fault
+// is scripted for the K-th frame of an opcode: a wrong reply byte, a reply cut
+// short by a board that then hangs up, or a write that the port only partly
+// takes. Reads past the replies due come back short, as from an unplugged board.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+using Bytes = std::vector<std::uint8_t>;
+
+struct FakeFault {
+    enum Kind { REPLY_BYTE, SHORT_REPLY, WRITE_LIMIT };
+    std::uint8_t opcode;
+    int nth; // 1 for the first frame of that opcode
+    Kind kind;
+    std::uint8_t byte = 0;       // REPLY_BYTE: the status or state byte answered
+    std::size_t writeLimit = 0;  // WRITE_LIMIT: the bytes the port reports written
+};
+
+struct FakeBoard {
+    std::set<std::string> presentPorts{"COM3"};
+    std::string identify = "2608";
+    std::uint8_t backlight = 1;
+    std::vector<FakeFault> faults;
+    int opensLeft = -1;   // opens that succeed before every port is absent; -1 always
+    int hangUpAfter = -1; // frames answered before the board vanishes; -1 never
+
+    std::vector<Bytes> frames;       // every frame written, in order
+    std::vector<std::string> opens;  // every open asked for, in order
+    int closes = 0;
+    std::string held;                // the port currently open, if any
+    Bytes pending;                   // reply bytes not yet read
+    bool gone = false;
+};
+
+/// The board of the current test; reset it at the start of each test.
+FakeBoard& fakeBoard();
+void resetFakeBoard();
+
+/// Scripting shortcuts.
+void failFrame(std::uint8_t opcode, int nth, std::uint8_t reply);
+void shortReply(std::uint8_t opcode, int nth);
+void limitWrite(std::uint8_t opcode, int nth, std::size_t written);
+
+/// The frames of one opcode, in order.
+std::vector<Bytes> framesOf(std::uint8_t opcode);

@@ -1,0 +1,72 @@
+// Connecting: port choice, identification, reconnecting, and replies that
+// are wrong or cut short.
+#include "tests/console_harness.h"
+
+#include "link/frames.h"
+
+namespace {
+
+const std::string CONNECTED = ">connect..ok\nWelcome to YM2608!\nReady\n";
+
+TEST_F(ConsoleTest, ConnectIdentifiesTheBoardOnCom3)
+{
+    const ConsoleRun run = runConsoleWith("c\nq\n");
+    EXPECT_EQ(run.out, CONNECTED + ">exit!\n");
+    EXPECT_EQ(fakeBoard().opens, (std::vector<std::string>{"COM3"}));
+    EXPECT_EQ(fakeBoard().frames, (std::vector<Bytes>{{OP_IDENTIFY}}));
+    EXPECT_EQ(fakeBoard().closes, 1);
+}
+
+TEST_F(ConsoleTest, ConnectFallsBackToCom4)
+{
+    fakeBoard().presentPorts = {"COM4"};
+    const ConsoleRun run = runConsoleWith("c\nq\n");
+    EXPECT_EQ(run.out, CONNECTED + ">exit!\n");
+    EXPECT_EQ(fakeBoard().opens, (std::vector<std::string>{"COM3", "COM4"}));
+}
+
+TEST_F(ConsoleTest, NoPortLeavesTheLinkUnconnected)
+{
+    fakeBoard().presentPorts = {};
+    const ConsoleRun run = runConsoleWith("c\nb\nq\n");
+    EXPECT_EQ(run.out, ">connect error.\n>no connect.\n>exit!\n");
+    EXPECT_TRUE(fakeBoard().frames.empty());
+    EXPECT_EQ(fakeBoard().closes, 0);
+}
+
+TEST_F(ConsoleTest, WrongOrShortIdentificationStaysConnected)
+{
+    fakeBoard().identify = "2609";
+    ConsoleRun run = runConsoleWith("c\no 10 01\nq\n");
+    EXPECT_EQ(run.out, ">connect..err.\n>r:10 o:01\n>exit!\n");
+    EXPECT_EQ(fakeBoard().frames.back(), (Bytes{OP_WRITE_BANK0, 0x10, 0x01}));
+
+    // Two bytes "26" and then nothing: never judged from leftover buffer bytes.
+    resetFakeBoard();
+    shortReply(OP_IDENTIFY, 1);
+    run = runConsoleWith("c\nq\n");
+    EXPECT_EQ(run.out, ">connect..err.\n>exit!\n");
+
+    // A board that sends "2608" only after a stale byte is not the board either.
+    resetFakeBoard();
+    fakeBoard().identify = "260";
+    run = runConsoleWith("c\n");
+    EXPECT_EQ(run.out, ">connect..err.\n>exit!\n");
+}
+
+TEST_F(ConsoleTest, ConnectAgainReleasesTheHeldPortFirst)
+{
+    const ConsoleRun run = runConsoleWith("c\nc\nq\n");
+    EXPECT_EQ(run.out, CONNECTED + CONNECTED + ">exit!\n");
+    EXPECT_EQ(fakeBoard().opens, (std::vector<std::string>{"COM3", "COM3"}));
+    EXPECT_EQ(fakeBoard().closes, 2);
+
+    // A failed reconnect leaves the link unconnected.
+    resetFakeBoard();
+    fakeBoard().opensLeft = 1;
+    const ConsoleRun again = runConsoleWith("c\nc\nb\n");
+    EXPECT_EQ(again.out, CONNECTED + ">connect error.\n>no connect.\n>exit!\n");
+    EXPECT_EQ(fakeBoard().closes, 1);
+}
+
+} // namespace
