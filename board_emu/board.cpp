@@ -380,8 +380,8 @@ FrameOutcome handleFrame(std::span<const std::uint8_t> frame)
         carryOut(frame, out);
     }
     if (board.setup.hangupAfter && s.frames == *board.setup.hangupAfter && !out.hangUp) {
-        out.hangUp = true;
-        out.text += ", then hanging up";
+        out.unplugNext = true;
+        out.text += ", then unplugged";
     }
     return out;
 }

@@ -48,7 +48,7 @@ struct BoardSetup {
     std::array<std::uint8_t, 4> identify{'2', '6', '0', '8'};
     std::uint8_t backlight = 1;
     std::vector<FaultRule> faults;
-    /// Hang up once this many frames have been answered (nullopt: never).
+    /// Unplug once this many frames have been answered (nullopt: never).
     std::optional<std::uint32_t> hangupAfter;
 };
 
@@ -87,8 +87,12 @@ struct FrameOutcome {
     std::size_t replyLength = 0;
     /// The byte is no opcode: it was dropped and nothing is answered.
     bool dropped = false;
-    /// Close the terminal once the reply is out: an unplugged board.
+    /// Close the terminal once the reply is out (a reply cut short).
     bool hangUp = false;
+    /// The board is unplugged right after this frame: close the terminal when
+    /// anything more arrives. The tool writes its next frame only once it has
+    /// read this reply, so the reply is never lost in the hang-up.
+    bool unplugNext = false;
     /// One line in the board's terms, e.g. "commit 1024 bytes to unit 0".
     std::string text;
 };

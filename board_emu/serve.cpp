@@ -6,6 +6,7 @@
 #include <cstring>
 #include <ctime>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 #include <vector>
@@ -25,6 +26,7 @@ struct Server {
     std::int64_t byteNanos = 0; // time one byte takes on the line; 0 for no hold
     std::int64_t lineFree = 0;  // when the line has carried everything so far
     std::vector<std::uint8_t> pending;
+    bool unplugPending = false; // the board is gone as soon as more input comes
 };
 
 Server server;
@@ -115,6 +117,36 @@ bool readBurst(int fd)
     return true;
 }
 
+void unplug(Pty& pty)
+{
+    closePty(pty);
+    logLine("hangup");
+    server.pending.clear();
+    server.unplugPending = false;
+}
+
+// A hang-up discards what the console has not read yet. Before hanging up
+// after a reply cut short, give the console a moment to take the bytes it was
+// sent: until the terminal's input queue stays empty, at most DRAIN_LIMIT.
+// Either way the console ends up with fewer bytes than due.
+constexpr int DRAIN_LIMIT_MILLIS = 200;
+constexpr int DRAIN_QUIET_MILLIS = 5;
+
+void drainBeforeHangup(const Pty& pty)
+{
+    int quiet = 0;
+    for (int waited = 0; waited < DRAIN_LIMIT_MILLIS && quiet < DRAIN_QUIET_MILLIS; ++waited) {
+        int queued = 0;
+        if (ioctl(pty.terminal, TIOCINQ, &queued) != 0) {
+            return;
+        }
+        quiet = queued == 0 ? quiet + 1 : 0;
+        if (stopRequested(1)) {
+            return;
+        }
+    }
+}
+
 // Carries out every whole frame in `pending`. False when the board hung up.
 bool serveFrames(Pty& pty, std::int64_t arrival)
 {
@@ -146,21 +178,22 @@ bool serveFrames(Pty& pty, std::int64_t arrival)
             logBytes("tx", reply);
         }
         if (out.hangUp) {
-            closePty(pty);
-            logLine("hangup");
-            server.pending.clear();
+            if (!reply.empty()) {
+                drainBeforeHangup(pty);
+            }
+            unplug(pty);
             return false;
+        }
+        if (out.unplugNext) {
+            server.unplugPending = true;
+            if (used < all.size()) {
+                unplug(pty); // more has come already: it is lost with the board
+                return false;
+            }
         }
     }
     server.pending.erase(server.pending.begin(), server.pending.begin() + static_cast<std::ptrdiff_t>(used));
     return true;
-}
-
-void unplug(Pty& pty)
-{
-    closePty(pty);
-    logLine("hangup");
-    server.pending.clear();
 }
 
 } // namespace
@@ -191,6 +224,7 @@ bool serveBoard(const EmuOptions& options, Pty& pty, std::FILE* log, std::string
     server.byteNanos = options.baud > 0 ? BITS_PER_BYTE * NANOS / options.baud : 0;
     server.lineFree = 0;
     server.pending.clear();
+    server.unplugPending = false;
     if (options.board.hangupAfter && *options.board.hangupAfter == 0) {
         unplug(pty);
     }
@@ -212,6 +246,10 @@ bool serveBoard(const EmuOptions& options, Pty& pty, std::FILE* log, std::string
         }
         if (count == 2 && fds[1].revents != 0) {
             std::int64_t arrival = now();
+            if (server.unplugPending) {
+                unplug(pty);
+                continue;
+            }
             if (!readBurst(pty.master)) {
                 // The emulator holds the terminal end itself, so this only
                 // happens when the system takes the terminal away.

@@ -286,12 +286,14 @@ TEST_F(Board, ShortRulesAndHangupEndTheLine)
     setup = BoardSetup{};
     setup.hangupAfter = 3;
     resetBoard(setup);
-    EXPECT_FALSE(handleFrame(Bytes{OP_WRITE_BANK0, 0x10, 0x01}).hangUp);
-    EXPECT_FALSE(handleFrame(Bytes{0x55}).hangUp) << "a dropped byte is no frame";
-    EXPECT_FALSE(handleFrame(Bytes{OP_N}).hangUp);
+    EXPECT_FALSE(handleFrame(Bytes{OP_WRITE_BANK0, 0x10, 0x01}).unplugNext);
+    EXPECT_FALSE(handleFrame(Bytes{0x55}).unplugNext) << "a dropped byte is no frame";
+    EXPECT_FALSE(handleFrame(Bytes{OP_N}).unplugNext);
     FrameOutcome third = handleFrame(Bytes{OP_STOP});
-    EXPECT_TRUE(third.hangUp);
+    EXPECT_TRUE(third.unplugNext);
+    EXPECT_FALSE(third.hangUp);
     EXPECT_EQ(status(third), STATUS_OK) << "the K-th frame is still answered";
+    EXPECT_EQ(third.text, "stop, then unplugged");
 }
 
 } // namespace

@@ -1,0 +1,174 @@
+"""What the console prints and sends, command by command, worked out from the
+rules of the loader, the player and the transfer, so that a test states a whole
+session's exact output and frame log.
+
+A verdict function decides how the board treats each frame that needs a
+reply: verdict(kind, ordinal, index) with kind "write"/"commit" (loader) or
+"stop"/"wp"/"data"/"start" (transfer), ordinal counted per kind within the
+command, index over all its frames, both from 1. It returns None (confirm),
+("byte", b) (answer b), ("short",) (no reply, then hang up), or ("last",)
+(confirm, then hang up: the last frame before an unplugged board).
+"""
+
+import random
+
+OK = b"\x01"
+WELCOME = "connect..ok\nWelcome to YM2608!\nReady\n"
+IDENTIFY = [("rx", b"\x10"), ("tx", b"2608")]
+
+PAGE = 8192
+CHUNK = 60
+GRANULE = 512
+UNIT = 32
+TRANSFER_LIMIT = 32704
+
+
+def progress(done, total):
+    percent = done * 100 // total
+    marks = "".join("o" if percent >= t else "." for t in range(10, 101, 10))
+    return "\r(%6d/%6d) %03d%% [%s]" % (done, total, percent, marks)
+
+
+def confirm_all(kind, ordinal, index):
+    return None
+
+
+class Exchange:
+    """The frames of one command as the emulator logs them."""
+
+    def __init__(self, verdict):
+        self.verdict = verdict
+        self.frames = []
+        self.counts = {}
+        self.index = 0
+        self.dead = False
+
+    def send(self, kind, frame):
+        """True when the board confirms `frame`."""
+        self.counts[kind] = self.counts.get(kind, 0) + 1
+        self.index += 1
+        if self.dead:
+            return False
+        verdict = self.verdict(kind, self.counts[kind], self.index)
+        self.frames.append(("rx", frame))
+        if verdict is None:
+            self.frames.append(("tx", OK))
+            return True
+        if verdict[0] == "byte":
+            self.frames.append(("tx", bytes([verdict[1]])))
+            return verdict[1] == OK[0]
+        self.dead = True
+        if verdict[0] == "last":
+            self.frames.append(("tx", OK))
+            self.frames.append(("hangup", b""))
+            return True
+        self.frames.append(("hangup", b""))
+        return False
+
+
+def load(path, data, slot, start, verdict=confirm_all):
+    """An `l` of `data` when the next sample address is `start`.
+
+    Returns (stdout, stderr, frames, units recorded)."""
+    out = "[%s] -> [%d,%d]\n" % (path, start, len(data))
+    err = ""
+    x = Exchange(verdict)
+    count = len(data)
+    sent, remaining, fill, room, dest, toggle = 0, count, 0, PAGE, start, False
+    while True:
+        if room <= CHUNK:
+            chunk, ends = min(room, remaining), True
+        elif remaining <= CHUNK:
+            chunk, ends = remaining, True
+        else:
+            chunk, ends = CHUNK, False
+        write = bytes([0x09, chunk, fill & 0xFF, fill >> 8]) + data[sent:sent + chunk]
+        if not x.send("write", write):
+            err += "cache write error.\n"
+            break
+        if ends:
+            size = -(-(fill + chunk) // GRANULE) * GRANULE
+            commit = bytes([0x0A, size & 0xFF, size >> 8, dest & 0xFF, (dest >> 8) & 0xFF])
+            if not x.send("commit", commit):
+                err += "ym2608 write error.\n"
+                break
+            dest += size // UNIT
+            fill, room = 0, PAGE
+        else:
+            room -= chunk
+            fill += chunk
+        sent += chunk
+        remaining -= chunk
+        toggle = not toggle
+        if toggle or remaining == 0:
+            out += progress(count - remaining, count)
+        if remaining == 0:
+            break
+    units = -(-sent // UNIT)
+    out += "\nidx:%d:[%d,%d]\n" % (slot, start, units)
+    return out, err, x.frames, units
+
+
+SETUP = [(0x00, 0x20), (0x00, 0x21), (0x09, 0xCD), (0x0A, 0x49), (0x0B, 0xFF), (0x01, 0xC2)]
+
+
+def play(start=None, length=0):
+    """The frames of a `p` for a slot at `start` with `length` units (None: not loaded)."""
+    writes = list(SETUP)
+    if start is not None and length > 0:
+        end = start + length - 1
+        writes += [(0x00, 0x21), (0x02, start & 0xFF), (0x03, (start >> 8) & 0xFF),
+                   (0x04, end & 0xFF), (0x05, (end >> 8) & 0xFF), (0x00, 0xA0)]
+    return [("rx", bytes([0x14, r, v])) for r, v in writes]
+
+
+RHYTHM_LEVELS = [(0x11, 0x3F)] + [(r, 0xDF) for r in range(0x18, 0x1E)]
+
+
+def rhythm(n):
+    return [("rx", bytes([0x13, r, v])) for r, v in RHYTHM_LEVELS + [(0x10, n & 0x3F)]]
+
+
+def transfer_total(size):
+    return min((size - 64) % 2**32, TRANSFER_LIMIT)
+
+
+def transfer(data, verdict=confirm_all):
+    """A `t` of `data`. Returns (stdout, frames, the bytes streamed)."""
+    if min(len(data), TRANSFER_LIMIT) < 256:
+        return "file read error.\n", [], b""
+    total = transfer_total(len(data))
+    x = Exchange(verdict)
+    if not x.send("stop", b"\x00"):
+        return "stop error.\n", x.frames, b""
+    if not x.send("wp", b"\x01"):
+        return "wp reset error.\n", x.frames, b""
+    out = ""
+    offset, remaining, counter, failed = 0, total, 0, False
+    while True:
+        length = min(remaining, CHUNK)
+        if not x.send("data", b"\x02" + data[offset:offset + length]):
+            out += "write error.\n"
+            failed = True
+            break
+        offset += length
+        remaining -= length
+        counter = (counter + 1) % 32
+        if counter == 0 or remaining == 0:
+            out += progress(total - remaining, total)
+        if remaining == 0:
+            break
+    out += "\n"
+    if not failed and not x.send("start", b"\x03\x02"):
+        out += "start error.\n"
+    return out, x.frames, data[:offset]
+
+
+def pattern(size, seed):
+    """Bytes that differ from place to place and from file to file."""
+    return random.Random(seed).randbytes(size)
+
+
+def prompts(*outputs):
+    """The stdout of a session whose lines print these outputs, one per line."""
+    return "".join(">" + o for o in outputs)

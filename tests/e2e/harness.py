@@ -1,0 +1,164 @@
+"""Runs the real ym2608-console against ym2608-board-emu on a pseudo-terminal.
+
+Every wait is bounded: the emulator's first line, the console's run, the
+emulator's exit after SIGTERM. A tool that hangs makes the test fail with a
+timeout instead of hanging the suite. Nothing sleeps: the harness waits on the
+console's output (the protocol's outcome) and on process exit.
+"""
+
+import os
+import select
+import signal
+import subprocess
+import tempfile
+import time
+import unittest
+from pathlib import Path
+
+CONSOLE = os.environ.get("YM2608_CONSOLE", "build/ym2608-console")
+BOARD_EMU = os.environ.get("YM2608_BOARD_EMU", "build/board_emu/ym2608-board-emu")
+
+# Seconds any one process may take; a whole test stays far below CTest's limit.
+STEP_TIMEOUT = 20
+MISSING_PORT = "/nonexistent/ym2608-no-such-port"
+
+
+def read_until(fd, wanted, timeout=STEP_TIMEOUT):
+    """Reads from a pipe until `wanted` has appeared; returns all that came."""
+    got = b""
+    deadline = time.monotonic() + timeout
+    while wanted not in got:
+        left = deadline - time.monotonic()
+        if left <= 0:
+            raise AssertionError("timed out waiting for %r, got %r" % (wanted, got))
+        ready, _, _ = select.select([fd], [], [], left)
+        if not ready:
+            continue
+        chunk = os.read(fd, 65536)
+        if not chunk:
+            raise AssertionError("pipe closed waiting for %r, got %r" % (wanted, got))
+        got += chunk
+    return got
+
+
+class Board:
+    """One emulator run: its terminal path, and after stop() its log and dumps."""
+
+    def __init__(self, workdir, *args, name="board"):
+        self.dir = Path(workdir)
+        self.log_path = self.dir / (name + ".log")
+        self.memory_path = self.dir / (name + ".memory")
+        self.stream_path = self.dir / (name + ".stream")
+        self.stderr_path = self.dir / (name + ".stderr")
+        self.stderr_file = open(self.stderr_path, "wb")
+        self.proc = subprocess.Popen(
+            [BOARD_EMU, "--log", str(self.log_path), "--dump-memory", str(self.memory_path),
+             "--dump-stream", str(self.stream_path), *args],
+            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=self.stderr_file)
+        first = read_until(self.proc.stdout.fileno(), b"\n")
+        self.path = first.split(b"\n")[0].decode()
+        self.returncode = None
+
+    def stop(self, sig=signal.SIGTERM):
+        if self.returncode is None:
+            self.proc.send_signal(sig)
+            try:
+                self.returncode = self.proc.wait(timeout=STEP_TIMEOUT)
+            finally:
+                self.stderr_file.close()
+                self.proc.stdout.close()
+        return self.returncode
+
+    def kill(self):
+        if self.returncode is None and self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait()
+        if not self.stderr_file.closed:
+            self.stderr_file.close()
+            self.proc.stdout.close()
+
+    def frames(self):
+        """The log as (tag, bytes) pairs: ("rx", frame), ("tx", reply), ("hangup", b"")."""
+        entries = []
+        for line in self.log_path.read_text().splitlines():
+            tag, _, hexes = line.partition(" ")
+            entries.append((tag, bytes.fromhex(hexes)))
+        return entries
+
+    def received(self):
+        return [b for tag, b in self.frames() if tag == "rx"]
+
+    def memory(self):
+        return self.memory_path.read_bytes()
+
+    def stream(self):
+        return self.stream_path.read_bytes()
+
+    def verbose(self):
+        return self.stderr_path.read_text()
+
+
+class E2ETest(unittest.TestCase):
+    """A temporary folder per test, emulators stopped whatever the outcome."""
+
+    maxDiff = None
+
+    def setUp(self):
+        tmp = tempfile.TemporaryDirectory(prefix="ym2608-e2e-")
+        self.addCleanup(tmp.cleanup)
+        self.dir = Path(tmp.name)
+
+    def board(self, *args, name="board"):
+        board = Board(self.dir, *args, name=name)
+        self.addCleanup(board.kill)
+        return board
+
+    def file(self, name, data):
+        """Writes a file into the test's folder; returns its name, relative to it."""
+        (self.dir / name).write_bytes(data)
+        return name
+
+    def env(self, com3, com4=MISSING_PORT):
+        env = dict(os.environ)
+        env.pop("YM2608_COM3", None)
+        env.pop("YM2608_COM4", None)
+        if com3 is not None:
+            env["YM2608_COM3"] = com3
+        env["YM2608_COM4"] = com4
+        return env
+
+    def console(self, script, com3, com4=MISSING_PORT):
+        """Runs the console on `script` to its end; returns (stdout, stderr, status)."""
+        result = subprocess.run([CONSOLE], input=script.encode(), capture_output=True, cwd=self.dir,
+                                env=self.env(com3, com4), timeout=STEP_TIMEOUT)
+        return result.stdout.decode("latin-1"), result.stderr.decode("latin-1"), result.returncode
+
+    def session(self, script, *board_args):
+        """One emulator, one console on `script`; the emulator stopped afterwards."""
+        board = self.board(*board_args)
+        out, err, status = self.console(script, board.path)
+        self.assertEqual(board.stop(), 0, "the emulator exits 0 on SIGTERM")
+        return board, out, err, status
+
+    def assertRun(self, got, out, err="", status=0):
+        """Checks a console run's exact standard output, standard error and status."""
+        self.assertEqual(got[0], out)
+        self.assertEqual(got[1], err)
+        self.assertEqual(got[2], status)
+
+    def spawn_console(self, com3, com4=MISSING_PORT):
+        """A console kept running for interactive tests; killed at cleanup."""
+        proc = subprocess.Popen([CONSOLE], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE, cwd=self.dir, env=self.env(com3, com4))
+
+        def reap():
+            if proc.poll() is None:
+                proc.kill()
+            proc.wait()
+            for stream in (proc.stdin, proc.stdout, proc.stderr):
+                try:
+                    stream.close()
+                except BrokenPipeError:
+                    pass
+        self.addCleanup(reap)
+        return proc
