@@ -15,8 +15,10 @@ import time
 import unittest
 from pathlib import Path
 
-CONSOLE = os.environ.get("YM2608_CONSOLE", "build/ym2608-console")
-BOARD_EMU = os.environ.get("YM2608_BOARD_EMU", "build/board_emu/ym2608-board-emu")
+# CTest passes both binaries; run by hand, the default build folder is used.
+ROOT = Path(__file__).resolve().parents[2]
+CONSOLE = os.environ.get("YM2608_CONSOLE", str(ROOT / "build" / "ym2608-console"))
+BOARD_EMU = os.environ.get("YM2608_BOARD_EMU", str(ROOT / "build" / "board_emu" / "ym2608-board-emu"))
 
 # Seconds any one process may take; a whole test stays far below CTest's limit.
 STEP_TIMEOUT = 20
