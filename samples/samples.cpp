@@ -17,7 +17,6 @@ struct SampleMemory {
 
 SampleMemory memory;
 
-constexpr std::size_t UNITS_PER_PAGE = CACHE_PAGE_SIZE / ADDRESS_UNIT;
 constexpr std::size_t UNITS_PER_GRANULE = COMMIT_GRANULE / ADDRESS_UNIT;
 
 // ADPCM unit, second register bank.

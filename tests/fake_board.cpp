@@ -77,6 +77,7 @@ std::vector<Bytes> framesOf(std::uint8_t opcode)
 
 PortHandle openPort(const char* name)
 {
+
     board.opens.emplace_back(name);
     // A port this process still holds is busy, as an exclusive open makes it.
     if (board.presentPorts.count(name) == 0 || board.held == name || board.opensLeft == 0) {
@@ -103,7 +104,7 @@ std::size_t writePort(PortHandle, std::span<const std::uint8_t> bytes)
     board.frames.emplace_back(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(written));
 
     const FrameInfo* info = findFrame(opcode);
-    if (info == nullptr) {
+    if (info == nullptr || board.scriptedStream) {
         return written;
     }
     Bytes reply = replyFor(*info);

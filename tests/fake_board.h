@@ -30,6 +30,9 @@ struct FakeBoard {
     std::vector<FakeFault> faults;
     int opensLeft = -1;   // opens that succeed before every port is absent; -1 always
     int hangUpAfter = -1; // frames answered before the board vanishes; -1 never
+    // When set, the board answers nothing of its own: its replies are what
+    // was put in `pending`, read in order whatever the frames.
+    bool scriptedStream = false;
 
     std::vector<Bytes> frames;       // every frame written, in order
     std::vector<std::string> opens;  // every open asked for, in order

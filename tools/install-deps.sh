@@ -7,6 +7,7 @@ packages=(
   cmake make g++ pkg-config python3
   libgtest-dev libgmock-dev
   libsndfile1-dev libsamplerate0-dev
+  clang-14 libfuzzer-14-dev libclang-rt-14-dev xxd
 )
 
 missing=()
