@@ -2,6 +2,7 @@
 
 #include "app/progress.h"
 #include "link/device_link.h"
+#include "samples/sample_file.h"
 
 #include <algorithm>
 #include <array>
@@ -71,7 +72,7 @@ void loaderError(const char* message)
 // unreadable file. false when the file cannot be opened.
 bool readSampleFile(const char* path, std::vector<std::uint8_t>& bytes)
 {
-    std::FILE* file = std::fopen(path, "rb");
+    std::FILE* file = openSampleFile(path);
     if (file == nullptr) {
         return false;
     }

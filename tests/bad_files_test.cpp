@@ -1,0 +1,82 @@
+// Files an operator may name by mistake: FIFOs with no writer, unreadable
+// files, names ending in blanks, huge sparse files. None may hang the tool or
+// send anything the file did not hold.
+#include "tests/console_harness.h"
+
+#include "link/frames.h"
+#include "samples/samples.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+std::string scratchPath(const std::string& name)
+{
+    const std::string any = scratchFile("anchor.bin", 1);
+    return any.substr(0, any.rfind('/')) + "/" + name;
+}
+
+TEST_F(ConsoleTest, FifoWithNoWriterReadsAsEmptyInsteadOfHanging)
+{
+    const std::string fifo = scratchPath("fifo");
+    unlink(fifo.c_str());
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const ConsoleRun run = runConsoleWith("c\nl " + fifo + "\nt " + fifo + "\nl " + fifo + "\n");
+    EXPECT_EQ(run.err, "read error.\nread error.\n");
+    EXPECT_EQ(run.out, ">connect..ok\nWelcome to YM2608!\nReady\n>>file read error.\n>>exit!\n");
+    EXPECT_EQ(fakeBoard().frames.size(), 1U);
+    unlink(fifo.c_str());
+}
+
+TEST_F(ConsoleTest, UnreadableFilesAreOpenErrors)
+{
+    if (geteuid() == 0) {
+        GTEST_SKIP() << "root reads every file whatever its permissions";
+    }
+    const std::string path = scratchFile("locked.bin", 1000);
+    ASSERT_EQ(chmod(path.c_str(), 0), 0);
+    const ConsoleRun run = runConsoleWith("c\nl " + path + "\nt " + path + "\n");
+    EXPECT_EQ(run.err, "file read error.\n");
+    EXPECT_NE(run.out.find(">file open error.\n"), std::string::npos);
+    EXPECT_EQ(fakeBoard().frames.size(), 1U);
+}
+
+TEST_F(ConsoleTest, BlanksAtTheEndBelongToThePath)
+{
+    const Bytes bytes = patternBytes(100);
+    const std::string plain = scratchFile("blank.bin", bytes);
+    const std::string trailing = scratchFile("blank.bin  ", patternBytes(40));
+    const ConsoleRun run = runConsoleWith("c\nl " + plain + "  \nl " + plain + "\n");
+    EXPECT_NE(run.out.find("[" + trailing + "] -> [0,40]\n"), std::string::npos);
+    EXPECT_NE(run.out.find("[" + plain + "] -> [2,100]\n"), std::string::npos);
+}
+
+TEST_F(ConsoleTest, HugeSparseFilesAreReadOnlyAsFarAsTheLimits)
+{
+    const std::string path = scratchPath("sparse.bin");
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(fd, 0);
+    const Bytes head = patternBytes(MAX_SAMPLE_FILE + 10, 1);
+    ASSERT_EQ(write(fd, head.data(), head.size()), static_cast<ssize_t>(head.size()));
+    ASSERT_EQ(ftruncate(fd, off_t{1} << 30), 0);
+    close(fd);
+
+    const ConsoleRun run = runConsoleWith("c\nl " + path + "\nt " + path + "\n");
+    EXPECT_NE(run.out.find("] -> [0,262144]\n"), std::string::npos);
+    EXPECT_NE(run.out.find("idx:1:[0,8192]\n"), std::string::npos);
+    Bytes loaded;
+    for (const Bytes& frame : framesOf(OP_CACHE_WRITE)) {
+        loaded.insert(loaded.end(), frame.begin() + CACHE_WRITE_HEADER, frame.end());
+    }
+    EXPECT_EQ(loaded, Bytes(head.begin(), head.begin() + MAX_SAMPLE_FILE));
+    Bytes streamed;
+    for (const Bytes& frame : framesOf(OP_STREAM_DATA)) {
+        streamed.insert(streamed.end(), frame.begin() + STREAM_DATA_HEADER, frame.end());
+    }
+    EXPECT_EQ(streamed, Bytes(head.begin(), head.begin() + 32704));
+    unlink(path.c_str());
+}
+
+} // namespace
