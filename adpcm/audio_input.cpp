@@ -1,0 +1,138 @@
+#include "adpcm/audio_input.h"
+
+#include <samplerate.h>
+#include <sndfile.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+namespace adpcm {
+
+namespace {
+
+std::string formatName(SNDFILE* file, int format)
+{
+    SF_FORMAT_INFO info{};
+    info.format = format;
+    if (sf_command(file, SFC_GET_FORMAT_INFO, &info, sizeof info) != 0 || info.name == nullptr) {
+        return "unknown";
+    }
+    return info.name;
+}
+
+} // namespace
+
+bool openAudio(const std::string& path, AudioSource& source, std::string& error)
+{
+    // Open it ourselves first: libsndfile reports a missing file and a file
+    // it does not understand alike, and the two need different answers.
+    std::FILE* probe = std::fopen(path.c_str(), "rb");
+    if (probe == nullptr) {
+        error = "cannot read " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    const bool empty = std::fgetc(probe) == EOF;
+    std::fclose(probe);
+    if (empty) {
+        error = path + " is empty";
+        return false;
+    }
+
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    if (file == nullptr) {
+        error = path + " is not audio that can be read (" + sf_strerror(nullptr) + ")";
+        return false;
+    }
+    source.handle = file;
+    source.format = formatName(file, info.format & SF_FORMAT_TYPEMASK) + ", " +
+                    formatName(file, info.format & SF_FORMAT_SUBMASK);
+    source.rate = info.samplerate;
+    source.channels = info.channels;
+    source.frames = info.frames;
+    return true;
+}
+
+void closeAudio(AudioSource& source)
+{
+    if (source.handle != nullptr) {
+        sf_close(static_cast<SNDFILE*>(source.handle));
+    }
+    source.handle = nullptr;
+}
+
+std::int64_t resampledLength(const AudioSource& source, int rate)
+{
+    if (source.rate <= 0 || source.frames <= 0) {
+        return 0;
+    }
+    return (source.frames * rate + source.rate / 2) / source.rate;
+}
+
+bool readResampled(AudioSource& source, int rate, std::vector<std::int16_t>& samples, std::int64_t& clipped,
+                   std::string& error)
+{
+    auto* file = static_cast<SNDFILE*>(source.handle);
+    const auto channels = static_cast<std::size_t>(source.channels);
+    std::vector<float> interleaved(static_cast<std::size_t>(source.frames) * channels);
+    const sf_count_t got = sf_readf_float(file, interleaved.data(), source.frames);
+    if (got <= 0) {
+        error = std::string("cannot read the audio: ") + sf_strerror(file);
+        return false;
+    }
+    // A file shorter than its header claims is taken as far as it goes.
+    std::vector<float> mono(static_cast<std::size_t>(got));
+    for (std::size_t frame = 0; frame < mono.size(); ++frame) {
+        float sum = 0.0F;
+        for (std::size_t channel = 0; channel < channels; ++channel) {
+            sum += interleaved[frame * channels + channel];
+        }
+        mono[frame] = sum / static_cast<float>(channels);
+    }
+    interleaved = {};
+
+    const auto wanted = static_cast<std::size_t>(resampledLength(source, rate));
+    std::vector<float> resampled;
+    if (source.rate == rate) {
+        resampled = std::move(mono);
+    } else {
+        const double ratio = static_cast<double>(rate) / source.rate;
+        if (src_is_valid_ratio(ratio) == 0) {
+            error = "cannot resample from " + std::to_string(source.rate) + " Hz to " + std::to_string(rate) +
+                    " Hz";
+            return false;
+        }
+        resampled.resize(wanted + 64);
+        SRC_DATA data{};
+        data.data_in = mono.data();
+        data.input_frames = static_cast<long>(mono.size());
+        data.data_out = resampled.data();
+        data.output_frames = static_cast<long>(resampled.size());
+        data.src_ratio = ratio;
+        const int failure = src_simple(&data, SRC_SINC_BEST_QUALITY, 1);
+        if (failure != 0) {
+            error = std::string("cannot resample: ") + src_strerror(failure);
+            return false;
+        }
+        resampled.resize(static_cast<std::size_t>(data.output_frames_gen));
+    }
+    // The converter's count can differ from the rounded ratio by a value or
+    // two; the length promised to the caller wins, any shortfall is silence.
+    resampled.resize(wanted, 0.0F);
+
+    samples.resize(wanted);
+    clipped = 0;
+    for (std::size_t i = 0; i < wanted; ++i) {
+        const double value = std::lround(static_cast<double>(resampled[i]) * 32768.0);
+        if (value > 32767.0 || value < -32768.0) {
+            ++clipped;
+        }
+        samples[i] = static_cast<std::int16_t>(std::clamp(value, -32768.0, 32767.0));
+    }
+    return true;
+}
+
+} // namespace adpcm

@@ -1,0 +1,116 @@
+// What the YM2608's ADPCM unit would play from its sample memory, rendered as
+// 16-bit stereo at the chip's output clock, so that the board emulator can
+// write each playback to a WAV file for listening.
+//
+// The emulator folds every second-bank register write into AdpcmRegisters with
+// applyAdpcmWrite; a write that starts playback from memory is the moment to
+// call renderPlayback on the sample memory, writePlaybackWav on the frames and
+// describePlayback for the verbose line. The rendering itself is pure and
+// depends on the codec only; writePlaybackWav uses libsndfile.
+//
+// The chip reads the codes from the start unit to the end of the stop unit. A
+// position counter advances by delta-N each clock of OUTPUT_RATE and takes the
+// next code each time it passes 65536; the output moves linearly from the
+// previous decoded value to the current one as the counter goes, is scaled by
+// the level (level / 256) and goes to the enabled channels.
+//
+// Functions: applyAdpcmWrite, planPlayback, renderPlayback, describePlayback,
+// writePlaybackWav.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace adpcm {
+
+/// The chip's output clock: 8 MHz / 144.
+inline constexpr std::uint32_t OUTPUT_RATE = 55556;
+inline constexpr std::uint32_t OUTPUT_CHANNELS = 2;
+
+/// A render never runs longer than this; a longer playback (a very low
+/// delta-N over a long stretch of memory) is cut here rather than filling
+/// gigabytes.
+inline constexpr std::uint32_t MAX_RENDER_SECONDS = 300;
+
+// Second-bank ADPCM registers:
+//   0x00  x------- start playback
+//         --x----- memory data (clear: the CPU feeds the codes)
+//         ---x---- repeat at the stop address
+//         -------x reset
+//   0x01  x------- left output on
+//         -x------ right output on
+//         ------x- 8-bit-wide memory
+//   0x02/0x03     start address, 32-byte units, low byte first
+//   0x04/0x05     stop address, inclusive, 32-byte units
+//   0x09/0x0A     delta-N, low byte first
+//   0x0B          output level
+inline constexpr std::uint8_t REG_ADPCM_CONTROL1 = 0x00;
+inline constexpr std::uint8_t REG_ADPCM_CONTROL2 = 0x01;
+inline constexpr std::uint8_t REG_ADPCM_START_LOW = 0x02;
+inline constexpr std::uint8_t REG_ADPCM_START_HIGH = 0x03;
+inline constexpr std::uint8_t REG_ADPCM_STOP_LOW = 0x04;
+inline constexpr std::uint8_t REG_ADPCM_STOP_HIGH = 0x05;
+inline constexpr std::uint8_t REG_ADPCM_DELTA_N_LOW = 0x09;
+inline constexpr std::uint8_t REG_ADPCM_DELTA_N_HIGH = 0x0A;
+inline constexpr std::uint8_t REG_ADPCM_LEVEL = 0x0B;
+
+inline constexpr std::uint8_t CONTROL1_START = 0x80;
+inline constexpr std::uint8_t CONTROL1_MEMORY_DATA = 0x20;
+inline constexpr std::uint8_t CONTROL1_REPEAT = 0x10;
+inline constexpr std::uint8_t CONTROL1_RESET = 0x01;
+inline constexpr std::uint8_t CONTROL2_LEFT = 0x80;
+inline constexpr std::uint8_t CONTROL2_RIGHT = 0x40;
+inline constexpr std::uint8_t CONTROL2_8BIT_MEMORY = 0x02;
+
+/// The ADPCM register values that playback depends on, all 0 after power-up.
+struct AdpcmRegisters {
+    std::uint8_t control1 = 0;
+    std::uint8_t control2 = 0;
+    std::uint16_t start = 0;
+    std::uint16_t stop = 0;
+    std::uint16_t deltaN = 0;
+    std::uint8_t level = 0;
+};
+
+/// Folds one second-bank register write into `regs` (registers this module
+/// does not follow are ignored). True when the write is to control 1 and
+/// starts playback from memory: start and memory data set, reset clear.
+bool applyAdpcmWrite(AdpcmRegisters& regs, std::uint8_t reg, std::uint8_t value);
+
+/// What a start with `regs` plays, worked out before rendering.
+struct PlaybackPlan {
+    bool plays = false;           // false: start, memory data or delta-N missing, reset set, or stop < start
+    std::uint32_t codeCount = 0;  // codes from the start unit to the end of the stop unit
+    std::uint32_t frameCount = 0; // output frames, after any cut
+    bool cut = false;             // frameCount was limited to MAX_RENDER_SECONDS
+    double rateHz = 0.0;          // code rate, OUTPUT_RATE * deltaN / 65536
+};
+
+/// The plan for `regs`. Frames run until the counter would need a code past
+/// the stop unit: ceil((codeCount + 1) * 65536 / deltaN).
+PlaybackPlan planPlayback(const AdpcmRegisters& regs);
+
+/// The chip's output for a start with `regs`, as interleaved left/right
+/// 16-bit frames at OUTPUT_RATE; empty when the plan does not play. A
+/// disabled channel carries silence. `memory` is the sample memory; addresses
+/// beyond it wrap, as on a board whose memory is smaller than the chip's
+/// address range. With repeat set, one pass is rendered. Memory is read as
+/// the board wires it, 8 bits wide; the 1-bit-wide addressing that control 2
+/// bit 1 clear would select is not modelled.
+std::vector<std::int16_t> renderPlayback(std::span<const std::uint8_t> memory, const AdpcmRegisters& regs);
+
+/// The verbose line for a playback, without a newline, for example
+/// "play units 0..31 at 16016 Hz, 0.13 s -> play-0001.wav". A start that
+/// renders nothing says why instead of the duration and file.
+std::string describePlayback(const AdpcmRegisters& regs, std::string_view wavName);
+
+/// Writes rendered frames as a 16-bit stereo WAV at OUTPUT_RATE, under a
+/// temporary name renamed to `path` once complete. False with `error` set
+/// (one line, no newline) on failure, leaving `path` as it was.
+bool writePlaybackWav(const std::string& path, std::span<const std::int16_t> frames, std::string& error);
+
+} // namespace adpcm

@@ -1,0 +1,188 @@
+#include "adpcm/codec.h"
+#include "link/frames.h"
+#include "test_signals.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <vector>
+
+namespace {
+
+using adpcm::DecoderState;
+using adpcm::Encoder;
+
+std::vector<std::int16_t> decodeFromReset(std::vector<std::uint8_t> bytes)
+{
+    return adpcm::decodeSample(bytes);
+}
+
+double roundTripSnr(const std::vector<std::int16_t>& signal, Encoder encoder)
+{
+    return adpcm::snrDecibels(signal, adpcm::decodeSample(adpcm::encodeSample(signal, encoder)));
+}
+
+TEST(Decoder, FollowsTheKnownVectors)
+{
+    EXPECT_EQ(decodeFromReset({0x00, 0x00}), (std::vector<std::int16_t>{15, 30, 45, 60}));
+    EXPECT_EQ(decodeFromReset({0x4C, 0x21, 0xF0, 0x9A}),
+              (std::vector<std::int16_t>{142, -29, 84, 144, -126, -83, -197, -367}));
+}
+
+TEST(Decoder, ClampsTheAccumulatorAndTheStep)
+{
+    const std::vector<std::uint8_t> climb = {0x77, 0x77, 0x77, 0x77};
+    std::vector<std::int16_t> values(8);
+    DecoderState state;
+    adpcm::decodeBytes(climb, state, values);
+    EXPECT_EQ(values, (std::vector<std::int16_t>{238, 806, 2163, 5406, 13159, 31693, 32767, 32767}));
+    EXPECT_EQ(state.step, adpcm::STEP_MAX);
+
+    const std::vector<std::int16_t> fall = decodeFromReset(std::vector<std::uint8_t>(8, 0xFF));
+    EXPECT_EQ(fall.back(), -32768);
+}
+
+TEST(Decoder, RoundsBothSignsTowardsZero)
+{
+    // (2*1+1) * 306 = 918: 918 / 8 is 114.75 either way, never -115.
+    DecoderState down{0, 306};
+    EXPECT_EQ(adpcm::decodeCode(down, 0x09), -114);
+    DecoderState up{0, 306};
+    EXPECT_EQ(adpcm::decodeCode(up, 0x01), 114);
+    EXPECT_EQ(down.step, up.step);
+}
+
+TEST(Decoder, ContinuesAcrossCallsFromTheSameState)
+{
+    const std::vector<std::uint8_t> bytes = {0x4C, 0x21, 0xF0, 0x9A};
+    std::vector<std::int16_t> first(4);
+    std::vector<std::int16_t> second(4);
+    DecoderState state;
+    adpcm::decodeBytes(std::span(bytes).first(2), state, first);
+    adpcm::decodeBytes(std::span(bytes).subspan(2), state, second);
+    first.insert(first.end(), second.begin(), second.end());
+    EXPECT_EQ(first, decodeFromReset(bytes));
+}
+
+TEST(GreedyEncoder, FollowsTheKnownVector)
+{
+    const std::vector<std::int16_t> input = {1000, 2000, 3000, 4000, 0, -4000};
+    DecoderState state;
+    const std::vector<std::uint8_t> codes = adpcm::encodeCodes(input, Encoder::GREEDY, state);
+    EXPECT_EQ(adpcm::packCodes(codes), (std::vector<std::uint8_t>{0x77, 0x74, 0xFB}));
+}
+
+TEST(Encoders, EndInTheStateTheDecoderReaches)
+{
+    const std::vector<std::int16_t> signal = adpcm::test::tune(0.5);
+    for (const Encoder encoder : {Encoder::GREEDY, Encoder::SEARCH}) {
+        DecoderState encoderState;
+        const std::vector<std::uint8_t> codes = adpcm::encodeCodes(signal, encoder, encoderState);
+        ASSERT_EQ(codes.size(), signal.size());
+        DecoderState decoderState;
+        for (const std::uint8_t code : codes) {
+            adpcm::decodeCode(decoderState, code);
+        }
+        EXPECT_EQ(encoderState.accumulator, decoderState.accumulator);
+        EXPECT_EQ(encoderState.step, decoderState.step);
+    }
+}
+
+// Floors half a decibel under the figures measured on one second of each.
+TEST(Encoders, ReachTheMeasuredSnrOnSines)
+{
+    struct Case {
+        double hertz;
+        double scale;
+        double greedyFloor;
+        double searchFloor;
+    };
+    const Case cases[] = {{440.0, 0.5, 35.5, 37.6}, {1000.0, 0.25, 28.0, 29.5}, {3000.0, 0.5, 19.0, 19.7}};
+    for (const Case& c : cases) {
+        const std::vector<std::int16_t> signal = adpcm::test::sine(c.hertz, c.scale, 1.0);
+        const double greedy = roundTripSnr(signal, Encoder::GREEDY);
+        const double search = roundTripSnr(signal, Encoder::SEARCH);
+        EXPECT_GE(greedy, c.greedyFloor) << c.hertz << " Hz";
+        EXPECT_GE(search, c.searchFloor) << c.hertz << " Hz";
+        EXPECT_GT(search, greedy + 0.5) << c.hertz << " Hz";
+    }
+}
+
+TEST(Encoders, SearchBeatsGreedyOnMusic)
+{
+    const std::vector<std::int16_t> signal = adpcm::test::tune(2.0);
+    const double greedy = roundTripSnr(signal, Encoder::GREEDY);
+    const double search = roundTripSnr(signal, Encoder::SEARCH);
+    EXPECT_GE(greedy, 32.5);         // measured 33.1
+    EXPECT_GT(search, greedy + 1.0); // measured 35.0
+}
+
+TEST(Encoders, SearchIsNeverWorseThanGreedy)
+{
+    // Full-scale noise and hard square edges drive the step to its limits,
+    // where a narrow beam could lose the greedy path.
+    std::vector<std::int16_t> harsh(8000);
+    std::uint32_t noise = 1;
+    for (std::size_t i = 0; i < harsh.size(); ++i) {
+        noise = noise * 1103515245U + 12345U;
+        harsh[i] = i < 4000 ? static_cast<std::int16_t>(noise >> 16) : ((i / 40) % 2 == 0 ? 32767 : -32768);
+    }
+    DecoderState greedyState;
+    DecoderState searchState;
+    const auto greedy = adpcm::encodeCodes(harsh, Encoder::GREEDY, greedyState);
+    const auto search = adpcm::encodeCodes(harsh, Encoder::SEARCH, searchState);
+    const auto decoded = [](const std::vector<std::uint8_t>& codes) {
+        std::vector<std::int16_t> values;
+        DecoderState state;
+        for (const std::uint8_t code : codes) {
+            values.push_back(adpcm::decodeCode(state, code));
+        }
+        return values;
+    };
+    EXPECT_LE(adpcm::squaredError(harsh, decoded(search)), adpcm::squaredError(harsh, decoded(greedy)));
+}
+
+TEST(SamplePadding, EndsOnAWholeUnitPlusOneOfSilence)
+{
+    EXPECT_EQ(adpcm::paddedSampleBytes(0), ADDRESS_UNIT);
+    EXPECT_EQ(adpcm::paddedSampleBytes(1), 2 * ADDRESS_UNIT);
+    EXPECT_EQ(adpcm::paddedSampleBytes(64), 2 * ADDRESS_UNIT);
+    EXPECT_EQ(adpcm::paddedSampleBytes(65), 3 * ADDRESS_UNIT);
+    EXPECT_EQ(adpcm::paddedSampleBytes(adpcm::maxSamplesThatFit()), SAMPLE_MEMORY_SIZE);
+    EXPECT_GT(adpcm::paddedSampleBytes(adpcm::maxSamplesThatFit() + 1), SAMPLE_MEMORY_SIZE);
+
+    const std::vector<std::int16_t> odd = {100, 200, 300};
+    EXPECT_EQ(adpcm::encodeSample(odd, Encoder::GREEDY).size(), 2 * ADDRESS_UNIT);
+    EXPECT_EQ(adpcm::packCodes(std::vector<std::uint8_t>{0x1, 0x2, 0x3}),
+              (std::vector<std::uint8_t>{0x12, 0x30}));
+}
+
+TEST(SamplePadding, BringsALoudEndingToRest)
+{
+    // A sample that stops at a high level: the silence after it must pull the
+    // accumulator back to zero, not hold it or let it climb.
+    const std::vector<std::int16_t> loud(1000, 24000);
+    for (const Encoder encoder : {Encoder::GREEDY, Encoder::SEARCH}) {
+        const std::vector<std::uint8_t> bytes = adpcm::encodeSample(loud, encoder);
+        ASSERT_EQ(bytes.size(), adpcm::paddedSampleBytes(loud.size()));
+        const std::vector<std::int16_t> decoded = adpcm::decodeSample(bytes);
+        EXPECT_NEAR(decoded[loud.size() - 1], 24000, 500);
+        // The descent takes a few dozen codes; the bytes that end the file,
+        // the ones chips treat differently, are silence.
+        for (const std::int16_t value : std::span(decoded).last(16)) {
+            ASSERT_LE(std::abs(value), 30);
+        }
+    }
+}
+
+TEST(Snr, MeasuresAgainstTheReferenceLength)
+{
+    const std::vector<std::int16_t> reference = {1000, -1000};
+    const std::vector<std::int16_t> decoded = {900, -900, 5000};
+    // 2e6 / 2e4: 20 dB; the value beyond the reference is padding and ignored.
+    EXPECT_NEAR(adpcm::snrDecibels(reference, decoded), 20.0, 1e-9);
+    EXPECT_TRUE(std::isinf(adpcm::snrDecibels(reference, reference)));
+}
+
+} // namespace
