@@ -210,8 +210,8 @@ PortHandle openPort(const char* name)
 
     OpenPort port;
     // No sharing: while this program holds the port, every other open fails.
-    port.handle = CreateFileA(devicePath(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_OVERLAPPED, nullptr);
+    port.handle = CreateFileA(devicePath(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     if (port.handle == INVALID_HANDLE_VALUE) {
         return INVALID_PORT;
     }
