@@ -148,14 +148,9 @@ struct Command {
 
 // `n` goes out even when not connected; `q` is the loop's own.
 constexpr Command COMMANDS[] = {
-    {'b', true, backlightCommand},
-    {'c', false, connectCommand},
-    {'l', true, loadCommand},
-    {'n', false, opNCommand},
-    {'o', true, registerCommand},
-    {'p', true, playCommand},
-    {'r', true, resetOrRhythmCommand},
-    {'t', true, transferCommand},
+    {'b', true, backlightCommand},     {'c', false, connectCommand}, {'l', true, loadCommand},
+    {'n', false, opNCommand},          {'o', true, registerCommand}, {'p', true, playCommand},
+    {'r', true, resetOrRhythmCommand}, {'t', true, transferCommand},
 };
 
 /// Runs one line; false when it was `q`.

@@ -21,8 +21,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     const std::string a = FUZZ_DIR + "/a.bin";
     const std::string b = FUZZ_DIR + "/b.bin";
     const std::string d = FUZZ_DIR + "/d.bin";
-    script = "c\nb\nr\nry 63\no 2d 0f\no 10b ff\nl " + a + "\nl " + b + "\np 1\np 2\nt " + d + "\nn\nb\nc\nl " + b +
-             "\nt " + d + "\nl " + a + "\np 3\nq\n";
+    script = "c\nb\nr\nry 63\no 2d 0f\no 10b ff\nl " + a + "\nl " + b + "\np 1\np 2\nt " + d +
+             "\nn\nb\nc\nl " + b + "\nt " + d + "\nl " + a + "\np 3\nq\n";
     return 0;
 }
 

@@ -56,24 +56,24 @@ inline constexpr std::size_t SAMPLE_MEMORY_SIZE = SAMPLE_MEMORY_UNITS * ADDRESS_
 
 /// How the length of a frame on the wire is known.
 enum class FrameLength : std::uint8_t {
-    FIXED,       // always `length` bytes
-    COUNT_BYTE,  // `length` header bytes plus the count in the byte after the opcode
-    BURST,       // `length` header bytes plus 1 to MAX_CHUNK data bytes; no length field
+    FIXED,      // always `length` bytes
+    COUNT_BYTE, // `length` header bytes plus the count in the byte after the opcode
+    BURST,      // `length` header bytes plus 1 to MAX_CHUNK data bytes; no length field
 };
 
 /// What the board sends back for a frame.
 enum class ReplyKind : std::uint8_t {
-    NONE,      // nothing; the next frame follows at once
-    STATUS,    // one byte, STATUS_OK or a failure
-    IDENTIFY,  // four ASCII bytes
-    STATE,     // one backlight state byte: 0 off, 1 on
+    NONE,     // nothing; the next frame follows at once
+    STATUS,   // one byte, STATUS_OK or a failure
+    IDENTIFY, // four ASCII bytes
+    STATE,    // one backlight state byte: 0 off, 1 on
 };
 
 struct FrameInfo {
     std::uint8_t opcode;
     std::string_view name;
     FrameLength lengthKind;
-    std::uint8_t length;  // the whole frame (FIXED) or its header (otherwise)
+    std::uint8_t length; // the whole frame (FIXED) or its header (otherwise)
     ReplyKind reply;
     std::uint8_t replyLength;
 };

@@ -128,7 +128,8 @@ std::size_t transferSample(std::span<const std::uint8_t> bytes, std::uint32_t de
         if (endsPage) {
             // The last page of a sample is committed in whole granules; the
             // next sample starts right after this one and overwrites the tail.
-            const std::size_t size = (pageFill + chunk + COMMIT_GRANULE - 1) / COMMIT_GRANULE * COMMIT_GRANULE;
+            const std::size_t size =
+                (pageFill + chunk + COMMIT_GRANULE - 1) / COMMIT_GRANULE * COMMIT_GRANULE;
             if (!sendCacheCommit(static_cast<std::uint32_t>(size), dest)) {
                 loaderError("ym2608 write error.\n");
                 break;

@@ -4,8 +4,8 @@
 #include "samples/samples.h"
 
 #include <cstdio>
-#include <filesystem>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 

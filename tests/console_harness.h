@@ -27,6 +27,6 @@ Bytes patternBytes(std::size_t size, std::uint8_t seed = 0);
 
 /// Fresh fake board and slot table for every test.
 class ConsoleTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override;
 };

@@ -77,8 +77,8 @@ TEST_F(ConsoleTest, SlotCounterMovesOnForEveryLoadThatReachesTheLoader)
 {
     const std::string good = scratchFile("slot.bin", 64);
     const std::string missing = good + ".missing";
-    const ConsoleRun run = runConsoleWith("l " + good + "\nc\nl " + good + "\nl " + missing + "\nl\nl " + good +
-                                          "\nl " + good + "\nq\n");
+    const ConsoleRun run = runConsoleWith("l " + good + "\nc\nl " + good + "\nl " + missing + "\nl\nl " +
+                                          good + "\nl " + good + "\nq\n");
     // Not connected and no operand leave the counter; the missing file uses slot 2.
     EXPECT_NE(run.out.find("idx:1:[0,2]\n"), std::string::npos);
     EXPECT_NE(run.out.find("idx:3:[2,2]\n"), std::string::npos);
@@ -122,7 +122,7 @@ TEST_F(ConsoleTest, OverlongLineIsDroppedWholeAndTheNextLineRuns)
     const ConsoleRun run = runConsoleWith("c\n" + overlong + "\n" + longest + "\nl " + path + "\n");
     EXPECT_EQ(run.out.substr(0, CONNECTED.size() + 4), CONNECTED + ">??\n");
     EXPECT_NE(run.out.find("idx:1:[0,1]\n"), std::string::npos); // the counter did not move
-    EXPECT_EQ(framesOf(OP_N).size(), 1U);                     // 32767 characters still fit
+    EXPECT_EQ(framesOf(OP_N).size(), 1U);                        // 32767 characters still fit
 }
 
 TEST_F(ConsoleTest, NulBytesInALineEndIt)
@@ -149,12 +149,11 @@ TEST(Progress, LineTextAndMarks)
     printProgress(999, 1000);
     printProgress(1000, 1000);
     printProgress(262144, 262144);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "\r(     0/  1000) 000% [..........]"
-              "\r(   550/  1000) 055% [ooooo.....]"
-              "\r(   999/  1000) 099% [ooooooooo.]"
-              "\r(  1000/  1000) 100% [oooooooooo]"
-              "\r(262144/262144) 100% [oooooooooo]");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "\r(     0/  1000) 000% [..........]"
+                                                      "\r(   550/  1000) 055% [ooooo.....]"
+                                                      "\r(   999/  1000) 099% [ooooooooo.]"
+                                                      "\r(  1000/  1000) 100% [oooooooooo]"
+                                                      "\r(262144/262144) 100% [oooooooooo]");
 }
 
 } // namespace

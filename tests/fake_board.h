@@ -19,8 +19,8 @@ struct FakeFault {
     std::uint8_t opcode;
     int nth; // 1 for the first frame of that opcode
     Kind kind;
-    std::uint8_t byte = 0;       // REPLY_BYTE: the status or state byte answered
-    std::size_t writeLimit = 0;  // WRITE_LIMIT: the bytes the port reports written
+    std::uint8_t byte = 0;      // REPLY_BYTE: the status or state byte answered
+    std::size_t writeLimit = 0; // WRITE_LIMIT: the bytes the port reports written
 };
 
 struct FakeBoard {
@@ -34,11 +34,11 @@ struct FakeBoard {
     // was put in `pending`, read in order whatever the frames.
     bool scriptedStream = false;
 
-    std::vector<Bytes> frames;       // every frame written, in order
-    std::vector<std::string> opens;  // every open asked for, in order
+    std::vector<Bytes> frames;      // every frame written, in order
+    std::vector<std::string> opens; // every open asked for, in order
     int closes = 0;
-    std::string held;                // the port currently open, if any
-    Bytes pending;                   // reply bytes not yet read
+    std::string held; // the port currently open, if any
+    Bytes pending;    // reply bytes not yet read
     bool gone = false;
 };
 

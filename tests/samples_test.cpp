@@ -83,10 +83,14 @@ TEST_F(ConsoleTest, PagesFillTheCacheAndCommitInGranules)
         {8192, {{OP_CACHE_COMMIT, 0x00, 0x20, 0x00, 0x00}}, 256},
         {8292, {{OP_CACHE_COMMIT, 0x00, 0x20, 0x00, 0x00}, {OP_CACHE_COMMIT, 0x00, 0x02, 0x00, 0x01}}, 260},
         {70000,
-         {{OP_CACHE_COMMIT, 0x00, 0x20, 0x00, 0x00}, {OP_CACHE_COMMIT, 0x00, 0x20, 0x00, 0x01},
-          {OP_CACHE_COMMIT, 0x00, 0x20, 0x00, 0x02}, {OP_CACHE_COMMIT, 0x00, 0x20, 0x00, 0x03},
-          {OP_CACHE_COMMIT, 0x00, 0x20, 0x00, 0x04}, {OP_CACHE_COMMIT, 0x00, 0x20, 0x00, 0x05},
-          {OP_CACHE_COMMIT, 0x00, 0x20, 0x00, 0x06}, {OP_CACHE_COMMIT, 0x00, 0x20, 0x00, 0x07},
+         {{OP_CACHE_COMMIT, 0x00, 0x20, 0x00, 0x00},
+          {OP_CACHE_COMMIT, 0x00, 0x20, 0x00, 0x01},
+          {OP_CACHE_COMMIT, 0x00, 0x20, 0x00, 0x02},
+          {OP_CACHE_COMMIT, 0x00, 0x20, 0x00, 0x03},
+          {OP_CACHE_COMMIT, 0x00, 0x20, 0x00, 0x04},
+          {OP_CACHE_COMMIT, 0x00, 0x20, 0x00, 0x05},
+          {OP_CACHE_COMMIT, 0x00, 0x20, 0x00, 0x06},
+          {OP_CACHE_COMMIT, 0x00, 0x20, 0x00, 0x07},
           {OP_CACHE_COMMIT, 0x00, 0x12, 0x00, 0x08}},
          2188},
     };
@@ -148,7 +152,8 @@ TEST_F(ConsoleTest, UnreadableFilesSendNothingAndLeaveTheSlot)
 {
     const std::string empty = scratchFile("empty.bin", 0);
     const std::string dir = empty.substr(0, empty.rfind('/'));
-    const ConsoleRun run = runConsoleWith("c\nl " + dir + "/missing.bin\nl " + empty + "\nl " + dir + "\nq\n");
+    const ConsoleRun run =
+        runConsoleWith("c\nl " + dir + "/missing.bin\nl " + empty + "\nl " + dir + "\nq\n");
     EXPECT_EQ(run.err, "file read error.\nread error.\nread error.\n");
     EXPECT_EQ(run.out, CONNECTED + ">>>>exit!\n");
     EXPECT_EQ(fakeBoard().frames.size(), 1U);

@@ -8,8 +8,8 @@
 #include <span>
 
 struct DataFileRead {
-    bool opened = false;      // false: the file could not be opened
-    std::uint32_t size = 0;   // the file's size in bytes
+    bool opened = false;    // false: the file could not be opened
+    std::uint32_t size = 0; // the file's size in bytes
     std::size_t bytesRead = 0;
 };
 

@@ -37,7 +37,8 @@ bool streamData(std::span<const std::uint8_t> data)
     frame[0] = OP_STREAM_DATA;
     while (offset < data.size()) {
         const std::size_t len = std::min(data.size() - offset, MAX_CHUNK);
-        std::copy_n(data.begin() + static_cast<std::ptrdiff_t>(offset), len, frame.begin() + STREAM_DATA_HEADER);
+        std::copy_n(data.begin() + static_cast<std::ptrdiff_t>(offset), len,
+                    frame.begin() + STREAM_DATA_HEADER);
         const std::size_t written = sendFrame(std::span(frame).first(STREAM_DATA_HEADER + len));
         // The board's status byte alone does not prove the data went out: a
         // frame of which no data byte was written is a failed frame.
