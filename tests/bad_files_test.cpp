@@ -8,6 +8,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -30,17 +31,34 @@ TEST_F(ConsoleTest, FifoWithNoWriterReadsAsEmptyInsteadOfHanging)
     unlink(fifo.c_str());
 }
 
+// Root reads every file whatever its permissions, so as root the console runs
+// in a child process that has become the unprivileged user "nobody".
 TEST_F(ConsoleTest, UnreadableFilesAreOpenErrors)
 {
-    if (geteuid() == 0) {
-        GTEST_SKIP() << "root reads every file whatever its permissions";
-    }
     const std::string path = scratchFile("locked.bin", 1000);
     ASSERT_EQ(chmod(path.c_str(), 0), 0);
-    const ConsoleRun run = runConsoleWith("c\nl " + path + "\nt " + path + "\n");
-    EXPECT_EQ(run.err, "file read error.\n");
-    EXPECT_NE(run.out.find(">file open error.\n"), std::string::npos);
-    EXPECT_EQ(fakeBoard().frames.size(), 1U);
+    const std::string dir = path.substr(0, path.rfind('/'));
+    const auto check = [&] {
+        const ConsoleRun run = runConsoleWith("c\nl " + path + "\nt " + path + "\n");
+        return run.err == "file read error.\n" &&
+               run.out == ">connect..ok\nWelcome to YM2608!\nReady\n>>file open error.\n>exit!\n" &&
+               fakeBoard().frames.size() == 1U;
+    };
+    if (geteuid() != 0) {
+        EXPECT_TRUE(check());
+        return;
+    }
+    ASSERT_EQ(chmod(dir.c_str(), 0777), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const bool dropped = setgid(65534) == 0 && setuid(65534) == 0;
+        _exit(dropped && check() ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    chmod(dir.c_str(), 0700);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "as nobody, the locked file was read";
 }
 
 TEST_F(ConsoleTest, BlanksAtTheEndBelongToThePath)

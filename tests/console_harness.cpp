@@ -39,6 +39,7 @@ struct Redirect {
 
     Redirect(int which, const std::string& file) : fd(which), saved(dup(which)), path(file)
     {
+        std::filesystem::remove(path); // it may belong to another user
         std::FILE* target = std::fopen(path.c_str(), "wb");
         dup2(fileno(target), fd);
         std::fclose(target);
@@ -58,6 +59,7 @@ ConsoleRun runConsoleWith(std::string_view input)
     const std::string dir = scratchDirectory();
     const std::string inPath = dir + "/stdin";
     {
+        std::filesystem::remove(inPath);
         std::ofstream in(inPath, std::ios::binary);
         in.write(input.data(), static_cast<std::streamsize>(input.size()));
     }
