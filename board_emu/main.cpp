@@ -33,7 +33,8 @@ bool writeFile(const std::string& path, std::span<const std::uint8_t> bytes)
     if (file == nullptr) {
         return false;
     }
-    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    // An empty stream buffer has no data pointer to hand to fwrite.
+    bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
     return std::fclose(file) == 0 && ok;
 }
 

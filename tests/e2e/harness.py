@@ -139,8 +139,13 @@ class E2ETest(unittest.TestCase):
         """One emulator, one console on `script`; the emulator stopped afterwards."""
         board = self.board(*board_args)
         out, err, status = self.console(script, board.path)
-        self.assertEqual(board.stop(), 0, "the emulator exits 0 on SIGTERM")
+        self.assertBoardStops(board)
         return board, out, err, status
+
+    def assertBoardStops(self, board, sig=signal.SIGTERM):
+        """The emulator exits 0 on the signal; its standard error shows why not."""
+        status = board.stop(sig)
+        self.assertEqual(status, 0, "the emulator failed: " + board.verbose()[-2000:])
 
     def assertRun(self, got, out, err="", status=0):
         """Checks a console run's exact standard output, standard error and status."""

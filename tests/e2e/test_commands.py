@@ -66,6 +66,14 @@ class RegisterCommands(E2ETest):
                 reply = bytes([int(state)])
                 self.assertEqual(board.frames(), IDENTIFY + [("rx", b"\x15\x00"), ("tx", reply)] * 2)
 
+    def test_replies_cut_short(self):
+        board, *got = self.session("c\nb\nb\nq\n", "--short", "OP_BACKLIGHT:1")
+        self.assertRun(got, prompts(WELCOME, "", "", "exit!\n"))
+        self.assertEqual(board.frames(), IDENTIFY + [("rx", b"\x15\x00"), ("hangup", b"")])
+        board, *got = self.session("c\nr\nb\nq\n", "--short", "OP_STOP:1")
+        self.assertRun(got, prompts(WELCOME, "reset\n", "", "exit!\n"))
+        self.assertEqual(board.frames(), IDENTIFY + [("rx", b"\x00"), ("hangup", b"")])
+
     def test_n_is_sent_connected_and_silent_when_not(self):
         board, *got = self.session("n\nc\nn\nnext\nq\n")
         self.assertRun(got, prompts("", WELCOME, "", "", "exit!\n"))

@@ -21,14 +21,14 @@ class Connect(E2ETest):
     def test_com4_when_com3_is_absent(self):
         board = self.board()
         got = self.console("c\nb\nq\n", MISSING_PORT, board.path)
-        self.assertEqual(board.stop(), 0)
+        self.assertBoardStops(board)
         self.assertRun(got, prompts(WELCOME, "backlight on\n", "exit!\n"))
         self.assertEqual(board.received(), [b"\x10", b"\x15\x00"])
 
     def test_com4_when_com3_is_no_terminal(self):
         board = self.board()
         got = self.console("c\nq\n", self.file("plain-file", b"not a port"), board.path)
-        self.assertEqual(board.stop(), 0)
+        self.assertBoardStops(board)
         self.assertRun(got, prompts(WELCOME, "exit!\n"))
 
     def test_neither_port(self):
@@ -40,7 +40,7 @@ class Connect(E2ETest):
         board = self.board("--link", link)
         self.assertEqual(os.readlink(link), board.path)
         got = self.console("c\nc\nb\nq\n", link)
-        self.assertEqual(board.stop(), 0)
+        self.assertBoardStops(board)
         self.assertRun(got, prompts(WELCOME, WELCOME, "backlight on\n", "exit!\n"))
         self.assertEqual(board.frames(), IDENTIFY + IDENTIFY + [("rx", b"\x15\x00"), ("tx", b"\x01")])
         self.assertFalse(os.path.lexists(link), "the emulator removes its link at exit")
@@ -50,7 +50,7 @@ class Connect(E2ETest):
         got = self.console("c\nq\n", board.path)
         self.assertRun(got, prompts(WELCOME, "exit!\n"))
         got = self.console("c\nb\nq\n", board.path)
-        self.assertEqual(board.stop(), 0)
+        self.assertBoardStops(board)
         self.assertRun(got, prompts(WELCOME, "backlight on\n", "exit!\n"))
         self.assertEqual(board.received(), [b"\x10", b"\x10", b"\x15\x00"], "a second run finds the port free")
 
@@ -74,7 +74,7 @@ class Connect(E2ETest):
 
         third = self.console("c\nq\n", board.path)
         self.assertRun(third, prompts(WELCOME, "exit!\n"))
-        self.assertEqual(board.stop(), 0)
+        self.assertBoardStops(board)
         self.assertEqual(board.received(), [b"\x10", b"\x15\x00", b"\x10"],
                          "nothing of the refused console reached the board")
 

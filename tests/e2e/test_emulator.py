@@ -45,7 +45,7 @@ class Emulator(E2ETest):
         self.file("k.bin", data)
         board = self.board()
         self.console("c\nl k.bin\nq\n", board.path)
-        self.assertEqual(board.stop(signal.SIGINT), 0)
+        self.assertBoardStops(board, signal.SIGINT)
         memory = board.memory()
         self.assertEqual(len(memory), 262144)
         self.assertEqual(memory[:1000], data)
@@ -66,7 +66,7 @@ class Emulator(E2ETest):
             self.assertEqual(exchange(fd, b"\x02\x0d\x0a\x03", 1), b"\x01")
         finally:
             os.close(fd)
-        self.assertEqual(board.stop(), 0)
+        self.assertBoardStops(board)
         self.assertEqual(board.frames(), [
             ("rx", b"\x13\x2d\x0f"), ("drop", b"\x7f"), ("rx", b"\x14\x00\x20"), ("rx", b"\x18"),
             ("rx", b"\x10"), ("tx", b"2608"), ("rx", b"\x09\x03\x10\x00abc"), ("tx", b"\x01"),
@@ -98,14 +98,14 @@ class Emulator(E2ETest):
         started = time.monotonic()
         got = self.console("c\n" + "b\n" * 8 + "q\n", board.path)
         elapsed = time.monotonic() - started
-        self.assertEqual(board.stop(), 0)
+        self.assertBoardStops(board)
         self.assertRun(got, prompts(WELCOME, *["backlight on\n"] * 8, "exit!\n"))
         self.assertGreaterEqual(elapsed, 0.241)
 
     def test_unplugged_from_the_start(self):
         board = self.board("--hangup-after", "0")
         got = self.console("c\nb\nq\n", board.path)
-        self.assertEqual(board.stop(), 0)
+        self.assertBoardStops(board)
         self.assertRun(got, prompts("connect error.\n", "no connect.\n", "exit!\n"))
         self.assertEqual(board.frames(), [("hangup", b"")])
 
