@@ -1,6 +1,7 @@
 #include "chip/registers.h"
 
 #include "app/operands.h"
+#include "chip/ym2608.h"
 #include "link/device_link.h"
 
 #include <array>
@@ -8,17 +9,8 @@
 
 namespace {
 
-// Rhythm section registers of the first bank.
-//   0x10  x------- dump (off: key on)   --xxxxxx key bits, one per instrument
-//   0x11  --xxxxxx total level
-//   0x18..0x1D  xx------ left/right output   ---xxxxx instrument level
-constexpr std::uint8_t RHYTHM_KEY = 0x10;
-constexpr std::uint8_t RHYTHM_TOTAL_LEVEL = 0x11;
-constexpr std::uint8_t RHYTHM_INSTRUMENT_FIRST = 0x18;
-constexpr std::uint8_t RHYTHM_INSTRUMENT_COUNT = 6;
-constexpr std::uint8_t RHYTHM_TOTAL_LEVEL_MAX = 0x3F;
-constexpr std::uint8_t RHYTHM_INSTRUMENT_ON = 0xDF; // both outputs, full level
-constexpr std::uint8_t RHYTHM_KEY_BITS = 0x3F;
+// Every rhythm instrument to both outputs at full level.
+constexpr std::uint8_t RHYTHM_INSTRUMENT_ON = RHYTHM_LEFT | RHYTHM_RIGHT | RHYTHM_LEVEL_MAX;
 
 constexpr std::uint32_t REGISTER_MAX = 0x1FF; // 0x100 and up: the second bank
 constexpr std::uint32_t VALUE_MAX = 0xFF;

@@ -1,6 +1,7 @@
 #include "samples/samples.h"
 
 #include "app/progress.h"
+#include "chip/ym2608.h"
 #include "link/device_link.h"
 #include "samples/sample_file.h"
 
@@ -20,30 +21,11 @@ SampleMemory memory;
 
 constexpr std::size_t UNITS_PER_GRANULE = COMMIT_GRANULE / ADDRESS_UNIT;
 
-// ADPCM unit, second register bank.
-//   0x00  control 1   x------- start playback
-//                     --x----- memory-data mode
-//                     ---x---- repeat
-//                     -------x reset
-//   0x01  control 2   x------- left output   -x------ right output
-//                     ------x- memory of 8-bit width
-//   0x02/0x03  start address (units)   0x04/0x05  stop address (inclusive)
-//   0x09/0x0A  delta-N (playback rate)  0x0B  output level
-constexpr std::uint8_t ADPCM_CONTROL1 = 0x00;
-constexpr std::uint8_t ADPCM_CONTROL2 = 0x01;
-constexpr std::uint8_t ADPCM_START_LOW = 0x02;
-constexpr std::uint8_t ADPCM_START_HIGH = 0x03;
-constexpr std::uint8_t ADPCM_STOP_LOW = 0x04;
-constexpr std::uint8_t ADPCM_STOP_HIGH = 0x05;
-constexpr std::uint8_t ADPCM_DELTA_N_LOW = 0x09;
-constexpr std::uint8_t ADPCM_DELTA_N_HIGH = 0x0A;
-constexpr std::uint8_t ADPCM_LEVEL = 0x0B;
-
-constexpr std::uint8_t CONTROL1_MEMORY = 0x20;
-constexpr std::uint8_t CONTROL1_MEMORY_RESET = 0x21;
-constexpr std::uint8_t CONTROL1_START_FROM_MEMORY = 0xA0;
-constexpr std::uint8_t CONTROL2_BOTH_OUTPUTS_8BIT = 0xC2;
-constexpr std::uint16_t PLAYBACK_DELTA_N = 0x49CD; // about 16 kHz
+// The values the set-up and playback write.
+constexpr std::uint8_t CONTROL1_MEMORY = CONTROL1_MEMORY_DATA;
+constexpr std::uint8_t CONTROL1_MEMORY_RESET = CONTROL1_MEMORY_DATA | CONTROL1_RESET;
+constexpr std::uint8_t CONTROL1_START_FROM_MEMORY = CONTROL1_START | CONTROL1_MEMORY_DATA;
+constexpr std::uint8_t CONTROL2_BOTH_OUTPUTS_8BIT = CONTROL2_LEFT | CONTROL2_RIGHT | CONTROL2_WIDE_MEMORY;
 constexpr std::uint8_t LEVEL_FULL = 0xFF;
 
 std::uint8_t lowByte(std::uint32_t value)
