@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 
 namespace adpcm {
 
@@ -68,6 +69,12 @@ std::int64_t resampledLength(const AudioSource& source, int rate)
 {
     if (source.rate <= 0 || source.frames <= 0) {
         return 0;
+    }
+    // A stream of unknown length reports an enormous frame count; it is
+    // far too long for the chip either way, and must not overflow below.
+    constexpr std::int64_t ABSURD_FRAMES = std::int64_t{1} << 40;
+    if (source.frames > ABSURD_FRAMES) {
+        return std::numeric_limits<std::int64_t>::max() / 2;
     }
     return (source.frames * rate + source.rate / 2) / source.rate;
 }
