@@ -96,10 +96,11 @@ int main(int argc, char** argv)
         closePty(pty);
         return failed(error);
     }
+    startServing(options, pty, log);
     std::printf("%s\n", path.c_str());
     std::fflush(stdout);
 
-    bool served = serveBoard(options, pty, log, error);
+    bool served = serveBoard(pty, error);
     closePty(pty);
     if (!options.linkPath.empty()) {
         removeLink(path, options.linkPath);

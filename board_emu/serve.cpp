@@ -196,6 +196,23 @@ bool serveFrames(Pty& pty, std::int64_t arrival)
     return true;
 }
 
+// Reads one burst from the board end and serves it.
+void serveInput(Pty& pty)
+{
+    std::int64_t arrival = now();
+    if (server.unplugPending) {
+        unplug(pty);
+        return;
+    }
+    if (!readBurst(pty.master)) {
+        // The emulator holds the terminal end itself, so this only happens
+        // when the system takes the terminal away.
+        unplug(pty);
+        return;
+    }
+    serveFrames(pty, arrival);
+}
+
 } // namespace
 
 bool blockStopSignals(std::string& error)
@@ -217,7 +234,7 @@ bool blockStopSignals(std::string& error)
     return true;
 }
 
-bool serveBoard(const EmuOptions& options, Pty& pty, std::FILE* log, std::string& error)
+void startServing(const EmuOptions& options, Pty& pty, std::FILE* log)
 {
     server.log = log;
     server.verbose = options.verbose;
@@ -228,6 +245,10 @@ bool serveBoard(const EmuOptions& options, Pty& pty, std::FILE* log, std::string
     if (options.board.hangupAfter && *options.board.hangupAfter == 0) {
         unplug(pty);
     }
+}
+
+bool serveBoard(Pty& pty, std::string& error)
+{
     for (;;) {
         pollfd fds[2] = {{server.signals, POLLIN, 0}, {pty.master, POLLIN, 0}};
         nfds_t count = pty.master >= 0 ? 2 : 1;
@@ -242,21 +263,21 @@ bool serveBoard(const EmuOptions& options, Pty& pty, std::FILE* log, std::string
             signalfd_siginfo info{};
             ssize_t n = read(server.signals, &info, sizeof info);
             (void)n;
+            // Frames the console wrote before the stop still count: a console
+            // that sent `p 1` and quit has its frames in the log and dumps.
+            // A poll of the board end pushes through what the terminal still
+            // carries, so nothing written before the signal is missed.
+            while (pty.master >= 0) {
+                pollfd p{pty.master, POLLIN, 0};
+                if (poll(&p, 1, 0) <= 0) {
+                    break;
+                }
+                serveInput(pty);
+            }
             return true;
         }
         if (count == 2 && fds[1].revents != 0) {
-            std::int64_t arrival = now();
-            if (server.unplugPending) {
-                unplug(pty);
-                continue;
-            }
-            if (!readBurst(pty.master)) {
-                // The emulator holds the terminal end itself, so this only
-                // happens when the system takes the terminal away.
-                unplug(pty);
-                continue;
-            }
-            serveFrames(pty, arrival);
+            serveInput(pty);
         }
     }
 }

@@ -7,7 +7,7 @@
 // SIGINT and SIGTERM end the loop; they are blocked and read through a
 // signalfd, so that one arriving at any moment ends the run cleanly.
 //
-// Functions: blockStopSignals, serveBoard.
+// Functions: blockStopSignals, startServing, serveBoard.
 #pragma once
 
 #include "board_emu/options.h"
@@ -20,6 +20,11 @@
 /// Call before anything else, so that no stop signal is lost at start-up.
 bool blockStopSignals(std::string& error);
 
-/// Serves frames on `pty` until SIGINT or SIGTERM. `log` may be null. Hangs up
-/// (closes `pty`) when the board says so, and then waits for the signal.
-bool serveBoard(const EmuOptions& options, Pty& pty, std::FILE* log, std::string& error);
+/// Takes the line speed, log (may be null) and verbosity from `options`. A
+/// board unplugged after 0 frames closes `pty` here, before its path is shown,
+/// so that no console can open it.
+void startServing(const EmuOptions& options, Pty& pty, std::FILE* log);
+
+/// Serves frames on `pty` until SIGINT or SIGTERM. Hangs up (closes `pty`)
+/// when the board says so, and then waits for the signal.
+bool serveBoard(Pty& pty, std::string& error);

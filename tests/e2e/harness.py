@@ -24,6 +24,11 @@ BOARD_EMU = os.environ.get("YM2608_BOARD_EMU", str(ROOT / "build" / "board_emu" 
 STEP_TIMEOUT = 20
 MISSING_PORT = "/nonexistent/ym2608-no-such-port"
 
+# Set when CONSOLE is the Windows build run under Wine. Wine does not enforce
+# exclusive opens of a serial port (a second program opens a port another
+# holds) nor drive modem lines, so cases that rest on those are skipped there.
+UNDER_WINE = os.environ.get("YM2608_UNDER_WINE") == "1"
+
 
 def read_until(fd, wanted, timeout=STEP_TIMEOUT):
     """Reads from a pipe until `wanted` has appeared; returns all that came."""
