@@ -9,7 +9,7 @@
 // unplugged USB adapter must end a read short, not leave it waiting forever
 // (a synchronous read on a vanished port can even spin).
 //
-// The console's standard input and output are switched to binary at start-up,
+// The console's standard streams are switched to binary at start-up,
 // so that the tool reads the bytes typed and prints the bytes of its messages
 // exactly as it does elsewhere: the console's own line rules deal with the
 // carriage return of a Windows line end, and the progress line's lone
@@ -56,7 +56,8 @@ bool binaryConsole()
 {
     const bool in = _setmode(_fileno(stdin), _O_BINARY) != -1;
     const bool out = _setmode(_fileno(stdout), _O_BINARY) != -1;
-    return in && out;
+    const bool err = _setmode(_fileno(stderr), _O_BINARY) != -1;
+    return in && out && err;
 }
 
 // Before main: the console's first prompt already goes out in binary.

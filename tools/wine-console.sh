@@ -13,9 +13,15 @@
 # The Wine prefix is made once, headless, the first time it is needed, under
 # a lock so that parallel runs wait for it instead of making it twice; every
 # later run reuses it.
-#   tools/wine-console.sh --init   makes the prefix (if missing) and starts
-#                                  its Wine server, kept for the runs to come
-#   tools/wine-console.sh --stop   stops the prefix's Wine server
+#   tools/wine-console.sh --init   makes the prefix (if missing) and keeps a
+#                                  Wine session up for the runs to come
+#   tools/wine-console.sh --stop   ends that session
+# The kept session matters: the first program of a session starts Wine's own
+# services, which inherit its standard output and hold the pipe open until
+# the session ends, seconds after the program itself; a test that waits for
+# the console's output to end would wait for them too. A session started by
+# --init has them write to /dev/null instead. It ends by itself after
+# SESSION_LIFE seconds if --stop never comes.
 #
 # Environment: YM2608_WINE_EXE, the .exe (default build-mingw/ym2608-console.exe);
 # WINEPREFIX (default build-mingw/wineprefix); YM2608_WINE, the Wine loader
@@ -33,9 +39,8 @@ export WINEARCH=win64
 # Headless: no display, so Wine shows no windows and needs no X server.
 unset DISPLAY WAYLAND_DISPLAY
 
-# Seconds the Wine server stays up after its last program has ended: the
-# console runs of a test suite follow one another far more closely.
-SERVER_KEEP=30
+SESSION_LIFE=900
+keeper=$WINEPREFIX.session
 
 init_prefix() {
   mkdir -p "$(dirname "$WINEPREFIX")"
@@ -67,14 +72,38 @@ map_port() {
   mv -Tf "$link.new.$$" "$link"
 }
 
+# A Windows program that waits for a line on a FIFO holds the session; the
+# writer at the FIFO's other end, a plain sleep, bounds its life.
+start_session() {
+  stop_session
+  rm -f "$keeper.fifo"
+  mkfifo "$keeper.fifo"
+  sleep "$SESSION_LIFE" </dev/null >"$keeper.fifo" 2>/dev/null &
+  echo $! >"$keeper.pid"
+  "$wine" cmd.exe /c "set /p wait=" <"$keeper.fifo" >/dev/null 2>&1 &
+  # Returns once the session's services run.
+  "$wine" cmd.exe /c exit </dev/null >/dev/null 2>&1
+}
+
+stop_session() {
+  if [ -f "$keeper.pid" ]; then
+    kill "$(cat "$keeper.pid")" 2>/dev/null || true
+    rm -f "$keeper.pid"
+  fi
+  rm -f "$keeper.fifo"
+  if [ -d "$WINEPREFIX" ]; then
+    "$wineserver" -k 2>/dev/null || true
+  fi
+}
+
 case ${1:-} in
   --init)
     init_prefix
-    "$wineserver" -p"$SERVER_KEEP" 2>/dev/null || true
+    start_session
     exit 0
     ;;
   --stop)
-    [ -d "$WINEPREFIX" ] && "$wineserver" -k 2>/dev/null || true
+    stop_session
     exit 0
     ;;
 esac
