@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev
   libsndfile1-dev libsamplerate0-dev
   clang-14 libfuzzer-14-dev libclang-rt-14-dev xxd
+  valgrind time strace
 )
 
 missing=()

@@ -21,7 +21,7 @@ CONSOLE = os.environ.get("YM2608_CONSOLE", str(ROOT / "build" / "ym2608-console"
 BOARD_EMU = os.environ.get("YM2608_BOARD_EMU", str(ROOT / "build" / "board_emu" / "ym2608-board-emu"))
 
 # Seconds any one process may take; a whole test stays far below CTest's limit.
-STEP_TIMEOUT = 20
+STEP_TIMEOUT = int(os.environ.get("YM2608_STEP_TIMEOUT", "20"))
 MISSING_PORT = "/nonexistent/ym2608-no-such-port"
 
 # Set when CONSOLE is the Windows build run under Wine. Wine does not enforce
