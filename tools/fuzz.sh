@@ -18,7 +18,7 @@ for target in console replies; do
   # -close_fd_mask=3 silences the console's own output; libFuzzer keeps its reports.
   (cd "$work" && "$OLDPWD/build-fuzz/fuzz/${target}_fuzz" -max_total_time="$seconds" -timeout=10 -close_fd_mask=3 \
       -print_final_stats=1 -artifact_prefix="$work/" "$work/$target" 2>&1 |
-     grep -E '^(#[0-9]+ +DONE|stat::|==[0-9]+==|SUMMARY|.*deadly signal|frame check failed)' || true)
+     grep -E '^(#[0-9]+[[:space:]]+DONE|stat::|==[0-9]+==|SUMMARY|.*deadly signal|frame check failed)' || true)
   if ls "$work"/crash-* "$work"/timeout-* "$work"/leak-* "$work"/oom-* >/dev/null 2>&1; then
     echo "${target}_fuzz found a fault; inputs:"; ls "$work"/crash-* "$work"/timeout-* "$work"/leak-* "$work"/oom-* 2>/dev/null
     for f in "$work"/crash-* "$work"/timeout-* "$work"/leak-* "$work"/oom-*; do [ -f "$f" ] && xxd "$f" | head -20; done
