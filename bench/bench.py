@@ -49,8 +49,8 @@ class BenchError(Exception):
 
 
 class Setup:
-    def __init__(self, build, work):
-        self.emu = os.path.join(build, "board_emu", "ym2608-board-emu")
+    def __init__(self, build, work, emu=None):
+        self.emu = emu or os.path.join(build, "board_emu", "ym2608-board-emu")
         self.tool = os.path.join(build, "ym2608-console")
         self.floor = os.path.join(build, "bench", "ym2608-bench-floor")
         self.script = os.path.join(HERE, "script_client.py")
@@ -291,6 +291,7 @@ def main():
     parser.add_argument("--baud", type=int, action="append",
                         help="line speeds to run at (default 115200 and 1000000; 0 for none)")
     parser.add_argument("--baud-runs", type=int, default=3, help="runs of each client at each line speed")
+    parser.add_argument("--emu", help="another board emulator to run the clients against")
     parser.add_argument("--no-strace", action="store_true")
     parser.add_argument("--keep", action="store_true", help="keep the work directory")
     args = parser.parse_args()
@@ -298,7 +299,7 @@ def main():
 
     work = tempfile.mkdtemp(prefix="ym2608-bench-")
     try:
-        setup = Setup(os.path.abspath(args.build), work)
+        setup = Setup(os.path.abspath(args.build), work, args.emu and os.path.abspath(args.emu))
         print("machine: %s" % machine())
         frames, wire = check_same_frames(setup)
         print("frames: %d per run (identify, 4384 cache writes, 32 commits, stop, wp reset, "
