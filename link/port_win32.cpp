@@ -170,7 +170,8 @@ bool portPresent(HANDLE handle)
     return GetCommState(handle, &state) || modemControlRefused(GetLastError());
 }
 
-// Waits for an overlapped transfer started on the held port. Returns the bytes
+// Waits for an overlapped transfer started on the held port (or takes the
+// result of one that completed at once). Returns the bytes
 // it moved; `completed` is false when it failed or the port went away, in
 // which case the transfer has been cancelled and taken back.
 DWORD finishTransfer(OVERLAPPED& transfer, bool& completed)
@@ -239,14 +240,14 @@ std::size_t writePort(PortHandle port, std::span<const std::uint8_t> bytes)
         transfer.hEvent = held.ioDone;
         ResetEvent(held.ioDone);
         const DWORD length = static_cast<DWORD>(bytes.size() - written);
-        DWORD moved = 0;
-        bool completed = true;
-        if (!WriteFile(held.handle, bytes.data() + written, length, &moved, &transfer)) {
-            if (GetLastError() != ERROR_IO_PENDING) {
-                break;
-            }
-            moved = finishTransfer(transfer, completed);
+        // The count comes from the finished transfer, also when the call
+        // completed at once: on an overlapped handle only that one is sure.
+        if (!WriteFile(held.handle, bytes.data() + written, length, nullptr, &transfer) &&
+            GetLastError() != ERROR_IO_PENDING) {
+            break;
         }
+        bool completed = false;
+        const DWORD moved = finishTransfer(transfer, completed);
         written += moved;
         if (!completed || moved == 0) {
             break;
@@ -263,14 +264,12 @@ std::size_t readPort(PortHandle port, std::span<std::uint8_t> bytes)
         transfer.hEvent = held.ioDone;
         ResetEvent(held.ioDone);
         const DWORD length = static_cast<DWORD>(std::min(bytes.size() - got, READ_PIECE));
-        DWORD moved = 0;
-        bool completed = true;
-        if (!ReadFile(held.handle, held.incoming.data(), length, &moved, &transfer)) {
-            if (GetLastError() != ERROR_IO_PENDING) {
-                break;
-            }
-            moved = finishTransfer(transfer, completed);
+        if (!ReadFile(held.handle, held.incoming.data(), length, nullptr, &transfer) &&
+            GetLastError() != ERROR_IO_PENDING) {
+            break;
         }
+        bool completed = false;
+        const DWORD moved = finishTransfer(transfer, completed);
         if (held.broken) {
             break;
         }
