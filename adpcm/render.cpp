@@ -59,31 +59,31 @@ const char* silenceReason(const AdpcmRegisters& regs)
 bool applyAdpcmWrite(AdpcmRegisters& regs, std::uint8_t reg, std::uint8_t value)
 {
     switch (reg) {
-    case REG_ADPCM_CONTROL1:
+    case ADPCM_CONTROL1:
         regs.control1 = value;
         return hasBits(value, CONTROL1_START | CONTROL1_MEMORY_DATA) && !hasBits(value, CONTROL1_RESET);
-    case REG_ADPCM_CONTROL2:
+    case ADPCM_CONTROL2:
         regs.control2 = value;
         return false;
-    case REG_ADPCM_START_LOW:
+    case ADPCM_START_LOW:
         regs.start = withLow(regs.start, value);
         return false;
-    case REG_ADPCM_START_HIGH:
+    case ADPCM_START_HIGH:
         regs.start = withHigh(regs.start, value);
         return false;
-    case REG_ADPCM_STOP_LOW:
+    case ADPCM_STOP_LOW:
         regs.stop = withLow(regs.stop, value);
         return false;
-    case REG_ADPCM_STOP_HIGH:
+    case ADPCM_STOP_HIGH:
         regs.stop = withHigh(regs.stop, value);
         return false;
-    case REG_ADPCM_DELTA_N_LOW:
+    case ADPCM_DELTA_N_LOW:
         regs.deltaN = withLow(regs.deltaN, value);
         return false;
-    case REG_ADPCM_DELTA_N_HIGH:
+    case ADPCM_DELTA_N_HIGH:
         regs.deltaN = withHigh(regs.deltaN, value);
         return false;
-    case REG_ADPCM_LEVEL:
+    case ADPCM_LEVEL:
         regs.level = value;
         return false;
     default:

@@ -18,6 +18,8 @@
 // writePlaybackWav.
 #pragma once
 
+#include "chip/ym2608.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -36,37 +38,8 @@ inline constexpr std::uint32_t OUTPUT_CHANNELS = 2;
 /// gigabytes.
 inline constexpr std::uint32_t MAX_RENDER_SECONDS = 300;
 
-// Second-bank ADPCM registers:
-//   0x00  x------- start playback
-//         --x----- memory data (clear: the CPU feeds the codes)
-//         ---x---- repeat at the stop address
-//         -------x reset
-//   0x01  x------- left output on
-//         -x------ right output on
-//         ------x- 8-bit-wide memory
-//   0x02/0x03     start address, 32-byte units, low byte first
-//   0x04/0x05     stop address, inclusive, 32-byte units
-//   0x09/0x0A     delta-N, low byte first
-//   0x0B          output level
-inline constexpr std::uint8_t REG_ADPCM_CONTROL1 = 0x00;
-inline constexpr std::uint8_t REG_ADPCM_CONTROL2 = 0x01;
-inline constexpr std::uint8_t REG_ADPCM_START_LOW = 0x02;
-inline constexpr std::uint8_t REG_ADPCM_START_HIGH = 0x03;
-inline constexpr std::uint8_t REG_ADPCM_STOP_LOW = 0x04;
-inline constexpr std::uint8_t REG_ADPCM_STOP_HIGH = 0x05;
-inline constexpr std::uint8_t REG_ADPCM_DELTA_N_LOW = 0x09;
-inline constexpr std::uint8_t REG_ADPCM_DELTA_N_HIGH = 0x0A;
-inline constexpr std::uint8_t REG_ADPCM_LEVEL = 0x0B;
-
-inline constexpr std::uint8_t CONTROL1_START = 0x80;
-inline constexpr std::uint8_t CONTROL1_MEMORY_DATA = 0x20;
-inline constexpr std::uint8_t CONTROL1_REPEAT = 0x10;
-inline constexpr std::uint8_t CONTROL1_RESET = 0x01;
-inline constexpr std::uint8_t CONTROL2_LEFT = 0x80;
-inline constexpr std::uint8_t CONTROL2_RIGHT = 0x40;
-inline constexpr std::uint8_t CONTROL2_8BIT_MEMORY = 0x02;
-
 /// The ADPCM register values that playback depends on, all 0 after power-up.
+/// The registers and their bits are drawn in chip/ym2608.h.
 struct AdpcmRegisters {
     std::uint8_t control1 = 0;
     std::uint8_t control2 = 0;

@@ -10,6 +10,7 @@
 #include "adpcm/audio_input.h"
 #include "adpcm/codec.h"
 #include "adpcm/render.h"
+#include "chip/ym2608.h"
 #include "link/frames.h"
 
 #include <algorithm>
@@ -23,9 +24,7 @@
 
 namespace {
 
-/// The delta-N that `p` programs; the chip then takes 8 MHz / 144 *
-/// 0x49CD / 65536, about 16016 codes a second.
-constexpr std::uint32_t PLAYBACK_DELTA_N = 0x49CD;
+/// The rate at which `p` plays (PLAYBACK_DELTA_N, about 16016 codes a second).
 constexpr int PLAYBACK_RATE =
     static_cast<int>((std::uint64_t{adpcm::OUTPUT_RATE} * PLAYBACK_DELTA_N + 32768) / 65536);
 

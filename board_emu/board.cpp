@@ -1,49 +1,15 @@
 #include "board_emu/board.h"
 
+#include "chip/ym2608.h"
+
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 
 namespace {
 
-// Second bank, ADPCM unit:
-//   0x00  x------- start playback
-//         -x------ record
-//         --x----- memory-data mode
-//         ---x---- repeat
-//         -------x reset
-//   0x01  x------- left output
-//         -x------ right output
-//         ------x- memory 8 bits wide
-//   0x02/0x03 start unit, 0x04/0x05 stop unit (inclusive), 0x09/0x0a delta-N, 0x0b level
-constexpr std::uint8_t ADPCM_CONTROL1 = 0x00;
-constexpr std::uint8_t ADPCM_CONTROL2 = 0x01;
-constexpr std::uint8_t ADPCM_START_LOW = 0x02;
-constexpr std::uint8_t ADPCM_START_HIGH = 0x03;
-constexpr std::uint8_t ADPCM_STOP_LOW = 0x04;
-constexpr std::uint8_t ADPCM_STOP_HIGH = 0x05;
-constexpr std::uint8_t ADPCM_DELTA_N_LOW = 0x09;
-constexpr std::uint8_t ADPCM_DELTA_N_HIGH = 0x0A;
-constexpr std::uint8_t ADPCM_LEVEL = 0x0B;
-constexpr std::uint8_t CONTROL1_START = 0x80;
-constexpr std::uint8_t CONTROL1_MEMORY_DATA = 0x20;
-constexpr std::uint8_t CONTROL1_REPEAT = 0x10;
-constexpr std::uint8_t CONTROL1_RESET = 0x01;
-constexpr std::uint8_t CONTROL2_LEFT = 0x80;
-constexpr std::uint8_t CONTROL2_RIGHT = 0x40;
-constexpr std::uint8_t CONTROL2_WIDE_MEMORY = 0x02;
-
-// First bank, rhythm section:
-//   0x10  x------- dump (key-off) instead of key-on
-//         --xxxxxx one bit per instrument, bit 0 for register 0x18's
-//   0x11  --xxxxxx total level
-//   0x18..0x1d  xx------ left, right output
-//               ---xxxxx instrument level
-constexpr std::uint8_t RHYTHM_KEY = 0x10;
-constexpr std::uint8_t RHYTHM_TOTAL_LEVEL = 0x11;
-constexpr std::uint8_t RHYTHM_FIRST_INSTRUMENT = 0x18;
-constexpr std::uint8_t RHYTHM_LAST_INSTRUMENT = 0x1D;
-constexpr std::uint8_t RHYTHM_DUMP = 0x80;
+// Register numbers and bits come from chip/ym2608.h, where they are drawn.
+constexpr std::uint8_t RHYTHM_INSTRUMENT_LAST = RHYTHM_INSTRUMENT_FIRST + RHYTHM_INSTRUMENT_COUNT - 1;
 constexpr const char* RHYTHM_NAMES[] = {"bass drum", "snare drum", "top cymbal", "hi-hat", "tom", "rim shot"};
 
 struct Board {
@@ -100,17 +66,18 @@ void refuse(FrameOutcome& out, const char* reason)
 void describeRhythm(std::string& text, std::uint8_t reg, std::uint8_t value)
 {
     if (reg == RHYTHM_KEY) {
-        appendf(text, ", rhythm %s 0x%02x", (value & RHYTHM_DUMP) ? "dump" : "key-on", value & 0x3F);
+        appendf(text, ", rhythm %s 0x%02x", (value & RHYTHM_DUMP) ? "dump" : "key-on",
+                value & RHYTHM_KEY_BITS);
         return;
     }
     if (reg == RHYTHM_TOTAL_LEVEL) {
-        appendf(text, ", rhythm total level 0x%02x", value & 0x3F);
+        appendf(text, ", rhythm total level 0x%02x", value & RHYTHM_TOTAL_LEVEL_MAX);
         return;
     }
-    if (reg >= RHYTHM_FIRST_INSTRUMENT && reg <= RHYTHM_LAST_INSTRUMENT) {
+    if (reg >= RHYTHM_INSTRUMENT_FIRST && reg <= RHYTHM_INSTRUMENT_LAST) {
         const char* sides[] = {"muted", "right", "left", "left+right"};
-        appendf(text, ", rhythm %s %s, level 0x%02x", RHYTHM_NAMES[reg - RHYTHM_FIRST_INSTRUMENT],
-                sides[value >> 6], value & 0x1F);
+        appendf(text, ", rhythm %s %s, level 0x%02x", RHYTHM_NAMES[reg - RHYTHM_INSTRUMENT_FIRST],
+                sides[value >> 6], value & RHYTHM_LEVEL_MAX);
     }
 }
 
