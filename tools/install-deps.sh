@@ -1,15 +1,21 @@
 #!/usr/bin/env bash
-# Installs what the build and the tests need on a fresh Debian machine (as root,
-# or through sudo). Packages already present are left alone.
+# Installs the Debian packages the project needs (as root, or through sudo).
+# Packages already present are left alone.
+#   tools/install-deps.sh            build, tests, sanitizers, fuzzing, valgrind
+#   tools/install-deps.sh --try      only what building the tool, the emulator and the encoder needs
+#   tools/install-deps.sh --windows  the mingw-w64 cross-compiler and Wine as well
 set -euo pipefail
 
-packages=(
-  cmake make g++ pkg-config python3
-  libgtest-dev libgmock-dev
-  libsndfile1-dev libsamplerate0-dev
-  clang-14 libfuzzer-14-dev libclang-rt-14-dev xxd
-  valgrind time strace
-)
+build=(cmake make g++ pkg-config python3 libgtest-dev libgmock-dev libsndfile1-dev libsamplerate0-dev)
+checks=(clang-14 libfuzzer-14-dev libclang-rt-14-dev xxd valgrind time strace)
+windows=(g++-mingw-w64-x86-64 wine64)
+
+case "${1:-}" in
+  --try) packages=("${build[@]}") ;;
+  --windows) packages=("${build[@]}" "${checks[@]}" "${windows[@]}") ;;
+  "") packages=("${build[@]}" "${checks[@]}") ;;
+  *) echo "usage: $0 [--try|--windows]" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do
