@@ -1,9 +1,10 @@
 // ym2608-board-emu: the YM2608 board on a pseudo-terminal, for trying the
 // console tool without hardware and for testing it end to end. Prints the
 // terminal's path as its first line, serves frames until SIGINT or SIGTERM,
-// then writes the dumps it was asked for and exits 0. Bad options exit 2.
+// then writes the dumps and playbacks it was asked for and exits 0. Bad options exit 2.
 #include "board_emu/board.h"
 #include "board_emu/options.h"
+#include "board_emu/playback.h"
 #include "board_emu/pty.h"
 #include "board_emu/serve.h"
 
@@ -96,6 +97,13 @@ int main(int argc, char** argv)
         closePty(pty);
         return failed(error);
     }
+    if (!options.wavDir.empty() && !startPlaybacks(options.wavDir, error)) {
+        closePty(pty);
+        if (!options.linkPath.empty()) {
+            removeLink(path, options.linkPath);
+        }
+        return failed(error);
+    }
     startServing(options, pty, log);
     std::printf("%s\n", path.c_str());
     std::fflush(stdout);
@@ -117,6 +125,10 @@ int main(int argc, char** argv)
     if (!options.streamDumpPath.empty() && !writeFile(options.streamDumpPath, state.stream)) {
         dumped = false;
         failed("cannot write " + options.streamDumpPath);
+    }
+    // Every playback started before the stop is written before the exit.
+    if (!finishPlaybacks()) {
+        dumped = false;
     }
     if (!served) {
         return failed(error);

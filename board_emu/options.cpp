@@ -73,6 +73,7 @@ const char* usageText()
            "  --log FILE             every frame received and reply sent, in hexadecimal\n"
            "  --dump-memory FILE     write the 256 KiB sample memory at exit\n"
            "  --dump-stream FILE     write the stream buffer at exit\n"
+           "  --wav-dir DIR          write each playback from memory as DIR/play-0001.wav, ...\n"
            "  --identify TEXT        the four bytes answered to OP_IDENTIFY (default 2608)\n"
            "  --backlight N          the backlight state byte (default 1)\n"
            "  --fail NAME:K[:BYTE]   answer the K-th frame of NAME with BYTE (default 0x00)\n"
@@ -103,8 +104,9 @@ bool parseOptions(int argc, const char* const* argv, EmuOptions& options, std::s
         }
         if (!hasValue) {
             bool known = arg == "--link" || arg == "--log" || arg == "--dump-memory" ||
-                         arg == "--dump-stream" || arg == "--identify" || arg == "--backlight" ||
-                         arg == "--fail" || arg == "--short" || arg == "--hangup-after" || arg == "--baud";
+                         arg == "--dump-stream" || arg == "--wav-dir" || arg == "--identify" ||
+                         arg == "--backlight" || arg == "--fail" || arg == "--short" ||
+                         arg == "--hangup-after" || arg == "--baud";
             if (!known) {
                 error = "unknown option " + std::string(arg);
                 return false;
@@ -124,6 +126,12 @@ bool parseOptions(int argc, const char* const* argv, EmuOptions& options, std::s
             options.memoryDumpPath = value;
         } else if (arg == "--dump-stream") {
             options.streamDumpPath = value;
+        } else if (arg == "--wav-dir") {
+            if (value.empty()) {
+                error = "--wav-dir needs a directory";
+                return false;
+            }
+            options.wavDir = value;
         } else if (arg == "--identify") {
             if (value.size() != options.board.identify.size()) {
                 error = "--identify " + std::string(value) + ": TEXT must be exactly four bytes";

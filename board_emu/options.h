@@ -1,5 +1,5 @@
 // The emulator's command line: where its terminal is linked, what it logs and
-// dumps, how the board answers (identification, backlight, scripted faults)
+// dumps and where it writes what it plays, how the board answers (identification, backlight, scripted faults)
 // and how fast its line is. Parsing never ends the process; it returns a
 // one-line error that main prints before exiting with status 2.
 //
@@ -16,6 +16,8 @@ struct EmuOptions {
     std::string logPath;
     std::string memoryDumpPath;
     std::string streamDumpPath;
+    /// Where each playback from memory is written as a WAV file; empty for none.
+    std::string wavDir;
     BoardSetup board;
     /// Line speed in baud for holding replies; 0 answers at once.
     std::uint32_t baud = 0;

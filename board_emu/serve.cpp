@@ -1,5 +1,7 @@
 #include "board_emu/serve.h"
 
+#include "board_emu/playback.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
@@ -164,6 +166,14 @@ bool serveFrames(Pty& pty, std::int64_t arrival)
         logBytes(out.dropped ? "drop" : "rx", frame);
         if (server.verbose) {
             std::fprintf(stderr, "%s\n", out.text.c_str());
+        }
+        // A bank-1 write has no reply; a start it makes is queued for the
+        // playback worker here, before the next frame is taken.
+        if (frame[0] == OP_WRITE_BANK1) {
+            std::string played = followBank1Write(frame[1], frame[2], boardState().memory);
+            if (server.verbose && !played.empty()) {
+                std::fprintf(stderr, "%s\n", played.c_str());
+            }
         }
         if (server.byteNanos > 0) {
             std::int64_t start = std::max(arrival, server.lineFree);
