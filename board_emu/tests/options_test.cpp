@@ -36,6 +36,8 @@ TEST(Options, ReadsEveryOption)
                        "mem.bin",
                        "--dump-stream",
                        "stream.bin",
+                       "--wav-dir",
+                       "out",
                        "--identify",
                        "2609",
                        "--backlight",
@@ -57,6 +59,7 @@ TEST(Options, ReadsEveryOption)
     EXPECT_EQ(o.logPath, "frames.log");
     EXPECT_EQ(o.memoryDumpPath, "mem.bin");
     EXPECT_EQ(o.streamDumpPath, "stream.bin");
+    EXPECT_EQ(o.wavDir, "out");
     EXPECT_EQ(std::string(o.board.identify.begin(), o.board.identify.end()), "2609");
     EXPECT_EQ(o.board.backlight, 7);
     ASSERT_EQ(o.board.faults.size(), 3u);
@@ -85,6 +88,8 @@ TEST(Options, RefusesBadInputWithOneLine)
         {{"--colour"}, "unknown option --colour"},
         {{"-v"}, "unknown option -v"},
         {{"--log"}, "--log needs a value"},
+        {{"--wav-dir"}, "--wav-dir needs a value"},
+        {{"--wav-dir="}, "--wav-dir needs a directory"},
         {{"--verbose=yes"}, "--verbose takes no value"},
         {{"--identify", "26080"}, "--identify 26080: TEXT must be exactly four bytes"},
         {{"--backlight", "256"}, "--backlight 256: N must be 0 to 255"},

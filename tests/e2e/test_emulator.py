@@ -1,14 +1,17 @@
 """The emulator's own behaviour: options, signals, dumps, framing, line speed."""
 
+import array
 import os
 import select
 import signal
 import subprocess
+import sys
 import time
 import unittest
+import wave
 
 from expected import IDENTIFY, WELCOME, pattern, prompts
-from harness import BOARD_EMU, STEP_TIMEOUT, E2ETest
+from harness import BOARD_EMU, ROOT, STEP_TIMEOUT, E2ETest
 
 
 def exchange(fd, frame, reply_length):
@@ -39,6 +42,7 @@ class Emulator(E2ETest):
         result = subprocess.run([BOARD_EMU, "--help"], capture_output=True, timeout=STEP_TIMEOUT)
         self.assertEqual(result.returncode, 0)
         self.assertIn(b"--hangup-after K", result.stdout)
+        self.assertIn(b"--wav-dir DIR", result.stdout)
 
     def test_sigint_writes_the_dumps(self):
         data = pattern(1000, 1)
@@ -108,6 +112,121 @@ class Emulator(E2ETest):
         self.assertBoardStops(board)
         self.assertRun(got, prompts("connect error.\n", "no connect.\n", "exit!\n"))
         self.assertEqual(board.frames(), [("hangup", b"")])
+
+
+STEP_FACTOR = [57, 57, 57, 57, 77, 102, 128, 153]
+OUTPUT_RATE = 55556
+
+
+def chip_output(memory, start, stop, delta_n, level):
+    """What the ADPCM unit puts out for a playback of units start..stop, one
+    value per clock of its output, worked out from the chip's rules: each code
+    moves the accumulator by (2L+1) x step / 8, the counter advances by delta-N
+    a clock and takes the next code when it passes 65536, the output moves
+    linearly from the previous value to the current one and is scaled by
+    level / 256. It ends when the counter wants a code past the stop unit."""
+    codes = []
+    for byte in memory[start * 32:(stop + 1) * 32]:
+        codes += [byte >> 4, byte & 15]
+    acc, step = 0, 127
+    previous = current = 0
+    position, taken, out = 0, 0, []
+    while True:
+        out.append((previous + (current - previous) * position / 65536) * level / 256)
+        position += delta_n
+        if position < 65536:
+            continue
+        position -= 65536
+        if taken == len(codes):
+            return out
+        code = codes[taken]
+        taken += 1
+        magnitude = (2 * (code & 7) + 1) * step // 8
+        acc = max(-32768, min(32767, acc - magnitude if code & 8 else acc + magnitude))
+        step = max(127, min(24576, step * STEP_FACTOR[code & 7] // 64))
+        previous, current = current, acc
+
+
+class Playback(E2ETest):
+    """--wav-dir: every playback the console starts is written as the chip would sound."""
+
+    def read_wav(self, name):
+        with wave.open(str(self.dir / "wav" / name), "rb") as w:
+            shape = (w.getnchannels(), w.getsampwidth(), w.getframerate())
+            values = array.array("h", w.readframes(w.getnframes()))
+        if sys.byteorder == "big":
+            values.byteswap()
+        return shape, list(values[0::2]), list(values[1::2])
+
+    def assertSounds(self, name, expected, left, right):
+        """The WAV holds `expected` on the enabled channels and silence on the others."""
+        shape, got_left, got_right = self.read_wav(name)
+        self.assertEqual(shape, (2, 2, OUTPUT_RATE), name)
+        self.assertEqual(len(got_left), len(expected), name)
+        self.assertGreater(max(abs(v) for v in expected), 1000, "the sample is heard")
+        for enabled, got, side in ((left, got_left, "left"), (right, got_right, "right")):
+            if not enabled:
+                self.assertEqual(got, [0] * len(expected), "%s %s" % (name, side))
+                continue
+            # The chip works in whole numbers: allow the rounding of the
+            # interpolation and of the level, nothing more.
+            worst = max(range(len(expected)), key=lambda i: abs(got[i] - expected[i]))
+            self.assertLess(abs(got[worst] - expected[worst]), 2,
+                            "%s %s frame %d: %d, not %.1f" % (name, side, worst, got[worst], expected[worst]))
+
+    def test_each_playback_is_written_as_the_chip_would_sound(self):
+        kick = (ROOT / "examples" / "kick.bin").read_bytes()
+        self.file("kick.bin", kick)
+        self.file("second.bin", pattern(100, 5))
+        board, out, err, status = self.session(
+            "c\nl kick.bin\np 1\n"
+            "o 101 82\no 10b 40\no 100 a0\n"          # left only, a quarter of the level
+            "o 101 42\no 10b ff\no 109 00\no 10a 80\no 100 a0\n"  # right only, delta-N 0x8000
+            "o 10a 00\no 100 a0\n"                      # delta-N 0: nothing to play
+            "l second.bin\np 2\nq\n",
+            "--verbose", "--wav-dir", str(self.dir / "wav"))
+        self.assertEqual((err, status), ("", 0))
+        self.assertIn("idx:1:[0,32]\n", out)
+        self.assertIn("idx:2:[32,4]\n", out)
+
+        lines = board.verbose().splitlines()
+        plays = [(lines[i - 1], line) for i, line in enumerate(lines) if line.startswith("play ")]
+        self.assertEqual(plays, [
+            ("bank 1: 0x00 <- 0xa0, ADPCM start, units 0..31",
+             "play units 0..31 at 16016 Hz, 0.13 s -> play-0001.wav"),
+            ("bank 1: 0x00 <- 0xa0, ADPCM start, units 0..31",
+             "play units 0..31 at 16016 Hz, 0.13 s -> play-0002.wav"),
+            ("bank 1: 0x00 <- 0xa0, ADPCM start, units 0..31",
+             "play units 0..31 at 27778 Hz, 0.07 s -> play-0003.wav"),
+            ("bank 1: 0x00 <- 0xa0, ADPCM start, units 0..31",
+             "play units 0..31 at 0 Hz: delta-N 0, nothing rendered"),
+            ("bank 1: 0x00 <- 0xa0, ADPCM start, units 32..35",
+             "play units 32..35 at 16016 Hz, 0.02 s -> play-0004.wav")])
+        self.assertEqual(sorted(os.listdir(self.dir / "wav")),
+                         ["play-0001.wav", "play-0002.wav", "play-0003.wav", "play-0004.wav"])
+
+        memory = board.memory()
+        self.assertEqual(memory[:len(kick)], kick)
+        full = chip_output(memory, 0, 31, 0x49CD, 0xFF)
+        # 2048 codes at 0x49CD: the counter wants code 2049 after
+        # ceil(2049 x 65536 / 0x49CD) clocks.
+        self.assertEqual(len(full), 7108)
+        self.assertSounds("play-0001.wav", full, left=True, right=True)
+        self.assertSounds("play-0002.wav", chip_output(memory, 0, 31, 0x49CD, 0x40), left=True, right=False)
+        half = chip_output(memory, 0, 31, 0x8000, 0xFF)
+        self.assertEqual(len(half), 2 * 2049)
+        self.assertSounds("play-0003.wav", half, left=False, right=True)
+        self.assertSounds("play-0004.wav", chip_output(memory, 32, 35, 0x49CD, 0xFF), left=True, right=True)
+
+    def test_a_wav_dir_that_cannot_be_used_stops_the_emulator(self):
+        self.file("plain", b"x")
+        result = subprocess.run([BOARD_EMU, "--wav-dir", str(self.dir / "plain" / "wav")],
+                                capture_output=True, timeout=STEP_TIMEOUT)
+        self.assertEqual(result.returncode, 1)
+        self.assertEqual(result.stdout, b"")
+        lines = result.stderr.decode().splitlines()
+        self.assertEqual(len(lines), 1, lines)
+        self.assertTrue(lines[0].startswith("ym2608-board-emu: --wav-dir "), lines)
 
 
 if __name__ == "__main__":
