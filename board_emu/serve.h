@@ -4,6 +4,8 @@
 // line of the given baud rate would take. Every frame and reply goes to the
 // log in hexadecimal, one per line ("rx 09 3c 00 00 ...", "tx 01", "drop ff",
 // "hangup"); with --verbose a line in the board's terms goes to standard error.
+// Each second-bank write is also handed to the playback module, which queues
+// a playback from memory for its worker and names the WAV in a verbose line.
 // SIGINT and SIGTERM end the loop; they are blocked and read through a
 // signalfd, so that one arriving at any moment ends the run cleanly.
 //
