@@ -2,6 +2,7 @@
 // directory, exit status, the lines it prints, and what it leaves behind.
 #include "adpcm/codec.h"
 #include "link/frames.h"
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
@@ -31,7 +32,9 @@ class Program : public ::testing::Test {
     void SetUp() override
     {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir = fs::temp_directory_path() / ("ym2608_adpcm_" + std::string(info->name()));
+        // One folder per process: two builds' suites may run side by side.
+        dir = fs::temp_directory_path() /
+              ("ym2608_adpcm_" + std::string(info->name()) + "_" + std::to_string(getpid()));
         fs::remove_all(dir);
         fs::create_directories(dir);
     }

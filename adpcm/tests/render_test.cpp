@@ -1,6 +1,7 @@
 #include "adpcm/codec.h"
 #include "adpcm/render.h"
 #include "link/frames.h"
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
@@ -202,7 +203,8 @@ TEST(Render, DescribesThePlaybackInOneLine)
 
 TEST(PlaybackWav, WritesStereoAtTheOutputClockOrNothing)
 {
-    const std::filesystem::path dir = std::filesystem::temp_directory_path() / "ym2608_render_test";
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("ym2608_render_test_" + std::to_string(getpid()));
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
     const std::vector<std::uint8_t> memory = memoryWithPattern(4);
