@@ -24,6 +24,7 @@ constexpr std::int64_t BITS_PER_BYTE = 10;
 
 struct Server {
     int signals = -1;
+    int reserved = -1; // the board end of a board unplugged from the start, never read
     std::FILE* log = nullptr;
     bool verbose = false;
     std::int64_t byteNanos = 0; // time one byte takes on the line; 0 for no hold
@@ -262,6 +263,16 @@ void startServing(const EmuOptions& options, Pty& pty, std::FILE* log)
     server.pending.clear();
     server.unplugPending = false;
     if (options.board.hangupAfter && *options.board.hangupAfter == 0) {
+        // Closing the pair would free its number before the path is shown,
+        // and another emulator could take it: a console would then reach
+        // that board. Instead the board end stays open, holding the number,
+        // and the terminal end is locked, so that opening it fails as
+        // opening an unplugged board's port does.
+        int locked = 1;
+        if (ioctl(pty.master, TIOCSPTLCK, &locked) == 0) {
+            server.reserved = pty.master;
+            pty.master = -1;
+        }
         unplug(pty);
     }
 }
@@ -292,6 +303,10 @@ bool serveBoard(Pty& pty, std::string& error)
                     break;
                 }
                 serveInput(pty);
+            }
+            if (server.reserved >= 0) {
+                close(server.reserved);
+                server.reserved = -1;
             }
             return true;
         }

@@ -49,12 +49,20 @@ class Emulator(E2ETest):
         self.file("k.bin", data)
         board = self.board()
         self.console("c\nl k.bin\nq\n", board.path)
+        # Held open across the stop, the terminal keeps its number, so no
+        # other emulator can appear under the same path meanwhile.
+        fd = os.open(board.path, os.O_RDWR | os.O_NOCTTY)
+        self.addCleanup(os.close, fd)
         self.assertBoardStops(board, signal.SIGINT)
         memory = board.memory()
         self.assertEqual(len(memory), 262144)
         self.assertEqual(memory[:1000], data)
         self.assertEqual(board.stream(), b"")
         self.assertFalse(os.path.exists(board.path), "the terminal is gone with the emulator")
+        try:
+            self.assertEqual(os.read(fd, 1), b"", "the line is hung up")
+        except OSError:
+            pass  # EIO: hung up
 
     def test_frames_split_by_opcode_and_unknown_bytes_dropped(self):
         board = self.board("--verbose")
