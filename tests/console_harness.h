@@ -9,6 +9,9 @@
 #include <string>
 #include <string_view>
 
+/// What a session prints for its first line `c` when the board identifies itself.
+inline const std::string CONNECTED = ">connect..ok\nWelcome to YM2608!\nReady\n";
+
 struct ConsoleRun {
     std::string out;
     std::string err;

@@ -11,8 +11,6 @@
 
 namespace {
 
-const std::string CONNECTED = ">connect..ok\nWelcome to YM2608!\nReady\n";
-
 TEST_F(ConsoleTest, EmptyLinesAndUnknownLettersAnswerWithoutFrames)
 {
     const ConsoleRun run = runConsoleWith("\n\r\nx\nB\n7\n \nq\n");

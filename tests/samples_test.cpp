@@ -7,8 +7,6 @@
 
 namespace {
 
-const std::string CONNECTED = ">connect..ok\nWelcome to YM2608!\nReady\n";
-
 // The file bytes carried by the cache writes, in order.
 Bytes cacheData()
 {

@@ -6,8 +6,6 @@
 
 namespace {
 
-const std::string CONNECTED = ">connect..ok\nWelcome to YM2608!\nReady\n";
-
 Bytes streamed()
 {
     Bytes data;
