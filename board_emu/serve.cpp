@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ctime>
 #include <poll.h>
+#include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/signalfd.h>
@@ -22,6 +23,11 @@ constexpr std::size_t READ_SIZE = 4096;
 constexpr std::int64_t NANOS = 1'000'000'000;
 constexpr std::int64_t BITS_PER_BYTE = 10;
 constexpr std::int64_t SPIN_NANOS = 300'000; // the end of a reply's hold is spun, not slept
+// After a reply on a line with a speed, the board end is watched without
+// sleeping for this long: a real board's UART has the next frame the moment it
+// comes off the wire, while waking from poll costs a virtual machine tens of
+// microseconds per frame, which would count against the line.
+constexpr std::int64_t RECEIVE_SPIN_NANOS = 1'000'000;
 
 struct Server {
     int signals = -1;
@@ -30,6 +36,7 @@ struct Server {
     bool verbose = false;
     std::int64_t byteNanos = 0; // time one byte takes on the line; 0 for no hold
     std::int64_t lineFree = 0;  // when the line has carried everything so far
+    std::int64_t lastReply = 0; // when the last reply was written
     std::vector<std::uint8_t> pending;
     bool unplugPending = false; // the board is gone as soon as more input comes
 };
@@ -63,6 +70,7 @@ void waitUntil(std::int64_t deadline)
             if (poll(&p, 1, 0) > 0) {
                 return;
             }
+            sched_yield(); // the console or the terminal's own work may need this CPU
             continue;
         }
         const std::int64_t wait = std::min<std::int64_t>(left - SPIN_NANOS, 1'000'000'000);
@@ -202,6 +210,7 @@ bool serveFrames(Pty& pty, std::int64_t arrival)
         std::span<const std::uint8_t> reply(out.reply.data(), out.replyLength);
         if (!reply.empty()) {
             writeAll(pty.master, reply);
+            server.lastReply = now();
             logBytes("tx", reply);
         }
         if (out.hangUp) {
@@ -270,6 +279,7 @@ void startServing(const EmuOptions& options, Pty& pty, std::FILE* log)
     server.verbose = options.verbose;
     server.byteNanos = options.baud > 0 ? BITS_PER_BYTE * NANOS / options.baud : 0;
     server.lineFree = 0;
+    server.lastReply = 0;
     server.pending.clear();
     server.unplugPending = false;
     if (options.board.hangupAfter && *options.board.hangupAfter == 0) {
@@ -292,7 +302,13 @@ bool serveBoard(Pty& pty, std::string& error)
     for (;;) {
         pollfd fds[2] = {{server.signals, POLLIN, 0}, {pty.master, POLLIN, 0}};
         nfds_t count = pty.master >= 0 ? 2 : 1;
-        if (poll(fds, count, -1) < 0) {
+        const bool spin = server.byteNanos > 0 && now() - server.lastReply < RECEIVE_SPIN_NANOS;
+        const int ready = poll(fds, count, spin ? 0 : -1);
+        if (ready == 0) {
+            sched_yield();
+            continue;
+        }
+        if (ready < 0) {
             if (errno == EINTR) {
                 continue;
             }
