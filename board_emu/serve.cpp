@@ -66,16 +66,14 @@ void waitUntil(std::int64_t deadline)
         // A virtual machine's timers wake late by a tenth of a millisecond or
         // more, as long as a frame on a fast line: the last stretch is spun.
         if (left <= SPIN_NANOS) {
-            pollfd p{server.signals, POLLIN, 0};
-            if (poll(&p, 1, 0) > 0) {
+            if (stopRequested(0)) {
                 return;
             }
             sched_yield(); // the console or the terminal's own work may need this CPU
             continue;
         }
-        const std::int64_t wait = std::min<std::int64_t>(left - SPIN_NANOS, 1'000'000'000);
-        const timespec timeout{static_cast<time_t>(wait / 1'000'000'000),
-                               static_cast<long>(wait % 1'000'000'000)};
+        const std::int64_t wait = std::min<std::int64_t>(left - SPIN_NANOS, NANOS);
+        const timespec timeout{static_cast<time_t>(wait / NANOS), static_cast<long>(wait % NANOS)};
         pollfd p{server.signals, POLLIN, 0};
         if (ppoll(&p, 1, &timeout, nullptr) > 0) {
             return;
