@@ -6,8 +6,10 @@
 #   tools/install-deps.sh --windows  the mingw-w64 cross-compiler and Wine as well
 set -euo pipefail
 
-build=(cmake make g++ pkg-config python3 libgtest-dev libgmock-dev libsndfile1-dev libsamplerate0-dev)
-checks=(clang-14 libfuzzer-14-dev libclang-rt-14-dev xxd valgrind time strace)
+build=(cmake make g++ pkg-config python3 libgtest-dev libgmock-dev libsndfile1-dev libsamplerate0-dev
+       libedit-dev zlib1g-dev scdoc)
+checks=(clang-14 libfuzzer-14-dev libclang-rt-14-dev xxd valgrind time strace
+        dpkg-dev file lintian man-db groff-base bash-completion)
 windows=(g++-mingw-w64-x86-64 wine64)
 
 case "${1:-}" in
