@@ -1,11 +1,543 @@
-// The FM unit. For now it keeps the registers and stays silent.
+// The FM unit: register decoding, the phase generator, the envelope
+// generator, the LFO and the operators' sine and exponent lookups.
+//
+// Units used throughout:
+//   phase        20-bit counter per operator, one cycle = 2^20; the sine sees its top 10 bits
+//   attenuation  log2 units of 1/256 octave (4.8 fixed point) at the sine and exponent tables;
+//                the envelope's 10-bit value is 1/64 octave a step (0.094 dB), so it enters << 2
+//   output       14-bit signed per operator and per channel
 #include "synth/fm.h"
 
+#include <algorithm>
+#include <cmath>
+
 namespace synth {
+namespace {
+
+// ---- Tables --------------------------------------------------------------
+
+constexpr int SINE_ENTRIES = 256; // a quarter wave; the other three quarters by symmetry
+constexpr int EXP_ENTRIES = 256;
+
+// Envelope attenuation (10 bits, << 2 into the 4.8 domain) from which the
+// operator is silent whatever the sine: at 832 << 2 = 13 * 256 the exponent's
+// shift moves all 13 bits out.
+constexpr std::int32_t SILENT_ENVELOPE = 13 * 256 / 4;
+
+constexpr std::int32_t ENVELOPE_MAX = 0x3FF;
+// An SSG-type envelope runs over the top half of the range: 0x200 is -48 dB.
+constexpr std::int32_t SSG_ENVELOPE_END = 0x200;
+
+constexpr std::uint32_t PHASE_MASK = 0xFFFFF;     // 20 bits
+constexpr std::uint32_t INCREMENT_MASK = 0x1FFFF; // the detuned step is 17 bits and wraps
+
+constexpr std::int32_t CHANNEL_MIN = -8192;
+constexpr std::int32_t CHANNEL_MAX = 8191;
+
+struct Tables {
+    // logSine[i] = -log2(sin((i + 0.5) / 256 * pi / 2)) in 1/256 octave,
+    // rounded: 2137 at the quarter wave's start, 0 at its top. The half
+    // step centres each entry on its slot, so the quarter wave mirrors
+    // exactly onto the next.
+    std::uint16_t logSine[SINE_ENTRIES];
+    // The exponent table: the chip's 10-bit mantissa (2^(i / 256) - 1) * 1024,
+    // rounded, below an implicit leading 1 (0x400), kept here already joined
+    // to that 1 and shifted to the 13-bit output scale: (0x400 | mantissa) << 2.
+    // It is read at the complement of the attenuation's fraction, so fraction
+    // f gives 2^((255 - f) / 256), and the attenuation's integer part shifts it down.
+    std::uint16_t exponent[EXP_ENTRIES];
+    // Phase modulation, in 1/65536 of the F-number: the LFO's depth for each
+    // sensitivity at each of its 8 steps up (index 0-7) and down (8-15).
+    std::int32_t pmScale[8][16];
+};
+
+Tables buildTables()
+{
+    Tables t{};
+    const double pi = std::acos(-1.0);
+    for (int i = 0; i < SINE_ENTRIES; ++i) {
+        const double s = std::sin((i + 0.5) / SINE_ENTRIES * pi / 2.0);
+        t.logSine[i] = static_cast<std::uint16_t>(std::lround(-std::log2(s) * 256.0));
+    }
+    for (int i = 0; i < EXP_ENTRIES; ++i) {
+        const long mantissa = std::lround((std::exp2(i / 256.0) - 1.0) * 1024.0);
+        t.exponent[i] = static_cast<std::uint16_t>((0x400 | mantissa) << 2);
+    }
+    // The chip's documented peak vibrato for phase modulation sensitivity 0-7,
+    // in cents. The LFO reaches the peak at step 7 and moves linearly in
+    // cents between; the F-number is scaled by 2^(cents / 1200).
+    const double peakCents[8] = {0.0, 3.4, 6.7, 10.0, 14.0, 20.0, 40.0, 80.0};
+    for (int pms = 0; pms < 8; ++pms) {
+        for (int step = 0; step < 8; ++step) {
+            const double cents = peakCents[pms] * step / 7.0;
+            t.pmScale[pms][step] = static_cast<std::int32_t>(std::lround((std::exp2(cents / 1200.0) - 1.0) * 65536.0));
+            t.pmScale[pms][8 + step] =
+                static_cast<std::int32_t>(std::lround((std::exp2(-cents / 1200.0) - 1.0) * 65536.0));
+        }
+    }
+    return t;
+}
+
+const Tables& tables()
+{
+    static const Tables t = buildTables();
+    return t;
+}
+
+// Detune, the documented table: the amount added to (detune 1-3) or taken
+// from (detune 5-7) an operator's phase step, by key code 0-31.
+constexpr std::uint8_t DETUNE[4][32] = {
+    {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+    {0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 2, 2, 2, 2, 2, 3, 3, 3, 4, 4, 4, 5, 5, 6, 6, 7, 8, 8, 8, 8},
+    {1, 1, 1, 1, 2, 2, 2, 2, 2, 3, 3, 3, 4, 4, 4, 5, 5, 6, 6, 7, 8, 8, 9, 10, 11, 12, 13, 14, 16, 16, 16, 16},
+    {2, 2, 2, 2, 2, 3, 3, 3, 4, 4, 4, 5, 5, 6, 6, 7, 8, 8, 9, 10, 11, 12, 13, 14, 16, 17, 19, 20, 22, 22, 22, 22},
+};
+
+// The envelope generator's increments. Every envelope tick (3 samples) the
+// tick counter advances; an operator at rate r (0-63) moves only on ticks
+// where the counter's low `shift` bits are 0, shift = 11 - r/4 below rate 48
+// and 0 from there, and then by the entry (counter >> shift) & 7 of its
+// rate's pattern. Each 4 rates double the speed; within a group of 4 the
+// patterns give 4, 5, 6 and 7 (then 8, 10, 12, 14, ...) eighths.
+constexpr std::uint8_t LOW_PATTERN[4][8] = {
+    // rates 2-47, by rate & 3 (rates 0 and 1 never move)
+    {0, 1, 0, 1, 0, 1, 0, 1},
+    {0, 1, 0, 1, 1, 1, 0, 1},
+    {0, 1, 1, 1, 0, 1, 1, 1},
+    {0, 1, 1, 1, 1, 1, 1, 1},
+};
+constexpr std::uint8_t HIGH_PATTERN[4][8] = {
+    // rates 48-59, by rate & 3, times 1, 2, 4 for rates 48-51, 52-55, 56-59
+    {1, 1, 1, 1, 1, 1, 1, 1},
+    {1, 1, 1, 2, 1, 1, 1, 2},
+    {1, 2, 1, 2, 1, 2, 1, 2},
+    {1, 2, 2, 2, 1, 2, 2, 2},
+};
+constexpr std::uint8_t TOP_RATE_INCREMENT = 8; // rates 60-63 move 8 every tick
+
+struct EnvelopeRates {
+    std::uint8_t shift[64];        // the counter's bits that must be 0 for a move
+    std::uint8_t increment[64][8]; // the move, by (counter >> shift) & 7
+};
+
+constexpr EnvelopeRates buildEnvelopeRates()
+{
+    EnvelopeRates r{};
+    for (int rate = 2; rate < 64; ++rate) {
+        r.shift[rate] = static_cast<std::uint8_t>(rate < 44 ? 11 - rate / 4 : 0);
+        for (int i = 0; i < 8; ++i) {
+            r.increment[rate][i] = static_cast<std::uint8_t>(
+                rate < 48   ? LOW_PATTERN[rate & 3][i]
+                : rate < 60 ? HIGH_PATTERN[rate & 3][i] << (rate / 4 - 12)
+                            : TOP_RATE_INCREMENT);
+        }
+    }
+    return r;
+}
+constexpr EnvelopeRates ENVELOPE_RATES = buildEnvelopeRates();
+
+std::int32_t envelopeIncrement(int rate, std::uint32_t counter)
+{
+    const int shift = ENVELOPE_RATES.shift[rate];
+    if ((counter & ((1U << shift) - 1)) != 0) {
+        return 0;
+    }
+    return ENVELOPE_RATES.increment[rate][(counter >> shift) & 7];
+}
+
+constexpr int ATTACK_INSTANT_RATE = 62; // rates 62 and 63 reach full level at key on
+
+// LFO: samples per step for frequency 0-7. The LFO has 128 steps a cycle;
+// these periods give the documented 3.98, 5.56, 6.02, 6.37, 6.88, 9.63, 48.1
+// and 72.2 Hz at an 8 MHz clock (8 MHz / 144 / 128 / period).
+constexpr std::uint32_t LFO_PERIOD[8] = {109, 78, 72, 68, 63, 45, 9, 6};
+constexpr std::uint8_t LFO_STEPS = 128;
+// Amplitude modulation: the LFO's triangle 0-126 (in envelope steps) shifted
+// down by sensitivity 0-3, for the documented depths 0, 1.4, 5.9 and 11.8 dB.
+constexpr int AM_SHIFT[4] = {8, 3, 1, 0};
+
+// Register decoding.
+constexpr std::uint8_t REG_LFO = 0x22;
+constexpr std::uint8_t REG_MODE = 0x27;
+constexpr std::uint8_t REG_KEY = 0x28;
+constexpr std::uint8_t MODE_CH3_MASK = 0xC0;
+constexpr std::uint8_t LFO_ON = 0x08;
+constexpr int CHANNEL_3 = 2;
+// Register slot (reg >> 2) & 3 to operator: slots are ordered 1, 3, 2, 4.
+constexpr int SLOT_OPERATOR[4] = {0, 2, 1, 3};
+// 0xA8-0xAA and 0xAC-0xAE to channel 3's operator: 0xA8 operator 3, 0xA9 operator 1, 0xAA operator 2.
+constexpr int CH3_REG_OPERATOR[3] = {2, 0, 1};
+
+constexpr std::uint8_t SSG_ON = 0x08;
+constexpr std::uint8_t SSG_ATTACK = 0x04;
+constexpr std::uint8_t SSG_ALTERNATE = 0x02;
+constexpr std::uint8_t SSG_HOLD = 0x01;
+
+// ---- Phase generator -----------------------------------------------------
+
+// The key code: block in bits 4-2, and two bits from the F-number's top
+// four (bit 1 = F-number bit 10; bit 0 = bits 9-7 all set below 1024, or any
+// of them set from 1024).
+std::uint8_t keyCode(std::uint16_t fnumber, std::uint8_t block)
+{
+    const unsigned n4 = (fnumber >> 10) & 1;
+    const unsigned b9 = (fnumber >> 9) & 1, b8 = (fnumber >> 8) & 1, b7 = (fnumber >> 7) & 1;
+    const unsigned n3 = n4 ? (b9 | b8 | b7) : (b9 & b8 & b7);
+    return static_cast<std::uint8_t>((block << 2) | (n4 << 1) | n3);
+}
+
+// The phase step for an F-number given in 1/16 units (so that phase
+// modulation keeps its fine steps): (F-number << block) / 2, detuned, then
+// multiplied (multiple 0 halves it). With fnumber16 = F-number << 4 this is
+// exactly the chip's (F-number << block) >> 1.
+std::uint32_t phaseIncrement(std::uint32_t fnumber16, std::uint8_t block, const FmOperator& op)
+{
+    std::uint32_t step = (fnumber16 << block) >> 5;
+    const std::uint32_t detune = DETUNE[op.detune & 3][op.keyCode];
+    step = (op.detune & 4) ? step - detune : step + detune;
+    step &= INCREMENT_MASK; // a step detuned below 0 wraps to a very high one, as on the chip
+    return op.multiple == 0 ? step >> 1 : step * op.multiple;
+}
+
+// The F-number and block that drive operator `o` of channel `c`.
+void operatorPitch(const FmUnit& fm, int c, int o, std::uint16_t& fnumber, std::uint8_t& block)
+{
+    if (c == CHANNEL_3 && fm.ch3Special && o < 3) {
+        fnumber = fm.ch3Fnumber[o];
+        block = fm.ch3Block[o];
+        return;
+    }
+    fnumber = fm.channel[c].fnumber;
+    block = fm.channel[c].block;
+}
+
+void refreshPitch(FmUnit& fm, int c)
+{
+    for (int o = 0; o < FM_OPERATORS; ++o) {
+        std::uint16_t fnumber = 0;
+        std::uint8_t block = 0;
+        operatorPitch(fm, c, o, fnumber, block);
+        FmOperator& op = fm.channel[c].op[o];
+        op.keyCode = keyCode(fnumber, block);
+        op.increment = phaseIncrement(std::uint32_t{fnumber} << 4, block, op);
+    }
+    fm.channel[c].modulatedAt = -1;
+}
+
+// ---- Envelope generator --------------------------------------------------
+
+int effectiveRate(const FmOperator& op, EnvelopeState state)
+{
+    int rate = 0;
+    switch (state) {
+    case EnvelopeState::attack:
+        rate = op.attackRate;
+        break;
+    case EnvelopeState::decay:
+        rate = op.decayRate;
+        break;
+    case EnvelopeState::sustain:
+        rate = op.sustainRate;
+        break;
+    case EnvelopeState::release:
+        rate = op.releaseRate * 2 + 1; // the 4-bit release rate as a 5-bit rate
+        break;
+    }
+    if (rate == 0) {
+        return 0;
+    }
+    // Key scale: the key code, shifted down less for a higher key scale, speeds every rate.
+    return std::min(63, rate * 2 + (op.keyCode >> (3 - op.keyScale)));
+}
+
+void startAttack(FmOperator& op)
+{
+    op.state = EnvelopeState::attack;
+    if (effectiveRate(op, EnvelopeState::attack) >= ATTACK_INSTANT_RATE) {
+        op.attenuation = 0;
+        op.state = EnvelopeState::decay;
+    }
+}
+
+// Key on starts the attack from the envelope's present level and restarts
+// the phase; a key already on is left alone.
+void keyOn(FmOperator& op)
+{
+    if (op.keyOn) {
+        return;
+    }
+    op.keyOn = true;
+    op.phase = 0;
+    op.ssgInverted = (op.ssgEnvelope & SSG_ON) && (op.ssgEnvelope & SSG_ATTACK);
+    startAttack(op);
+}
+
+void keyOff(FmOperator& op)
+{
+    if (!op.keyOn) {
+        return;
+    }
+    op.keyOn = false;
+    if ((op.ssgEnvelope & SSG_ON) && op.ssgInverted) {
+        // Release continues from the level heard, not the one counted.
+        op.attenuation = (SSG_ENVELOPE_END - op.attenuation) & ENVELOPE_MAX;
+    }
+    op.ssgInverted = false;
+    op.state = EnvelopeState::release;
+}
+
+// An SSG-type envelope at the end of its run (-48 dB) while the key is on:
+// hold (at silence, or at full level when the output then runs inverted),
+// or start again, turned over when it alternates. True when the envelope
+// holds this tick.
+bool ssgEndOfRun(FmOperator& op)
+{
+    if (op.ssgEnvelope & SSG_HOLD) {
+        op.ssgInverted = ((op.ssgEnvelope & SSG_ATTACK) != 0) != ((op.ssgEnvelope & SSG_ALTERNATE) != 0);
+        op.attenuation = SSG_ENVELOPE_END;
+        return true;
+    }
+    if (op.ssgEnvelope & SSG_ALTERNATE) {
+        op.ssgInverted = !op.ssgInverted;
+    } else {
+        op.phase = 0;
+    }
+    startAttack(op);
+    return false;
+}
+
+void envelopeTick(FmOperator& op, std::uint32_t counter)
+{
+    const bool ssg = op.ssgEnvelope & SSG_ON;
+    if (ssg && op.attenuation >= SSG_ENVELOPE_END) {
+        if (op.state == EnvelopeState::release) {
+            op.attenuation = ENVELOPE_MAX;
+            return;
+        }
+        if (op.state != EnvelopeState::attack && ssgEndOfRun(op)) {
+            return;
+        }
+    }
+    if (op.state == EnvelopeState::decay && op.attenuation >= (op.sustainLevel == 15 ? 0x3E0 : op.sustainLevel << 5)) {
+        op.state = EnvelopeState::sustain;
+    }
+    const int rate = effectiveRate(op, op.state);
+    std::int32_t step = envelopeIncrement(rate, counter);
+    if (step == 0) {
+        return;
+    }
+    if (op.state == EnvelopeState::attack) {
+        // The attack closes in on 0 by a sixteenth of the distance (times the
+        // step) each time: ~attenuation is -(attenuation + 1).
+        op.attenuation += (~op.attenuation * step) >> 4;
+        if (op.attenuation <= 0) {
+            op.attenuation = 0;
+            op.state = EnvelopeState::decay;
+        }
+        return;
+    }
+    if (ssg) {
+        step *= 4; // an SSG-type envelope runs its half range four times as fast
+    }
+    op.attenuation = std::min(ENVELOPE_MAX, op.attenuation + step);
+}
+
+// The attenuation the operator sounds at: the envelope (turned over for an
+// inverted SSG-type envelope), plus total level and amplitude modulation.
+std::int32_t soundingAttenuation(const FmOperator& op, std::int32_t am)
+{
+    std::int32_t env = op.attenuation;
+    if (op.ssgEnvelope & SSG_ON) {
+        if (op.ssgInverted) {
+            env = (SSG_ENVELOPE_END - env) & ENVELOPE_MAX;
+        } else if (env >= SSG_ENVELOPE_END) {
+            env = ENVELOPE_MAX;
+        }
+    }
+    env += op.totalLevel << 3; // 0.75 dB = 8 envelope steps
+    if (op.amplitudeModulation) {
+        env += am;
+    }
+    return std::min(env, ENVELOPE_MAX);
+}
+
+// ---- Operators -----------------------------------------------------------
+
+// One operator's output for this sample: the sine at its phase moved by
+// `modulation` (in 1/1024 of a cycle), attenuated by `envelope`.
+std::int32_t operatorOutput(const Tables& t, std::uint32_t phase, std::int32_t modulation, std::int32_t envelope)
+{
+    if (envelope >= SILENT_ENVELOPE) {
+        return 0;
+    }
+    const std::uint32_t p = ((phase >> 10) + static_cast<std::uint32_t>(modulation)) & 0x3FF;
+    // The second quarter mirrors the first: bit 8 set reads the table backwards.
+    const std::uint32_t index = (p ^ (0U - ((p >> 8) & 1))) & 0xFF;
+    // At most 2137 + 1023 * 4: the shift stays below 32, and from 13 on leaves 0.
+    const std::uint32_t attenuation = t.logSine[index] + (static_cast<std::uint32_t>(envelope) << 2);
+    const std::int32_t magnitude = t.exponent[~attenuation & 0xFF] >> (attenuation >> 8);
+    const std::int32_t negative = -static_cast<std::int32_t>((p >> 9) & 1); // second half cycle below 0
+    return (magnitude ^ negative) - negative;
+}
+
+// One operator's output for this sample, with its phase then advanced.
+inline std::int32_t runOperator(const Tables& t, FmOperator& op, std::uint32_t increment, std::int32_t modulation,
+                                std::int32_t am)
+{
+    op.output = operatorOutput(t, op.phase, modulation, soundingAttenuation(op, am));
+    op.phase = (op.phase + increment) & PHASE_MASK;
+    return op.output;
+}
+
+// The channel's output for this sample. Operator 1 feeds back the mean of its
+// last two outputs; feedback 1-7 gives the documented modulation depths
+// pi/16 ... 4pi. A modulator passes on half its output, so a full-scale one
+// moves its carrier's phase 4 cycles; two modulators into one operator are
+// summed first. The chip computes the operators in the order 1, 3, 2, 4, so
+// where operator 2 modulates operator 3 (algorithms 0-2), operator 3 gets
+// operator 2's output of the sample before.
+std::int32_t renderChannel(const Tables& t, FmChannel& ch, const std::uint32_t inc[FM_OPERATORS], std::int32_t am)
+{
+    FmOperator* const op = ch.op;
+    const std::int32_t selfModulation =
+        ch.feedback ? (ch.feedbackHistory[0] + ch.feedbackHistory[1]) >> (10 - ch.feedback) : 0;
+    const std::int32_t o1 = runOperator(t, op[0], inc[0], selfModulation, am);
+    ch.feedbackHistory[1] = ch.feedbackHistory[0];
+    ch.feedbackHistory[0] = o1;
+    std::int32_t sum = 0;
+    switch (ch.algorithm) {
+    case 0: { // 1-2-3-4
+        const std::int32_t o3 = runOperator(t, op[2], inc[2], op[1].output >> 1, am);
+        runOperator(t, op[1], inc[1], o1 >> 1, am);
+        sum = runOperator(t, op[3], inc[3], o3 >> 1, am);
+        break;
+    }
+    case 1: { // (1+2)-3-4
+        const std::int32_t o3 = runOperator(t, op[2], inc[2], (o1 + op[1].output) >> 1, am);
+        runOperator(t, op[1], inc[1], 0, am);
+        sum = runOperator(t, op[3], inc[3], o3 >> 1, am);
+        break;
+    }
+    case 2: { // (1+(2-3))-4
+        const std::int32_t o3 = runOperator(t, op[2], inc[2], op[1].output >> 1, am);
+        runOperator(t, op[1], inc[1], 0, am);
+        sum = runOperator(t, op[3], inc[3], (o1 + o3) >> 1, am);
+        break;
+    }
+    case 3: { // ((1-2)+3)-4
+        const std::int32_t o3 = runOperator(t, op[2], inc[2], 0, am);
+        const std::int32_t o2 = runOperator(t, op[1], inc[1], o1 >> 1, am);
+        sum = runOperator(t, op[3], inc[3], (o2 + o3) >> 1, am);
+        break;
+    }
+    case 4: { // (1-2)+(3-4)
+        const std::int32_t o3 = runOperator(t, op[2], inc[2], 0, am);
+        sum = runOperator(t, op[1], inc[1], o1 >> 1, am);
+        sum += runOperator(t, op[3], inc[3], o3 >> 1, am);
+        break;
+    }
+    case 5: // 1-(2+3+4)
+        sum = runOperator(t, op[2], inc[2], o1 >> 1, am);
+        sum += runOperator(t, op[1], inc[1], o1 >> 1, am);
+        sum += runOperator(t, op[3], inc[3], o1 >> 1, am);
+        break;
+    case 6: // (1-2)+3+4
+        sum = runOperator(t, op[2], inc[2], 0, am);
+        sum += runOperator(t, op[1], inc[1], o1 >> 1, am);
+        sum += runOperator(t, op[3], inc[3], 0, am);
+        break;
+    default: // 7: 1+2+3+4
+        sum = o1 + runOperator(t, op[2], inc[2], 0, am);
+        sum += runOperator(t, op[1], inc[1], 0, am);
+        sum += runOperator(t, op[3], inc[3], 0, am);
+        break;
+    }
+    return std::clamp(sum, CHANNEL_MIN, CHANNEL_MAX);
+}
+
+void writeOperator(FmUnit& fm, int c, int o, std::uint8_t reg, std::uint8_t value)
+{
+    FmOperator& op = fm.channel[c].op[o];
+    switch (reg & 0xF0) {
+    case 0x30:
+        op.detune = (value >> 4) & 7;
+        op.multiple = value & 0x0F;
+        refreshPitch(fm, c);
+        break;
+    case 0x40:
+        op.totalLevel = value & 0x7F;
+        break;
+    case 0x50:
+        op.keyScale = value >> 6;
+        op.attackRate = value & 0x1F;
+        break;
+    case 0x60:
+        op.amplitudeModulation = value & 0x80;
+        op.decayRate = value & 0x1F;
+        break;
+    case 0x70:
+        op.sustainRate = value & 0x1F;
+        break;
+    case 0x80:
+        op.sustainLevel = value >> 4;
+        op.releaseRate = value & 0x0F;
+        break;
+    case 0x90:
+        op.ssgEnvelope = value & 0x0F;
+        break;
+    default:
+        break;
+    }
+}
+
+void writeChannel(FmUnit& fm, int bank, int c, std::uint8_t reg, std::uint8_t value)
+{
+    FmChannel& ch = fm.channel[c];
+    switch (reg & 0xFC) {
+    case 0xA0:
+        ch.fnumber = static_cast<std::uint16_t>(((ch.latch & 0x07) << 8) | value);
+        ch.block = (ch.latch >> 3) & 0x07;
+        refreshPitch(fm, c);
+        break;
+    case 0xA4:
+        ch.latch = value & 0x3F;
+        break;
+    case 0xA8:
+        if (bank == 0) {
+            const int o = CH3_REG_OPERATOR[reg & 3];
+            fm.ch3Fnumber[o] = static_cast<std::uint16_t>(((fm.ch3Latch[o] & 0x07) << 8) | value);
+            fm.ch3Block[o] = (fm.ch3Latch[o] >> 3) & 0x07;
+            refreshPitch(fm, CHANNEL_3);
+        }
+        break;
+    case 0xAC:
+        if (bank == 0) {
+            fm.ch3Latch[CH3_REG_OPERATOR[reg & 3]] = value & 0x3F;
+        }
+        break;
+    case 0xB0:
+        ch.feedback = (value >> 3) & 0x07;
+        ch.algorithm = value & 0x07;
+        break;
+    case 0xB4:
+        ch.left = value & 0x80;
+        ch.right = value & 0x40;
+        ch.amSensitivity = (value >> 4) & 0x03;
+        ch.pmSensitivity = value & 0x07;
+        break;
+    default:
+        break;
+    }
+}
+
+} // namespace
 
 void resetFm(FmUnit& fm)
 {
     fm = FmUnit{};
+    for (int c = 0; c < FM_CHANNELS; ++c) {
+        refreshPitch(fm, c);
+    }
 }
 
 void writeFm(FmUnit& fm, int bank, std::uint8_t reg, std::uint8_t value)
@@ -13,9 +545,120 @@ void writeFm(FmUnit& fm, int bank, std::uint8_t reg, std::uint8_t value)
     if (bank != 0 && bank != 1) {
         return;
     }
-    fm.regs[bank][reg] = value;
+    if (reg >= 0x30 && reg < 0xB8) {
+        const int slot = reg & 3;
+        if (slot == 3) {
+            return; // no channel 4 within a bank
+        }
+        const int c = bank * 3 + slot;
+        if (reg < 0xA0) {
+            writeOperator(fm, c, SLOT_OPERATOR[(reg >> 2) & 3], reg, value);
+        } else {
+            writeChannel(fm, bank, c, reg, value);
+        }
+        return;
+    }
+    if (bank != 0) {
+        return;
+    }
+    switch (reg) {
+    case REG_LFO:
+        // 0x22  ----x--- LFO on   -----xxx frequency. Off holds the LFO at its start.
+        fm.lfoOn = value & LFO_ON;
+        fm.lfoRate = value & 0x07;
+        if (!fm.lfoOn) {
+            fm.lfoStep = 0;
+            fm.lfoDivider = 0;
+        }
+        break;
+    case REG_MODE: {
+        // 0x27  xx------ channel 3 mode (the timer bits are not the FM unit's)
+        const bool special = value & MODE_CH3_MASK;
+        if (special != fm.ch3Special) {
+            fm.ch3Special = special;
+            refreshPitch(fm, CHANNEL_3);
+        }
+        break;
+    }
+    case REG_KEY: {
+        // 0x28  xxxx---- operators 4, 3, 2, 1 on   -----xxx channel: 0-2 = 1-3, 4-6 = 4-6
+        const int select = value & 0x07;
+        if ((select & 3) == 3) {
+            return;
+        }
+        FmChannel& ch = fm.channel[(select >> 2) * 3 + (select & 3)];
+        for (int o = 0; o < FM_OPERATORS; ++o) {
+            if (value & (0x10 << o)) {
+                keyOn(ch.op[o]);
+            } else {
+                keyOff(ch.op[o]);
+            }
+        }
+        break;
+    }
+    default:
+        break;
+    }
 }
 
-void clockFm(FmUnit&, std::int32_t&, std::int32_t&) {}
+void clockFm(FmUnit& fm, std::int32_t& left, std::int32_t& right)
+{
+    const Tables& t = tables();
+
+    if (fm.lfoOn && ++fm.lfoDivider >= LFO_PERIOD[fm.lfoRate]) {
+        fm.lfoDivider = 0;
+        fm.lfoStep = static_cast<std::uint8_t>((fm.lfoStep + 1) % LFO_STEPS);
+    }
+    if (++fm.envelopeDivider >= 3) {
+        fm.envelopeDivider = 0;
+        ++fm.envelopeCounter;
+        for (FmChannel& ch : fm.channel) {
+            for (FmOperator& op : ch.op) {
+                envelopeTick(op, fm.envelopeCounter);
+            }
+        }
+    }
+
+    // The LFO's triangles: amplitude 0-126 over all 128 steps, and phase
+    // -7..7 over 32 steps of four (rising, falling, then the same below 0).
+    const std::int32_t amWave = ((fm.lfoStep & 0x40) ? 63 - (fm.lfoStep & 0x3F) : (fm.lfoStep & 0x3F)) * 2;
+    const int pmStep = fm.lfoStep >> 2;
+    const int pmLevel = (pmStep & 0x08) ? 7 - (pmStep & 7) : (pmStep & 7);
+    const int pmIndex = (pmStep & 0x10) ? 8 + pmLevel : pmLevel;
+
+    for (int c = 0; c < FM_CHANNELS; ++c) {
+        FmChannel& ch = fm.channel[c];
+        std::uint32_t increments[FM_OPERATORS];
+        const std::uint32_t* inc = increments;
+        if (ch.pmSensitivity != 0 && pmLevel != 0) {
+            // The phase modulation moves only every 4 LFO steps: its steps
+            // are worked out when it moves.
+            const int at = ch.pmSensitivity * 16 + pmIndex;
+            if (ch.modulatedAt != at) {
+                ch.modulatedAt = at;
+                const std::int32_t scale = t.pmScale[ch.pmSensitivity][pmIndex];
+                for (int o = 0; o < FM_OPERATORS; ++o) {
+                    std::uint16_t fnumber = 0;
+                    std::uint8_t block = 0;
+                    operatorPitch(fm, c, o, fnumber, block);
+                    const std::int32_t moved = (std::int32_t{fnumber} << 4) + ((fnumber * scale) >> 12);
+                    ch.modulatedIncrement[o] = phaseIncrement(static_cast<std::uint32_t>(moved), block, ch.op[o]);
+                }
+            }
+            inc = ch.modulatedIncrement;
+        } else {
+            for (int o = 0; o < FM_OPERATORS; ++o) {
+                increments[o] = ch.op[o].increment;
+            }
+        }
+        const std::int32_t out = renderChannel(t, ch, inc, amWave >> AM_SHIFT[ch.amSensitivity]);
+        if (ch.left) {
+            left += out;
+        }
+        if (ch.right) {
+            right += out;
+        }
+    }
+}
 
 } // namespace synth
