@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <numbers>
 #include <vector>
 
 namespace {
@@ -279,7 +281,7 @@ TEST(FmFeedback, HarmonicsGrowWithFeedback)
         const std::vector<std::int32_t> s = render(fm, 64 * PERIOD);
         double re = 0, im = 0, total = 0;
         for (std::size_t i = 0; i < s.size(); ++i) {
-            const double w = 2.0 * M_PI * double(i) / PERIOD;
+            const double w = 2.0 * std::numbers::pi * double(i) / PERIOD;
             re += s[i] * std::cos(w);
             im += s[i] * std::sin(w);
             total += double(s[i]) * s[i];
