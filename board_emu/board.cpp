@@ -126,14 +126,7 @@ void recordPlay()
     if (s.plays.size() >= PLAY_HISTORY) {
         return;
     }
-    AdpcmPlay play;
-    play.startUnit = bank1Word(ADPCM_START_LOW);
-    play.stopUnit = bank1Word(ADPCM_STOP_LOW);
-    play.deltaN = bank1Word(ADPCM_DELTA_N_LOW);
-    play.level = s.bank1[ADPCM_LEVEL];
-    play.control1 = s.bank1[ADPCM_CONTROL1];
-    play.control2 = s.bank1[ADPCM_CONTROL2];
-    s.plays.push_back(play);
+    s.plays.push_back(s.adpcm);
 }
 
 // The base line of a frame, before the board has acted on it.
@@ -255,6 +248,7 @@ void carryOut(std::span<const std::uint8_t> f, FrameOutcome& out)
         return;
     case OP_WRITE_BANK1:
         s.bank1[f[1]] = f[2];
+        out.adpcmStart = adpcm::applyAdpcmWrite(s.adpcm, f[1], f[2]);
         describeAdpcm(out.text, f[1], f[2]);
         if (f[1] == ADPCM_CONTROL1 && (f[2] & CONTROL1_START)) {
             recordPlay();

@@ -10,6 +10,7 @@
 // Functions: resetBoard, boardState, frameLength, handleFrame.
 #pragma once
 
+#include "adpcm/render.h"
 #include "link/frames.h"
 
 #include <array>
@@ -52,17 +53,6 @@ struct BoardSetup {
     std::optional<std::uint32_t> hangupAfter;
 };
 
-/// The ADPCM registers of bank 1 at the moment a start command (0x00 <- 0x80
-/// set) arrived: what a renderer needs to play the sample back.
-struct AdpcmPlay {
-    std::uint16_t startUnit = 0;
-    std::uint16_t stopUnit = 0; // inclusive
-    std::uint16_t deltaN = 0;
-    std::uint8_t level = 0;
-    std::uint8_t control1 = 0;
-    std::uint8_t control2 = 0;
-};
-
 struct BoardState {
     std::array<std::uint8_t, CACHE_PAGE_SIZE> cache{};
     std::array<std::uint8_t, SAMPLE_MEMORY_SIZE> memory{};
@@ -77,8 +67,12 @@ struct BoardState {
     std::array<std::uint32_t, 256> seen{};
     /// Frames answered so far, all opcodes together.
     std::uint32_t frames = 0;
-    /// Every ADPCM start command, in order, up to PLAY_HISTORY of them.
-    std::vector<AdpcmPlay> plays;
+    /// The second bank's ADPCM registers as the renderer reads them, folded
+    /// from every bank-1 write: the one model of that unit's set-up.
+    adpcm::AdpcmRegisters adpcm;
+    /// The ADPCM registers at every start command (control 1 written with
+    /// start set), in order, up to PLAY_HISTORY of them.
+    std::vector<adpcm::AdpcmRegisters> plays;
 };
 
 /// What the serving loop does with one frame.
@@ -93,6 +87,9 @@ struct FrameOutcome {
     /// anything more arrives. The tool writes its next frame only once it has
     /// read this reply, so the reply is never lost in the hang-up.
     bool unplugNext = false;
+    /// The frame is a bank-1 write that starts playback from memory (start and
+    /// memory data set, reset clear) with the registers now in `adpcm`.
+    bool adpcmStart = false;
     /// One line in the board's terms, e.g. "commit 1024 bytes to unit 0".
     std::string text;
 };

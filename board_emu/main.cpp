@@ -87,9 +87,18 @@ int main(int argc, char** argv)
             return failed("cannot write " + options.logPath + ": " + std::strerror(errno));
         }
     }
+    std::FILE* writes = nullptr;
+    if (!options.writesLogPath.empty()) {
+        writes = std::fopen(options.writesLogPath.c_str(), "w");
+        if (writes == nullptr) {
+            return failed("cannot write " + options.writesLogPath + ": " + std::strerror(errno));
+        }
+    }
     resetBoard(options.board);
     Pty pty;
-    if (!openPty(pty, error)) {
+    if (!openPty(pty, error) ||
+        !setLineSpeed(pty, options.baud > 0 ? options.baud : UNPACED_LINE_SPEED, error)) {
+        closePty(pty);
         return failed(error);
     }
     std::string path = pty.path;
@@ -104,7 +113,7 @@ int main(int argc, char** argv)
         }
         return failed(error);
     }
-    startServing(options, pty, log);
+    startServing(options, pty, log, writes);
     std::printf("%s\n", path.c_str());
     std::fflush(stdout);
 
@@ -118,6 +127,10 @@ int main(int argc, char** argv)
     }
     const BoardState& state = boardState();
     bool dumped = true;
+    if (writes != nullptr && std::fclose(writes) != 0) {
+        dumped = false;
+        failed("cannot write " + options.writesLogPath);
+    }
     if (!options.memoryDumpPath.empty() && !writeFile(options.memoryDumpPath, state.memory)) {
         dumped = false;
         failed("cannot write " + options.memoryDumpPath);

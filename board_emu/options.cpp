@@ -71,6 +71,9 @@ const char* usageText()
            "SIGINT/SIGTERM.\n"
            "  --link PATH            also make a symlink to the terminal at PATH\n"
            "  --log FILE             every frame received and reply sent, in hexadecimal\n"
+           "  --log-writes FILE      every register write, one line each: MICROSECONDS BANK REG VALUE\n"
+           "                         (arrival time since the first byte in decimal; bank 0 or 1;\n"
+           "                         register and value in two hexadecimal digits)\n"
            "  --dump-memory FILE     write the 256 KiB sample memory at exit\n"
            "  --dump-stream FILE     write the stream buffer at exit\n"
            "  --wav-dir DIR          write each playback from memory as DIR/play-0001.wav, ...\n"
@@ -79,7 +82,9 @@ const char* usageText()
            "  --fail NAME:K[:BYTE]   answer the K-th frame of NAME with BYTE (default 0x00)\n"
            "  --short NAME:K         answer the K-th frame of NAME short, then hang up\n"
            "  --hangup-after K       close the terminal after K frames\n"
-           "  --baud N               hold replies as a line of N baud would\n"
+           "  --baud N               model a line of N baud: take bytes no faster than it delivers\n"
+           "                         them and hold replies as long as it takes; the terminal's\n"
+           "                         speed setting is N (without --baud 4000000)\n"
            "  --verbose              one line per frame on standard error\n";
 }
 
@@ -103,7 +108,7 @@ bool parseOptions(int argc, const char* const* argv, EmuOptions& options, std::s
             continue;
         }
         if (!hasValue) {
-            bool known = arg == "--link" || arg == "--log" || arg == "--dump-memory" ||
+            bool known = arg == "--link" || arg == "--log" || arg == "--log-writes" || arg == "--dump-memory" ||
                          arg == "--dump-stream" || arg == "--wav-dir" || arg == "--identify" ||
                          arg == "--backlight" || arg == "--fail" || arg == "--short" ||
                          arg == "--hangup-after" || arg == "--baud";
@@ -122,6 +127,8 @@ bool parseOptions(int argc, const char* const* argv, EmuOptions& options, std::s
             options.linkPath = value;
         } else if (arg == "--log") {
             options.logPath = value;
+        } else if (arg == "--log-writes") {
+            options.writesLogPath = value;
         } else if (arg == "--dump-memory") {
             options.memoryDumpPath = value;
         } else if (arg == "--dump-stream") {

@@ -11,15 +11,22 @@
 #include <cstdint>
 #include <string>
 
+/// The terminal's speed setting without --baud: the fastest a client can ask
+/// for, so that one pacing itself by the port's speed is not slowed.
+inline constexpr std::uint32_t UNPACED_LINE_SPEED = 4'000'000;
+
 struct EmuOptions {
     std::string linkPath;
     std::string logPath;
+    /// Where every register write is recorded with its arrival time; empty for none.
+    std::string writesLogPath;
     std::string memoryDumpPath;
     std::string streamDumpPath;
     /// Where each playback from memory is written as a WAV file; empty for none.
     std::string wavDir;
     BoardSetup board;
-    /// Line speed in baud for holding replies; 0 answers at once.
+    /// Line speed in baud: input is taken no faster than it would arrive and
+    /// replies are held as long as they would take; 0 for no line model.
     std::uint32_t baud = 0;
     bool verbose = false;
     bool help = false;

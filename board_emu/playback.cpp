@@ -24,7 +24,6 @@ struct PlaybackJob {
 struct Playbacks {
     bool started = false;
     std::string dir;
-    adpcm::AdpcmRegisters regs;
     std::uint32_t numbered = 0; // files named so far
     std::mutex mutex;
     std::condition_variable changed;
@@ -88,7 +87,6 @@ bool startPlaybacks(const std::string& dir, std::string& error)
         return false;
     }
     playbacks.dir = dir;
-    playbacks.regs = adpcm::AdpcmRegisters{};
     playbacks.numbered = 0;
     playbacks.queue.clear();
     playbacks.closing = false;
@@ -98,17 +96,17 @@ bool startPlaybacks(const std::string& dir, std::string& error)
     return true;
 }
 
-std::string followBank1Write(std::uint8_t reg, std::uint8_t value, std::span<const std::uint8_t> memory)
+std::string followAdpcmStart(const adpcm::AdpcmRegisters& regs, std::span<const std::uint8_t> memory)
 {
-    if (!playbacks.started || !adpcm::applyAdpcmWrite(playbacks.regs, reg, value)) {
+    if (!playbacks.started) {
         return {};
     }
-    if (!adpcm::planPlayback(playbacks.regs).plays) {
-        return adpcm::describePlayback(playbacks.regs, "");
+    if (!adpcm::planPlayback(regs).plays) {
+        return adpcm::describePlayback(regs, "");
     }
     playbacks.numbered += 1;
     const std::string name = fileName(playbacks.numbered);
-    PlaybackJob job{playbacks.regs, std::vector<std::uint8_t>(memory.begin(), memory.end()),
+    PlaybackJob job{regs, std::vector<std::uint8_t>(memory.begin(), memory.end()),
                     (std::filesystem::path(playbacks.dir) / name).string()};
     {
         std::unique_lock<std::mutex> lock(playbacks.mutex);
@@ -116,7 +114,7 @@ std::string followBank1Write(std::uint8_t reg, std::uint8_t value, std::span<con
         playbacks.queue.push_back(std::move(job));
     }
     playbacks.changed.notify_all();
-    return adpcm::describePlayback(playbacks.regs, name);
+    return adpcm::describePlayback(regs, name);
 }
 
 bool finishPlaybacks()

@@ -5,9 +5,14 @@
 // port (and opening it again on the next `c`) never hangs the line up; only an
 // unplugged board (closePty) does.
 //
-// Functions: openPty, closePty.
+// The terminal's speed setting tells a client that paces itself by the port's
+// speed how fast the emulated line is; a pseudo-terminal carries bytes at any
+// speed, so the setting changes nothing else.
+//
+// Functions: openPty, setLineSpeed, closePty.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 struct Pty {
@@ -19,6 +24,10 @@ struct Pty {
 /// Creates the pair and puts the terminal end in raw mode. False, with the
 /// reason in `error`, when the system has no pseudo-terminal to give.
 bool openPty(Pty& pty, std::string& error);
+
+/// Sets the terminal end's speed setting (output and input) to `baud`. False,
+/// with the reason in `error`, when the system refuses it.
+bool setLineSpeed(const Pty& pty, std::uint32_t baud, std::string& error);
 
 /// Closes both ends: the console's next read ends as on an unplugged board.
 void closePty(Pty& pty);

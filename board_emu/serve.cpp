@@ -33,11 +33,22 @@ struct Server {
     int signals = -1;
     int reserved = -1; // the board end of a board unplugged from the start, never read
     std::FILE* log = nullptr;
+    std::FILE* writes = nullptr; // --log-writes
+    bool writesUnflushed = false;
     bool verbose = false;
-    std::int64_t byteNanos = 0; // time one byte takes on the line; 0 for no hold
-    std::int64_t lineFree = 0;  // when the line has carried everything so far
+    bool stopping = false;      // a stop came: what is still waiting is taken without holds
+    std::int64_t byteNanos = 0; // time one byte takes on the line; 0 for no line model
+    std::int64_t rxFree = 0;    // when the line has delivered every byte taken so far
+    std::int64_t txFree = 0;    // when the line back has carried every reply so far
+    bool backlog = false;       // more bytes waited behind the last ones taken: the line ran on
+    std::int64_t firstByte = -1; // arrival of the session's first byte, time 0 of --log-writes
     std::int64_t lastReply = 0; // when the last reply was written
     std::vector<std::uint8_t> pending;
+    // When the bytes of the last read arrived. Unpaced, all of them at
+    // chunkBase; on a line, the one at pending[chunkStart + i] at
+    // chunkBase + (i + 1) * byteNanos, one after the other.
+    std::size_t chunkStart = 0;
+    std::int64_t chunkBase = 0;
     bool unplugPending = false; // the board is gone as soon as more input comes
 };
 
@@ -62,6 +73,9 @@ bool stopRequested(int timeoutMillis)
 // a few milliseconds, and rounding would slow the line by a tenth.
 void waitUntil(std::int64_t deadline)
 {
+    if (server.stopping) {
+        return;
+    }
     for (std::int64_t left = deadline - now(); left > 0; left = deadline - now()) {
         // A virtual machine's timers wake late by a tenth of a millisecond or
         // more, as long as a frame on a fast line: the last stretch is spun.
@@ -118,10 +132,12 @@ bool writeAll(int fd, std::span<const std::uint8_t> bytes)
 // One read, then whatever else is already waiting, up to READ_SIZE in all: a
 // data frame without a length field is exactly one such burst, because the
 // tool waits for each reply before it writes the next frame.
-bool readBurst(int fd)
+bool readBurst(int fd, std::int64_t noticed)
 {
     std::uint8_t buffer[READ_SIZE];
     bool first = true;
+    server.chunkStart = server.pending.size();
+    server.chunkBase = noticed;
     while (server.pending.size() < READ_SIZE) {
         if (!first) {
             pollfd p{fd, POLLIN, 0};
@@ -140,6 +156,60 @@ bool readBurst(int fd)
         first = false;
     }
     return true;
+}
+
+// With a line speed, takes the bytes waiting on the board end no faster than
+// the line would deliver them: the count waiting now, once the last of them
+// would have come off the wire. Meanwhile the writer's further bytes stay in
+// the terminal, so a writer that outruns the line backs up as on a UART.
+// Bytes that were already waiting behind the previous ones follow them back
+// to back; others start on the line when they were noticed.
+bool readPaced(int fd, std::int64_t noticed)
+{
+    int waiting = 0;
+    if (ioctl(fd, FIONREAD, &waiting) != 0 || waiting <= 0) {
+        return readBurst(fd, noticed); // a hang-up or an error: the read says which
+    }
+    std::uint8_t buffer[READ_SIZE];
+    const std::size_t room = READ_SIZE - std::min(READ_SIZE - 1, server.pending.size());
+    const std::size_t count = std::min(static_cast<std::size_t>(waiting), room);
+    const std::int64_t base = server.backlog ? server.rxFree : std::max(server.rxFree, noticed);
+    waitUntil(base + static_cast<std::int64_t>(count) * server.byteNanos);
+    ssize_t n = 0;
+    do {
+        n = read(fd, buffer, count);
+    } while (n < 0 && errno == EINTR);
+    if (n <= 0) {
+        return false;
+    }
+    server.chunkStart = server.pending.size();
+    server.chunkBase = base;
+    server.pending.insert(server.pending.end(), buffer, buffer + n);
+    server.rxFree = base + n * server.byteNanos;
+    int more = 0;
+    server.backlog = ioctl(fd, FIONREAD, &more) == 0 && more > 0;
+    return true;
+}
+
+// When the byte before pending[end] arrived.
+std::int64_t arrivalAt(std::size_t end)
+{
+    if (server.byteNanos == 0 || end <= server.chunkStart) {
+        return server.chunkBase;
+    }
+    return server.chunkBase + static_cast<std::int64_t>(end - server.chunkStart) * server.byteNanos;
+}
+
+// One line of --log-writes for a register write that arrived at `arrival`.
+void logWrite(std::span<const std::uint8_t> frame, std::int64_t arrival)
+{
+    if (server.writes == nullptr) {
+        return;
+    }
+    const long long micros = (arrival - server.firstByte) / 1000;
+    std::fprintf(server.writes, "%lld %d %02x %02x\n", micros, frame[0] == OP_WRITE_BANK1 ? 1 : 0, frame[1],
+                 frame[2]);
+    server.writesUnflushed = true;
 }
 
 void unplug(Pty& pty)
@@ -173,7 +243,7 @@ void drainBeforeHangup(const Pty& pty)
 }
 
 // Carries out every whole frame in `pending`. False when the board hung up.
-bool serveFrames(Pty& pty, std::int64_t arrival)
+bool serveFrames(Pty& pty)
 {
     std::size_t used = 0;
     std::span<const std::uint8_t> all(server.pending);
@@ -186,24 +256,28 @@ bool serveFrames(Pty& pty, std::int64_t arrival)
         std::span<const std::uint8_t> frame = rest.first(length);
         FrameOutcome out = handleFrame(frame);
         used += length;
+        const std::int64_t arrival = arrivalAt(used);
         logBytes(out.dropped ? "drop" : "rx", frame);
         if (server.verbose) {
             std::fprintf(stderr, "%s\n", out.text.c_str());
         }
+        if (!out.dropped && (frame[0] == OP_WRITE_BANK0 || frame[0] == OP_WRITE_BANK1)) {
+            logWrite(frame, arrival);
+        }
         // A bank-1 write has no reply; a start it makes is queued for the
         // playback worker here, before the next frame is taken.
-        if (frame[0] == OP_WRITE_BANK1) {
-            std::string played = followBank1Write(frame[1], frame[2], boardState().memory);
+        if (out.adpcmStart) {
+            std::string played = followAdpcmStart(boardState().adpcm, boardState().memory);
             if (server.verbose && !played.empty()) {
                 std::fprintf(stderr, "%s\n", played.c_str());
             }
         }
-        if (server.byteNanos > 0) {
-            std::int64_t start = std::max(arrival, server.lineFree);
-            server.lineFree = start + static_cast<std::int64_t>(length + out.replyLength) * server.byteNanos;
-            if (out.replyLength > 0) {
-                waitUntil(server.lineFree);
-            }
+        // The reply goes back on its own wire once the frame is in, and
+        // reaches the console when its last byte has.
+        if (server.byteNanos > 0 && out.replyLength > 0) {
+            server.txFree = std::max(arrival, server.txFree) +
+                            static_cast<std::int64_t>(out.replyLength) * server.byteNanos;
+            waitUntil(server.txFree);
         }
         std::span<const std::uint8_t> reply(out.reply.data(), out.replyLength);
         if (!reply.empty()) {
@@ -233,18 +307,22 @@ bool serveFrames(Pty& pty, std::int64_t arrival)
 // Reads one burst from the board end and serves it.
 void serveInput(Pty& pty)
 {
-    std::int64_t arrival = now();
+    const std::int64_t noticed = now();
     if (server.unplugPending) {
         unplug(pty);
         return;
     }
-    if (!readBurst(pty.master)) {
+    const bool read = server.byteNanos > 0 ? readPaced(pty.master, noticed) : readBurst(pty.master, noticed);
+    if (!read) {
         // The emulator holds the terminal end itself, so this only happens
         // when the system takes the terminal away.
         unplug(pty);
         return;
     }
-    serveFrames(pty, arrival);
+    if (server.firstByte < 0) {
+        server.firstByte = arrivalAt(server.chunkStart + 1);
+    }
+    serveFrames(pty);
 }
 
 } // namespace
@@ -271,12 +349,18 @@ bool blockStopSignals(std::string& error)
     return true;
 }
 
-void startServing(const EmuOptions& options, Pty& pty, std::FILE* log)
+void startServing(const EmuOptions& options, Pty& pty, std::FILE* log, std::FILE* writes)
 {
     server.log = log;
+    server.writes = writes;
+    server.writesUnflushed = false;
     server.verbose = options.verbose;
+    server.stopping = false;
     server.byteNanos = options.baud > 0 ? BITS_PER_BYTE * NANOS / options.baud : 0;
-    server.lineFree = 0;
+    server.rxFree = 0;
+    server.txFree = 0;
+    server.backlog = false;
+    server.firstByte = -1;
     server.lastReply = 0;
     server.pending.clear();
     server.unplugPending = false;
@@ -301,6 +385,11 @@ bool serveBoard(Pty& pty, std::string& error)
         pollfd fds[2] = {{server.signals, POLLIN, 0}, {pty.master, POLLIN, 0}};
         nfds_t count = pty.master >= 0 ? 2 : 1;
         const bool spin = server.byteNanos > 0 && now() - server.lastReply < RECEIVE_SPIN_NANOS;
+        if (!spin && server.writesUnflushed) {
+            // Idle: a reader of the write log sees everything so far.
+            std::fflush(server.writes);
+            server.writesUnflushed = false;
+        }
         const int ready = poll(fds, count, spin ? 0 : -1);
         if (ready == 0) {
             sched_yield();
@@ -320,7 +409,9 @@ bool serveBoard(Pty& pty, std::string& error)
             // Frames the console wrote before the stop still count: a console
             // that sent `p 1` and quit has its frames in the log and dumps.
             // A poll of the board end pushes through what the terminal still
-            // carries, so nothing written before the signal is missed.
+            // carries, so nothing written before the signal is missed;
+            // it is taken at once, with the arrival times the line gives it.
+            server.stopping = true;
             while (pty.master >= 0) {
                 pollfd p{pty.master, POLLIN, 0};
                 if (poll(&p, 1, 0) <= 0) {

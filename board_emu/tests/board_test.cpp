@@ -223,9 +223,9 @@ TEST_F(Board, RegisterWritesKeepBothBanksAndRecordPlays)
     FrameOutcome start = handleFrame(Bytes{OP_WRITE_BANK1, 0x00, 0xa0});
     EXPECT_EQ(start.text, "bank 1: 0x00 <- 0xa0, ADPCM start, units 300..331");
     ASSERT_EQ(boardState().plays.size(), 1u);
-    const AdpcmPlay& p = boardState().plays[0];
-    EXPECT_EQ(p.startUnit, 300);
-    EXPECT_EQ(p.stopUnit, 331);
+    const adpcm::AdpcmRegisters& p = boardState().plays[0];
+    EXPECT_EQ(p.start, 300);
+    EXPECT_EQ(p.stop, 331);
     EXPECT_EQ(p.deltaN, 0x49cd);
     EXPECT_EQ(p.level, 0xff);
     EXPECT_EQ(p.control2, 0xc2);

@@ -32,6 +32,8 @@ TEST(Options, ReadsEveryOption)
     ASSERT_TRUE(parse({"--link",
                        "/tmp/com3",
                        "--log=frames.log",
+                       "--log-writes",
+                       "writes.log",
                        "--dump-memory",
                        "mem.bin",
                        "--dump-stream",
@@ -57,6 +59,7 @@ TEST(Options, ReadsEveryOption)
         << error;
     EXPECT_EQ(o.linkPath, "/tmp/com3");
     EXPECT_EQ(o.logPath, "frames.log");
+    EXPECT_EQ(o.writesLogPath, "writes.log");
     EXPECT_EQ(o.memoryDumpPath, "mem.bin");
     EXPECT_EQ(o.streamDumpPath, "stream.bin");
     EXPECT_EQ(o.wavDir, "out");

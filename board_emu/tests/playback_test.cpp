@@ -1,4 +1,4 @@
-// Playbacks written by the worker, driven through followBank1Write as the
+// Playbacks written by the worker, driven through followAdpcmStart as the
 // serving loop drives it. Each file is checked byte for byte against the
 // renderer's WAV for the memory as it was when its playback started.
 #include "adpcm/render.h"
@@ -50,8 +50,10 @@ std::vector<std::string> follow(const std::vector<Write>& writes, const Bytes& m
 {
     std::vector<std::string> lines;
     for (const Write& w : writes) {
-        adpcm::applyAdpcmWrite(regs, w.reg, w.value);
-        std::string line = followBank1Write(w.reg, w.value, memory);
+        if (!adpcm::applyAdpcmWrite(regs, w.reg, w.value)) {
+            continue;
+        }
+        std::string line = followAdpcmStart(regs, memory);
         if (!line.empty()) {
             lines.push_back(line);
         }
