@@ -26,6 +26,7 @@ void write(synth::FmUnit& fm, int ch, std::uint8_t reg, int v)
 
 void setUpVoices(synth::FmUnit& fm)
 {
+    synth::writeFm(fm, 0, 0x29, 0x80);     // six channels
     synth::writeFm(fm, 0, 0x22, 0x08 | 3); // LFO on, 6.37 Hz
     for (int ch = 0; ch < 6; ++ch) {
         write(fm, ch, 0xB0, ((ch + 2) % 8) << 3 | (ch + (ch == 5 ? 2 : 0)));

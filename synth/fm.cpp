@@ -160,6 +160,8 @@ constexpr int AM_SHIFT[4] = {8, 3, 1, 0};
 constexpr std::uint8_t REG_LFO = 0x22;
 constexpr std::uint8_t REG_MODE = 0x27;
 constexpr std::uint8_t REG_KEY = 0x28;
+constexpr std::uint8_t REG_CHANNELS = 0x29;
+constexpr std::uint8_t SIX_CHANNELS = 0x80;
 constexpr std::uint8_t MODE_CH3_MASK = 0xC0;
 constexpr std::uint8_t LFO_ON = 0x08;
 constexpr int CHANNEL_3 = 2;
@@ -571,6 +573,10 @@ void writeFm(FmUnit& fm, int bank, std::uint8_t reg, std::uint8_t value)
             fm.lfoDivider = 0;
         }
         break;
+    case REG_CHANNELS:
+        // 0x29  x------- channels 4-6 on   ---xxxxx interrupt enables (not the FM unit's)
+        fm.sixChannels = value & SIX_CHANNELS;
+        break;
     case REG_MODE: {
         // 0x27  xx------ channel 3 mode (the timer bits are not the FM unit's)
         const bool special = value & MODE_CH3_MASK;
@@ -626,7 +632,10 @@ void clockFm(FmUnit& fm, std::int32_t& left, std::int32_t& right)
     const int pmLevel = (pmStep & 0x08) ? 7 - (pmStep & 7) : (pmStep & 7);
     const int pmIndex = (pmStep & 0x10) ? 8 + pmLevel : pmLevel;
 
-    for (int c = 0; c < FM_CHANNELS; ++c) {
+    // In three-channel mode channels 4-6 are not computed: their envelopes
+    // keep time, their phases stand.
+    const int channels = fm.sixChannels ? FM_CHANNELS : FM_CHANNELS / 2;
+    for (int c = 0; c < channels; ++c) {
         FmChannel& ch = fm.channel[c];
         std::uint32_t increments[FM_OPERATORS];
         const std::uint32_t* inc = increments;

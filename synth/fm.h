@@ -96,6 +96,8 @@ struct FmUnit {
     std::uint8_t ch3Latch[3] = {};
     // 0x27  xx------ channel 3 mode: 00 normal, otherwise separate operator frequencies
     bool ch3Special = false;
+    // 0x29  x------- channels 4-6 on (off after power-up: the chip starts with three FM channels)
+    bool sixChannels = false;
     // 0x22  ----x--- LFO on   -----xxx LFO frequency
     bool lfoOn = false;
     std::uint8_t lfoRate = 0;
@@ -107,10 +109,12 @@ struct FmUnit {
 
 /// Puts the unit in its power-up state: all keys off and envelopes silent, all
 /// registers zero except the output bits, which start with both sides on.
+/// Channels 4-6 stay silent until 0x29 bit 7 is set, as on the chip.
 void resetFm(FmUnit& fm);
 
 /// One register write to the FM unit: bank 0 (port 0: channels 1-3, and 0x22 LFO, 0x27 channel-3 mode, 0x28 key
-/// on/off) or bank 1 (channels 4-6). Writes to registers that are not the FM unit's are ignored.
+/// on/off, 0x29 bit 7 channels 4-6 on) or bank 1 (channels 4-6). Writes to registers that are not the FM unit's are
+/// ignored, so the caller passes every write of both banks.
 void writeFm(FmUnit& fm, int bank, std::uint8_t reg, std::uint8_t value);
 
 /// Advances one FM output sample (the chip's clock/144) and adds each channel's output, in the chip's signed

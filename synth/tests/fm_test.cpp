@@ -55,10 +55,12 @@ void key(FmUnit& fm, int ch, unsigned operators)
 {
     synth::writeFm(fm, 0, 0x28, static_cast<std::uint8_t>(operators << 4 | (ch / 3) << 2 | ch % 3));
 }
+/// A unit after power-up, in six-channel mode.
 FmUnit freshUnit()
 {
     FmUnit fm;
     synth::resetFm(fm);
+    synth::writeFm(fm, 0, 0x29, 0x80);
     return fm;
 }
 std::vector<std::int32_t> render(FmUnit& fm, int samples, bool rightSide = false)
@@ -313,6 +315,19 @@ TEST(FmKeys, EachOperatorHasItsOwnKeyBit)
             setPitch(fm, ch, 1024, 5);
             key(fm, ch, 1U << (op - 1));
             EXPECT_NEAR(measuredFrequency(render(fm, 4096)), base * op, 1e-6) << "channel " << ch + 1;
+            // Key on starts the phase from 0: the same samples as the first key on.
+            FmUnit again = fm;
+            key(again, ch, 0x0);
+            render(again, 1000);
+            key(again, ch, 1U << (op - 1));
+            FmUnit first = freshUnit();
+            voice(first, ch, 7, 0xF);
+            for (int k = 1; k <= 4; ++k) {
+                writeOp(first, ch, k, 0x30, static_cast<std::uint8_t>(k));
+            }
+            setPitch(first, ch, 1024, 5);
+            key(first, ch, 1U << (op - 1));
+            EXPECT_EQ(render(again, 64), render(first, 64));
             // Operator 4 on and the first off: the first fades, operator 4 remains.
             key(fm, ch, 0x8);
             render(fm, 2048);
@@ -365,6 +380,24 @@ TEST(FmChannel3, HighByteWaitsForTheLowByte)
     EXPECT_NEAR(measuredFrequency(render(fm, 2048)), 2.0 / PERIOD, 1e-6);
 }
 
+// Channels 4-6 sound only in six-channel mode (0x29 bit 7), which power-up leaves off.
+TEST(FmOutput, ChannelsFourToSixNeedSixChannelMode)
+{
+    for (const int mode : {-1, 0x00, 0x80, 0x1F}) {
+        FmUnit fm;
+        synth::resetFm(fm);
+        if (mode >= 0) {
+            synth::writeFm(fm, 0, 0x29, static_cast<std::uint8_t>(mode));
+        }
+        for (const int ch : {0, 3}) {
+            voice(fm, ch, 7, 0x8);
+            setPitch(fm, ch, 1024, 5);
+            key(fm, ch, 0xF);
+        }
+        EXPECT_EQ(peaks(render(fm, 256))[1], mode == 0x80 ? 2 * FULL_PEAK : FULL_PEAK) << "0x29 = " << mode;
+    }
+}
+
 // 0xB4-0xB6 bit 7 sends a channel left, bit 6 right; power-up sends both.
 TEST(FmOutput, PanBitsChooseTheSides)
 {
@@ -386,21 +419,28 @@ TEST(FmOutput, PanBitsChooseTheSides)
 }
 
 // LFO (0x22) at frequency 0 (109 samples a step, 128 steps a cycle): amplitude
-// modulation sensitivity 3 swings an operator with its AM bit 126 steps
-// (11.8 dB); phase modulation sensitivity 7 swings the pitch 80 cents.
+// modulation sensitivity 1-3 swings an operator with its AM bit 15, 63 and 126
+// envelope steps (1.4, 5.9, 11.8 dB); phase modulation sensitivity 7 swings
+// the pitch 80 cents.
 TEST(FmLfo, ModulatesAmplitudeAndPitchAtTheSensitivities)
 {
-    for (const bool amBit : {true, false}) {
+    const double depth[4] = {0.0, 15 * 0.09375, 63 * 0.09375, 126 * 0.09375}; // dB
+    for (int ams = 0; ams < 5; ++ams) {
+        const bool amBit = ams < 4; // the fifth: sensitivity 3, but the operator's AM bit clear
         FmUnit fm = freshUnit();
         synth::writeFm(fm, 0, 0x22, 0x08);
         voice(fm, 0, 7, 0x8);
         writeOp(fm, 0, 4, 0x60, amBit ? 0x80 : 0x00);
-        writeCh(fm, 0, 0xB4, 0xF0);
+        writeCh(fm, 0, 0xB4, static_cast<std::uint8_t>(0xC0 | (amBit ? ams : 3) << 4));
         setPitch(fm, 0, 1024, 5);
         key(fm, 0, 0xF);
         const std::vector<int> p = peaks(render(fm, 109 * 128));
-        const int lo = *std::min_element(p.begin(), p.end()), hi = *std::max_element(p.begin(), p.end());
-        EXPECT_NEAR(20 * std::log10(double(hi) / lo), amBit ? 11.8 : 0.0, 0.2);
+        const auto lowest = std::min_element(p.begin(), p.end());
+        EXPECT_NEAR(20 * std::log10(double(*std::max_element(p.begin(), p.end())) / *lowest),
+                    amBit ? depth[ams] : 0.0, 0.1) << "sensitivity " << ams;
+        if (ams == 3) { // deepest half way through the cycle
+            EXPECT_NEAR(double(lowest - p.begin()) * PERIOD, 64 * 109, PERIOD);
+        }
     }
     FmUnit fm = freshUnit();
     synth::writeFm(fm, 0, 0x22, 0x08);
@@ -420,11 +460,11 @@ TEST(FmLfo, ModulatesAmplitudeAndPitchAtTheSensitivities)
 }
 
 // SSG-type envelopes (0x90-0x9E) with decay rate 20: 8 repeats the decay,
-// 9 decays once to silence, 11 once then holds full level, 10 turns over
-// without jumps, 12 repeats rising.
+// 9 decays once to silence, 11 once then holds full level (and releases
+// from there at key off), 10 turns over without jumps, 12 repeats rising.
 TEST(FmEnvelope, SsgTypeEnvelopesFollowTheirShapes)
 {
-    auto shape = [](int ssg) {
+    auto shape = [](int ssg, bool thenRelease = false) {
         FmUnit fm = freshUnit();
         voice(fm, 0, 7, 0x8);
         writeOp(fm, 0, 4, 0x60, 20);
@@ -432,7 +472,12 @@ TEST(FmEnvelope, SsgTypeEnvelopesFollowTheirShapes)
         writeOp(fm, 0, 4, 0x90, static_cast<std::uint8_t>(ssg));
         setPitch(fm, 0, 1024, 5);
         key(fm, 0, 0xF);
-        return peaks(render(fm, 40000));
+        std::vector<int> p = peaks(render(fm, 40000));
+        if (thenRelease) {
+            key(fm, 0, 0x0);
+            p = peaks(render(fm, 4 * PERIOD));
+        }
+        return p;
     };
     auto jumps = [](const std::vector<int>& p, bool up) {
         int n = 0;
@@ -445,10 +490,20 @@ TEST(FmEnvelope, SsgTypeEnvelopesFollowTheirShapes)
                            rising = shape(0x0C);
     const std::vector<int> triangleLater(triangle.begin() + triangle.size() / 2, triangle.end());
     EXPECT_GE(jumps(saw, true), 3);
+    // The run to -48 dB goes at four times the decay rate: 128 steps at rate 42.
+    std::vector<long> restarts;
+    for (std::size_t i = 1; i < saw.size(); ++i) {
+        if (saw[i] > 4 * saw[i - 1] + 100 && (restarts.empty() || long(i) * PERIOD - restarts.back() > 4 * PERIOD)) {
+            restarts.push_back(long(i) * PERIOD);
+        }
+    }
+    ASSERT_GE(restarts.size(), 2U);
+    EXPECT_NEAR(double(restarts[1] - restarts[0]), samplesFor(128, 42), 2 * PERIOD);
     EXPECT_EQ(jumps(saw, false), 0);
     EXPECT_EQ(once.back(), 0);
     EXPECT_EQ(jumps(once, true), 0);
     EXPECT_EQ(hold.back(), FULL_PEAK);
+    EXPECT_GT(shape(0x0B, true)[0], FULL_PEAK / 8); // key off releases from the level heard
     EXPECT_EQ(jumps(triangle, true) + jumps(triangle, false), 0);
     EXPECT_LT(*std::min_element(triangleLater.begin(), triangleLater.end()), FULL_PEAK / 100);
     EXPECT_GT(*std::max_element(triangleLater.begin(), triangleLater.end()), FULL_PEAK * 9 / 10);
