@@ -88,9 +88,10 @@ int main(int argc, char** argv)
     }
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
     const double cpu = double(std::clock() - cpu0) / CLOCKS_PER_SEC;
-    std::printf("FM unit, 6 channels keyed, LFO on: %d s of chip output (%.0f Hz) in %.3f s wall, %.3f s CPU\n",
-                seconds, CLOCK / 144.0, wall, cpu);
-    std::printf("speed: %.1fx real time; CPU per second of chip output: %.2f ms (checksum %lld)\n", seconds / cpu,
-                cpu * 1000.0 / seconds, static_cast<long long>(checksum));
+    std::printf(
+        "FM unit, 6 channels keyed, LFO on: %d s of chip output (%.0f Hz) in %.3f s wall, %.3f s CPU\n",
+        seconds, CLOCK / 144.0, wall, cpu);
+    std::printf("speed: %.1fx real time; CPU per second of chip output: %.2f ms (checksum %lld)\n",
+                seconds / cpu, cpu * 1000.0 / seconds, static_cast<long long>(checksum));
     return 0;
 }

@@ -70,7 +70,8 @@ Tables buildTables()
     for (int pms = 0; pms < 8; ++pms) {
         for (int step = 0; step < 8; ++step) {
             const double cents = peakCents[pms] * step / 7.0;
-            t.pmScale[pms][step] = static_cast<std::int32_t>(std::lround((std::exp2(cents / 1200.0) - 1.0) * 65536.0));
+            t.pmScale[pms][step] =
+                static_cast<std::int32_t>(std::lround((std::exp2(cents / 1200.0) - 1.0) * 65536.0));
             t.pmScale[pms][8 + step] =
                 static_cast<std::int32_t>(std::lround((std::exp2(-cents / 1200.0) - 1.0) * 65536.0));
         }
@@ -90,7 +91,8 @@ constexpr std::uint8_t DETUNE[4][32] = {
     {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
     {0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 2, 2, 2, 2, 2, 3, 3, 3, 4, 4, 4, 5, 5, 6, 6, 7, 8, 8, 8, 8},
     {1, 1, 1, 1, 2, 2, 2, 2, 2, 3, 3, 3, 4, 4, 4, 5, 5, 6, 6, 7, 8, 8, 9, 10, 11, 12, 13, 14, 16, 16, 16, 16},
-    {2, 2, 2, 2, 2, 3, 3, 3, 4, 4, 4, 5, 5, 6, 6, 7, 8, 8, 9, 10, 11, 12, 13, 14, 16, 17, 19, 20, 22, 22, 22, 22},
+    {2, 2, 2, 2,  2,  3,  3,  3,  4,  4,  4,  5,  5,  6,  6,  7,
+     8, 8, 9, 10, 11, 12, 13, 14, 16, 17, 19, 20, 22, 22, 22, 22},
 };
 
 // The envelope generator's increments. Every envelope tick (3 samples) the
@@ -126,10 +128,10 @@ constexpr EnvelopeRates buildEnvelopeRates()
     for (int rate = 2; rate < 64; ++rate) {
         r.shift[rate] = static_cast<std::uint8_t>(rate < 44 ? 11 - rate / 4 : 0);
         for (int i = 0; i < 8; ++i) {
-            r.increment[rate][i] = static_cast<std::uint8_t>(
-                rate < 48   ? LOW_PATTERN[rate & 3][i]
-                : rate < 60 ? HIGH_PATTERN[rate & 3][i] << (rate / 4 - 12)
-                            : TOP_RATE_INCREMENT);
+            r.increment[rate][i] =
+                static_cast<std::uint8_t>(rate < 48   ? LOW_PATTERN[rate & 3][i]
+                                          : rate < 60 ? HIGH_PATTERN[rate & 3][i] << (rate / 4 - 12)
+                                                      : TOP_RATE_INCREMENT);
         }
     }
     return r;
@@ -252,6 +254,13 @@ int effectiveRate(const FmOperator& op, EnvelopeState state)
     return std::min(63, rate * 2 + (op.keyCode >> (3 - op.keyScale)));
 }
 
+// Sustain level in envelope steps: 3 dB (32 steps) a level, and level 15
+// stands for 93 dB, not 45.
+std::int32_t sustainAttenuation(std::uint8_t level)
+{
+    return level == 15 ? 31 << 5 : level << 5;
+}
+
 void startAttack(FmOperator& op)
 {
     op.state = EnvelopeState::attack;
@@ -320,7 +329,7 @@ void envelopeTick(FmOperator& op, std::uint32_t counter)
             return;
         }
     }
-    if (op.state == EnvelopeState::decay && op.attenuation >= (op.sustainLevel == 15 ? 0x3E0 : op.sustainLevel << 5)) {
+    if (op.state == EnvelopeState::decay && op.attenuation >= sustainAttenuation(op.sustainLevel)) {
         op.state = EnvelopeState::sustain;
     }
     const int rate = effectiveRate(op, op.state);
@@ -367,7 +376,8 @@ std::int32_t soundingAttenuation(const FmOperator& op, std::int32_t am)
 
 // One operator's output for this sample: the sine at its phase moved by
 // `modulation` (in 1/1024 of a cycle), attenuated by `envelope`.
-std::int32_t operatorOutput(const Tables& t, std::uint32_t phase, std::int32_t modulation, std::int32_t envelope)
+std::int32_t operatorOutput(const Tables& t, std::uint32_t phase, std::int32_t modulation,
+                            std::int32_t envelope)
 {
     if (envelope >= SILENT_ENVELOPE) {
         return 0;
@@ -383,8 +393,8 @@ std::int32_t operatorOutput(const Tables& t, std::uint32_t phase, std::int32_t m
 }
 
 // One operator's output for this sample, with its phase then advanced.
-inline std::int32_t runOperator(const Tables& t, FmOperator& op, std::uint32_t increment, std::int32_t modulation,
-                                std::int32_t am)
+inline std::int32_t runOperator(const Tables& t, FmOperator& op, std::uint32_t increment,
+                                std::int32_t modulation, std::int32_t am)
 {
     op.output = operatorOutput(t, op.phase, modulation, soundingAttenuation(op, am));
     op.phase = (op.phase + increment) & PHASE_MASK;
@@ -398,7 +408,8 @@ inline std::int32_t runOperator(const Tables& t, FmOperator& op, std::uint32_t i
 // summed first. The chip computes the operators in the order 1, 3, 2, 4, so
 // where operator 2 modulates operator 3 (algorithms 0-2), operator 3 gets
 // operator 2's output of the sample before.
-std::int32_t renderChannel(const Tables& t, FmChannel& ch, const std::uint32_t inc[FM_OPERATORS], std::int32_t am)
+std::int32_t renderChannel(const Tables& t, FmChannel& ch, const std::uint32_t inc[FM_OPERATORS],
+                           std::int32_t am)
 {
     FmOperator* const op = ch.op;
     const std::int32_t selfModulation =
@@ -502,6 +513,8 @@ void writeChannel(FmUnit& fm, int bank, int c, std::uint8_t reg, std::uint8_t va
         refreshPitch(fm, c);
         break;
     case 0xA4:
+        // Each channel keeps its own latch, so writes to two channels' high
+        // bytes before their low bytes still reach the right channels.
         ch.latch = value & 0x3F;
         break;
     case 0xA8:
@@ -651,7 +664,8 @@ void clockFm(FmUnit& fm, std::int32_t& left, std::int32_t& right)
                     std::uint8_t block = 0;
                     operatorPitch(fm, c, o, fnumber, block);
                     const std::int32_t moved = (std::int32_t{fnumber} << 4) + ((fnumber * scale) >> 12);
-                    ch.modulatedIncrement[o] = phaseIncrement(static_cast<std::uint32_t>(moved), block, ch.op[o]);
+                    ch.modulatedIncrement[o] =
+                        phaseIncrement(static_cast<std::uint32_t>(moved), block, ch.op[o]);
                 }
             }
             inc = ch.modulatedIncrement;

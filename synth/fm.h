@@ -52,9 +52,9 @@ struct FmOperator {
     //            -----xxx attack (starts inverted), alternate, hold
     std::uint8_t ssgEnvelope = 0;
 
-    std::uint32_t phase = 0;     // 20 bits; the top 10 address the sine
-    std::uint32_t increment = 0; // phase step per sample, without phase modulation
-    std::uint8_t keyCode = 0;    // block and F-number's top bits, for detune and key scale
+    std::uint32_t phase = 0;          // 20 bits; the top 10 address the sine
+    std::uint32_t increment = 0;      // phase step per sample, without phase modulation
+    std::uint8_t keyCode = 0;         // block and F-number's top bits, for detune and key scale
     std::int32_t attenuation = 0x3FF; // the envelope, 10 bits, 0 = loudest
     EnvelopeState state = EnvelopeState::release;
     bool keyOn = false;
@@ -80,7 +80,7 @@ struct FmChannel {
     bool right = true;
     std::uint8_t amSensitivity = 0;
     std::uint8_t pmSensitivity = 0;
-    std::int32_t feedbackHistory[2] = {}; // operator 1's last two outputs
+    std::int32_t feedbackHistory[2] = {};                // operator 1's last two outputs
     std::uint32_t modulatedIncrement[FM_OPERATORS] = {}; // phase steps under the LFO's phase modulation
     int modulatedAt = -1; // the sensitivity and LFO position those are for; -1 = none
 };
@@ -95,14 +95,15 @@ struct FmUnit {
     std::uint8_t ch3Block[3] = {};
     std::uint8_t ch3Latch[3] = {};
     // 0x27  xx------ channel 3 mode: 00 normal, otherwise separate operator frequencies
+    //       (the key on by timer A of mode 10 is the timers' business, not modelled here)
     bool ch3Special = false;
     // 0x29  x------- channels 4-6 on (off after power-up: the chip starts with three FM channels)
     bool sixChannels = false;
     // 0x22  ----x--- LFO on   -----xxx LFO frequency
     bool lfoOn = false;
     std::uint8_t lfoRate = 0;
-    std::uint8_t lfoStep = 0;     // 7-bit position in the LFO's cycle
-    std::uint32_t lfoDivider = 0; // samples since the last step
+    std::uint8_t lfoStep = 0;          // 7-bit position in the LFO's cycle
+    std::uint32_t lfoDivider = 0;      // samples since the last step
     std::uint32_t envelopeCounter = 0; // envelope generator ticks
     std::uint32_t envelopeDivider = 0; // samples since the last tick (a tick every 3)
 };
@@ -112,13 +113,14 @@ struct FmUnit {
 /// Channels 4-6 stay silent until 0x29 bit 7 is set, as on the chip.
 void resetFm(FmUnit& fm);
 
-/// One register write to the FM unit: bank 0 (port 0: channels 1-3, and 0x22 LFO, 0x27 channel-3 mode, 0x28 key
-/// on/off, 0x29 bit 7 channels 4-6 on) or bank 1 (channels 4-6). Writes to registers that are not the FM unit's are
-/// ignored, so the caller passes every write of both banks.
+/// One register write to the FM unit: bank 0 (port 0: channels 1-3, and 0x22 LFO, 0x27 channel-3 mode, 0x28
+/// key on/off, 0x29 bit 7 channels 4-6 on) or bank 1 (channels 4-6). Writes to registers that are not the FM
+/// unit's are ignored, so the caller passes every write of both banks.
 void writeFm(FmUnit& fm, int bank, std::uint8_t reg, std::uint8_t value);
 
 /// Advances one FM output sample (the chip's clock/144) and adds each channel's output, in the chip's signed
-/// 14-bit channel range (-8192..8191), to `left` and/or `right` as that channel's output bits (0xB4-0xB6) say.
+/// 14-bit channel range (-8192..8191), to `left` and/or `right` as that channel's output bits (0xB4-0xB6)
+/// say.
 void clockFm(FmUnit& fm, std::int32_t& left, std::int32_t& right);
 
 } // namespace synth

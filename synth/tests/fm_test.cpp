@@ -127,9 +127,9 @@ TEST(FmPitch, SineOperatorMatchesFnumberAndBlockOverOneSecond)
     struct Case {
         int fnumber, block, multiple, detune, detuneStep;
     };
-    const Case cases[] = {{618, 4, 1, 0, 0}, {1000, 3, 1, 0, 0},  {2047, 2, 1, 0, 0}, {300, 6, 2, 0, 0},
-                          {600, 4, 0, 0, 0}, {1200, 1, 15, 0, 0}, {2047, 7, 1, 3, 22}, {2047, 7, 1, 7, -22},
-                          {1100, 4, 1, 1, 3}};
+    const Case cases[] = {{618, 4, 1, 0, 0},   {1000, 3, 1, 0, 0},   {2047, 2, 1, 0, 0},
+                          {300, 6, 2, 0, 0},   {600, 4, 0, 0, 0},    {1200, 1, 15, 0, 0},
+                          {2047, 7, 1, 3, 22}, {2047, 7, 1, 7, -22}, {1100, 4, 1, 1, 3}};
     for (const Case& c : cases) {
         FmUnit fm = freshUnit();
         voice(fm, 0, 7, 0x8);
@@ -140,8 +140,8 @@ TEST(FmPitch, SineOperatorMatchesFnumberAndBlockOverOneSecond)
         const double expectedHz =
             (SAMPLE_RATE * (c.fnumber * std::exp2(c.block - 1) + c.detuneStep) / 1048576.0) * multiple;
         const double hz = measuredFrequency(render(fm, ONE_SECOND)) * SAMPLE_RATE;
-        EXPECT_LT(std::abs(cents(hz, expectedHz)), 0.1)
-            << "F-number " << c.fnumber << " block " << c.block << ": " << hz << " Hz, expected " << expectedHz;
+        EXPECT_LT(std::abs(cents(hz, expectedHz)), 0.1) << "F-number " << c.fnumber << " block " << c.block
+                                                        << ": " << hz << " Hz, expected " << expectedHz;
     }
 }
 
@@ -226,8 +226,9 @@ TEST(FmAlgorithms, RouteTheOperatorsAsTheDiagramsShow)
         unsigned into[4]; // operators (bit 0 = operator 1) modulating operators 1-4
     };
     const Diagram diagrams[8] = {
-        {0x8, {0, 0x1, 0x2, 0x4}}, {0x8, {0, 0, 0x3, 0x4}}, {0x8, {0, 0, 0x2, 0x5}}, {0x8, {0, 0x1, 0, 0x6}},
-        {0xA, {0, 0x1, 0, 0x4}},   {0xE, {0, 0x1, 0x1, 0x1}}, {0xE, {0, 0x1, 0, 0}},  {0xF, {0, 0, 0, 0}},
+        {0x8, {0, 0x1, 0x2, 0x4}}, {0x8, {0, 0, 0x3, 0x4}}, {0x8, {0, 0, 0x2, 0x5}},
+        {0x8, {0, 0x1, 0, 0x6}},   {0xA, {0, 0x1, 0, 0x4}}, {0xE, {0, 0x1, 0x1, 0x1}},
+        {0xE, {0, 0x1, 0, 0}},     {0xF, {0, 0, 0, 0}},
     };
     for (int alg = 0; alg < 8; ++alg) {
         const Diagram& d = diagrams[alg];
@@ -355,7 +356,8 @@ TEST(FmChannel3, SpecialModeGivesEachOperatorItsFrequency)
             voice(fm, 2, 7, 0xF);
             const std::uint8_t low[3] = {0xA9, 0xAA, 0xA8}; // operators 1, 2, 3
             for (int k = 0; k < 3; ++k) {
-                synth::writeFm(fm, 0, static_cast<std::uint8_t>(low[k] + 4), static_cast<std::uint8_t>(5 << 3 | fnumbers[k] >> 8));
+                synth::writeFm(fm, 0, static_cast<std::uint8_t>(low[k] + 4),
+                               static_cast<std::uint8_t>(5 << 3 | fnumbers[k] >> 8));
                 synth::writeFm(fm, 1, low[k], 0x00); // the second bank has no such registers
                 synth::writeFm(fm, 0, low[k], static_cast<std::uint8_t>(fnumbers[k] & 0xFF));
             }
@@ -412,8 +414,10 @@ TEST(FmOutput, PanBitsChooseTheSides)
             key(fm, ch, 0xF);
             FmUnit copy = fm;
             const bool left = pan < 0 || (pan & 0x80), right = pan < 0 || (pan & 0x40);
-            EXPECT_EQ(peaks(render(fm, 256, false))[1], left ? FULL_PEAK : 0) << "channel " << ch + 1 << " pan " << pan;
-            EXPECT_EQ(peaks(render(copy, 256, true))[1], right ? FULL_PEAK : 0) << "channel " << ch + 1 << " pan " << pan;
+            EXPECT_EQ(peaks(render(fm, 256, false))[1], left ? FULL_PEAK : 0)
+                << "channel " << ch + 1 << " pan " << pan;
+            EXPECT_EQ(peaks(render(copy, 256, true))[1], right ? FULL_PEAK : 0)
+                << "channel " << ch + 1 << " pan " << pan;
         }
     }
 }
@@ -437,7 +441,8 @@ TEST(FmLfo, ModulatesAmplitudeAndPitchAtTheSensitivities)
         const std::vector<int> p = peaks(render(fm, 109 * 128));
         const auto lowest = std::min_element(p.begin(), p.end());
         EXPECT_NEAR(20 * std::log10(double(*std::max_element(p.begin(), p.end())) / *lowest),
-                    amBit ? depth[ams] : 0.0, 0.1) << "sensitivity " << ams;
+                    amBit ? depth[ams] : 0.0, 0.1)
+            << "sensitivity " << ams;
         if (ams == 3) { // deepest half way through the cycle
             EXPECT_NEAR(double(lowest - p.begin()) * PERIOD, 64 * 109, PERIOD);
         }
@@ -493,7 +498,8 @@ TEST(FmEnvelope, SsgTypeEnvelopesFollowTheirShapes)
     // The run to -48 dB goes at four times the decay rate: 128 steps at rate 42.
     std::vector<long> restarts;
     for (std::size_t i = 1; i < saw.size(); ++i) {
-        if (saw[i] > 4 * saw[i - 1] + 100 && (restarts.empty() || long(i) * PERIOD - restarts.back() > 4 * PERIOD)) {
+        if (saw[i] > 4 * saw[i - 1] + 100 &&
+            (restarts.empty() || long(i) * PERIOD - restarts.back() > 4 * PERIOD)) {
             restarts.push_back(long(i) * PERIOD);
         }
     }
