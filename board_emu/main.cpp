@@ -7,6 +7,7 @@
 #include "board_emu/playback.h"
 #include "board_emu/pty.h"
 #include "board_emu/serve.h"
+#include "version.h"
 
 #include <cerrno>
 #include <climits>
@@ -75,6 +76,10 @@ int main(int argc, char** argv)
     }
     if (options.help) {
         std::fputs(usageText(), stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::printf("ym2608-board-emu %s\n", YM2608_VERSION);
         return 0;
     }
     if (!blockStopSignals(error)) {

@@ -85,7 +85,10 @@ const char* usageText()
            "  --baud N               model a line of N baud: take bytes no faster than it delivers\n"
            "                         them and hold replies as long as it takes; the terminal's\n"
            "                         speed setting is N (without --baud 4000000)\n"
-           "  --verbose              one line per frame on standard error\n";
+           "  --verbose              one line per frame on standard error\n"
+           "  -h, --help             print this help and exit\n"
+           "  --version              print the version and exit\n"
+           "The manual: man ym2608-board-emu\n";
 }
 
 bool parseOptions(int argc, const char* const* argv, EmuOptions& options, std::string& error)
@@ -99,12 +102,13 @@ bool parseOptions(int argc, const char* const* argv, EmuOptions& options, std::s
             arg = arg.substr(0, equals);
             hasValue = true;
         }
-        if (arg == "--verbose" || arg == "--help") {
+        if (arg == "--verbose" || arg == "--help" || arg == "-h" || arg == "--version") {
             if (hasValue) {
                 error = std::string(arg) + " takes no value";
                 return false;
             }
-            (arg == "--verbose" ? options.verbose : options.help) = true;
+            bool& flag = arg == "--verbose" ? options.verbose : arg == "--version" ? options.version : options.help;
+            flag = true;
             continue;
         }
         if (!hasValue) {

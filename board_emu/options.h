@@ -30,6 +30,7 @@ struct EmuOptions {
     std::uint32_t baud = 0;
     bool verbose = false;
     bool help = false;
+    bool version = false;
 };
 
 /// Fills `options` from the arguments after the program name. False, with a

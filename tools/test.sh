@@ -24,3 +24,4 @@ done
 
 bash tools/fuzz.sh
 bash tools/windows-check.sh
+bash tools/package-check.sh
