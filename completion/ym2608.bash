@@ -43,13 +43,16 @@ _ym2608()
 
     local program=${COMP_WORDS[0]}
     local -a options=() commands=()
+    local -A seen=()
     local word placeholder takes=""
     while read -r word placeholder; do
         if [[ $word == command ]]; then
             commands+=("$placeholder")
             continue
         fi
-        options+=("$word")
+        # An option named again in the text ("without --baud") is one option.
+        [[ -z ${seen[$word]:-} ]] && options+=("$word")
+        seen[$word]=1
         [[ $word == "$prev" && $placeholder != - ]] && takes=$placeholder
     done < <(_ym2608_help_words "$program" | sort -u)
 
