@@ -37,13 +37,14 @@ void setPitch(FmUnit& fm, int ch, int fnumber, int block)
     writeCh(fm, ch, 0xA4, static_cast<std::uint8_t>(block << 3 | fnumber >> 8));
     writeCh(fm, ch, 0xA0, static_cast<std::uint8_t>(fnumber & 0xFF));
 }
-/// Operators 1-4 at multiple 1 and instant attack, none decaying, the fastest release;
-/// those in `loud` at total level `tl`, the others at 127 (silent).
-void voice(FmUnit& fm, int ch, int algorithm, unsigned loud, int tl = 0, int feedback = 0)
+/// Operators 1-4 at multiple 1 (or 1-4 with `multiples`) and instant attack, none decaying, the
+/// fastest release; those in `loud` at total level `tl`, the others at 127 (silent).
+void voice(FmUnit& fm, int ch, int algorithm, unsigned loud, int tl = 0, int feedback = 0,
+           bool multiples = false)
 {
     writeCh(fm, ch, 0xB0, static_cast<std::uint8_t>(feedback << 3 | algorithm));
     for (int op = 1; op <= 4; ++op) {
-        writeOp(fm, ch, op, 0x30, 0x01);
+        writeOp(fm, ch, op, 0x30, static_cast<std::uint8_t>(multiples ? op : 1));
         writeOp(fm, ch, op, 0x40, static_cast<std::uint8_t>(loud & (1U << (op - 1)) ? tl : 127));
         writeOp(fm, ch, op, 0x50, 0x1F);
         writeOp(fm, ch, op, 0x60, 0x00);
@@ -61,6 +62,15 @@ FmUnit freshUnit()
     FmUnit fm;
     synth::resetFm(fm);
     synth::writeFm(fm, 0, 0x29, 0x80);
+    return fm;
+}
+/// freshUnit with channel `ch` voiced at F-number 1024, block 5 (a 64-sample period), not keyed.
+FmUnit note(int ch, unsigned loud = 0x8, int algorithm = 7, int tl = 0, int feedback = 0,
+            bool multiples = false)
+{
+    FmUnit fm = freshUnit();
+    voice(fm, ch, algorithm, loud, tl, feedback, multiples);
+    setPitch(fm, ch, 1024, 5);
     return fm;
 }
 std::vector<std::int32_t> render(FmUnit& fm, int samples, bool rightSide = false)
@@ -131,8 +141,7 @@ TEST(FmPitch, SineOperatorMatchesFnumberAndBlockOverOneSecond)
                           {300, 6, 2, 0, 0},   {600, 4, 0, 0, 0},    {1200, 1, 15, 0, 0},
                           {2047, 7, 1, 3, 22}, {2047, 7, 1, 7, -22}, {1100, 4, 1, 1, 3}};
     for (const Case& c : cases) {
-        FmUnit fm = freshUnit();
-        voice(fm, 0, 7, 0x8);
+        FmUnit fm = note(0);
         writeOp(fm, 0, 4, 0x30, static_cast<std::uint8_t>(c.detune << 4 | c.multiple));
         setPitch(fm, 0, c.fnumber, c.block);
         key(fm, 0, 0xF);
@@ -155,42 +164,28 @@ double samplesFor(int steps, int rate)
 
 TEST(FmEnvelope, DecayAndReleaseTimesFollowTheRateTables)
 {
-    const int minus24dB = 510; // the peak once the envelope has fallen 256 steps
-    for (const int dr : {6, 10, 14, 18}) {
-        FmUnit fm = freshUnit();
-        voice(fm, 0, 7, 0x8);
-        writeOp(fm, 0, 4, 0x60, static_cast<std::uint8_t>(dr));
-        writeOp(fm, 0, 4, 0x80, 0xFF); // sustain level 93 dB
-        setPitch(fm, 0, 1024, 5);
+    struct Case {
+        int decayRate, keyScale, block, releaseRate, rate;
+    };
+    // Key scale 3 at block 7 adds the whole key code (30); a release rate R counts as 2R + 1.
+    const Case cases[] = {{6, 0, 5, -1, 14},  {10, 0, 5, -1, 22}, {14, 0, 5, -1, 30},
+                          {18, 0, 5, -1, 38}, {4, 0, 7, -1, 11},  {4, 3, 7, -1, 38},
+                          {0, 0, 5, 3, 16},   {0, 0, 5, 7, 32},   {0, 0, 5, 10, 44}};
+    for (const Case& c : cases) {
+        FmUnit fm = note(0);
+        setPitch(fm, 0, 1024, c.block);
+        writeOp(fm, 0, 4, 0x50, static_cast<std::uint8_t>(c.keyScale << 6 | 0x1F));
+        writeOp(fm, 0, 4, 0x60, static_cast<std::uint8_t>(c.decayRate));
+        writeOp(fm, 0, 4, 0x80, static_cast<std::uint8_t>(c.releaseRate < 0 ? 0xFF : c.releaseRate));
         key(fm, 0, 0xF);
-        const double expected = samplesFor(256, 2 * dr + 2);
+        if (c.releaseRate >= 0) {
+            render(fm, 1000);
+            key(fm, 0, 0x0);
+        }
+        const double expected = samplesFor(256, c.rate);
+        const int minus24dB = 510; // the peak once the envelope has fallen 256 steps
         const long t = firstWindow(peaks(render(fm, int(expected * 1.2) + 4096)), minus24dB);
-        EXPECT_NEAR(double(t), expected, expected * 0.02 + 2 * PERIOD) << "decay rate " << dr;
-    }
-    // Key scale 3 at block 7 adds the whole key code (30) to the rate.
-    for (const int ks : {0, 3}) {
-        FmUnit fm = freshUnit();
-        voice(fm, 0, 7, 0x8);
-        writeOp(fm, 0, 4, 0x50, static_cast<std::uint8_t>(ks << 6 | 0x1F));
-        writeOp(fm, 0, 4, 0x60, 4);
-        writeOp(fm, 0, 4, 0x80, 0xFF);
-        setPitch(fm, 0, 1024, 7);
-        key(fm, 0, 0xF);
-        const double expected = samplesFor(256, 8 + (ks ? 30 : 3));
-        const long t = firstWindow(peaks(render(fm, int(expected * 1.2) + 4096)), minus24dB);
-        EXPECT_NEAR(double(t), expected, expected * 0.02 + 2 * PERIOD) << "key scale " << ks;
-    }
-    for (const int rr : {3, 7, 10}) {
-        FmUnit fm = freshUnit();
-        voice(fm, 0, 7, 0x8);
-        writeOp(fm, 0, 4, 0x80, static_cast<std::uint8_t>(rr));
-        setPitch(fm, 0, 1024, 5);
-        key(fm, 0, 0xF);
-        render(fm, 1000);
-        key(fm, 0, 0x0);
-        const double expected = samplesFor(256, 2 * (2 * rr + 1) + 2); // release rate R counts as 2R + 1
-        const long t = firstWindow(peaks(render(fm, int(expected * 1.2) + 4096)), minus24dB);
-        EXPECT_NEAR(double(t), expected, expected * 0.02 + 2 * PERIOD) << "release rate " << rr;
+        EXPECT_NEAR(double(t), expected, expected * 0.02 + 2 * PERIOD) << "rate " << c.rate;
     }
 }
 
@@ -204,10 +199,8 @@ TEST(FmEnvelope, AttackTimesFollowTheRateTables)
         a += (~a) >> 4;
     }
     for (const int ar : {15, 19, 23, 31}) {
-        FmUnit fm = freshUnit();
-        voice(fm, 0, 7, 0x8);
+        FmUnit fm = note(0);
         writeOp(fm, 0, 4, 0x50, static_cast<std::uint8_t>(ar));
-        setPitch(fm, 0, 1024, 5);
         key(fm, 0, 0xF);
         const int rate = 2 * ar + 2;
         const double expected = rate >= 62 ? 0.0 : ticks48 * 3.0 * std::exp2((48 - rate) / 4);
@@ -233,12 +226,7 @@ TEST(FmAlgorithms, RouteTheOperatorsAsTheDiagramsShow)
     for (int alg = 0; alg < 8; ++alg) {
         const Diagram& d = diagrams[alg];
         auto sound = [&](unsigned loud) {
-            FmUnit fm = freshUnit();
-            voice(fm, 1, alg, loud, 8);
-            for (int op = 1; op <= 4; ++op) {
-                writeOp(fm, 1, op, 0x30, static_cast<std::uint8_t>(op));
-            }
-            setPitch(fm, 1, 1024, 5);
+            FmUnit fm = note(1, loud, alg, 8, 0, true);
             key(fm, 1, 0xF);
             return render(fm, 8 * PERIOD);
         };
@@ -276,9 +264,7 @@ TEST(FmFeedback, HarmonicsGrowWithFeedback)
 {
     double previous = -1.0;
     for (int fb = 0; fb <= 7; ++fb) {
-        FmUnit fm = freshUnit();
-        voice(fm, 0, 7, 0x1, 0, fb);
-        setPitch(fm, 0, 1024, 5);
+        FmUnit fm = note(0, 0x1, 7, 0, fb);
         key(fm, 0, 0xF);
         render(fm, 16 * PERIOD);
         const std::vector<std::int32_t> s = render(fm, 64 * PERIOD);
@@ -308,12 +294,7 @@ TEST(FmKeys, EachOperatorHasItsOwnKeyBit)
     const double base = 1.0 / PERIOD;
     for (const int ch : {0, 4}) {
         for (int op = 1; op <= 4; ++op) {
-            FmUnit fm = freshUnit();
-            voice(fm, ch, 7, 0xF);
-            for (int k = 1; k <= 4; ++k) {
-                writeOp(fm, ch, k, 0x30, static_cast<std::uint8_t>(k));
-            }
-            setPitch(fm, ch, 1024, 5);
+            FmUnit fm = note(ch, 0xF, 7, 0, 0, true);
             key(fm, ch, 1U << (op - 1));
             EXPECT_NEAR(measuredFrequency(render(fm, 4096)), base * op, 1e-6) << "channel " << ch + 1;
             // Key on starts the phase from 0: the same samples as the first key on.
@@ -321,12 +302,7 @@ TEST(FmKeys, EachOperatorHasItsOwnKeyBit)
             key(again, ch, 0x0);
             render(again, 1000);
             key(again, ch, 1U << (op - 1));
-            FmUnit first = freshUnit();
-            voice(first, ch, 7, 0xF);
-            for (int k = 1; k <= 4; ++k) {
-                writeOp(first, ch, k, 0x30, static_cast<std::uint8_t>(k));
-            }
-            setPitch(first, ch, 1024, 5);
+            FmUnit first = note(ch, 0xF, 7, 0, 0, true);
             key(first, ch, 1U << (op - 1));
             EXPECT_EQ(render(again, 64), render(first, 64));
             // Operator 4 on and the first off: the first fades, operator 4 remains.
@@ -335,9 +311,7 @@ TEST(FmKeys, EachOperatorHasItsOwnKeyBit)
             EXPECT_NEAR(measuredFrequency(render(fm, 4096)), base * 4, 1e-6);
         }
     }
-    FmUnit fm = freshUnit();
-    voice(fm, 2, 7, 0xF);
-    setPitch(fm, 2, 1024, 5);
+    FmUnit fm = note(2, 0xF);
     synth::writeFm(fm, 0, 0x28, 0xF3); // no channel
     synth::writeFm(fm, 0, 0x28, 0xF7);
     EXPECT_EQ(render(fm, 256), std::vector<std::int32_t>(256, 0));
@@ -372,9 +346,7 @@ TEST(FmChannel3, SpecialModeGivesEachOperatorItsFrequency)
 
 TEST(FmChannel3, HighByteWaitsForTheLowByte)
 {
-    FmUnit fm = freshUnit();
-    voice(fm, 5, 7, 0x8);
-    setPitch(fm, 5, 1024, 5);
+    FmUnit fm = note(5);
     key(fm, 5, 0xF);
     synth::writeFm(fm, 1, 0xA6, 6 << 3 | 4); // block 6: latched only
     EXPECT_NEAR(measuredFrequency(render(fm, 2048)), 1.0 / PERIOD, 1e-6);
@@ -382,9 +354,25 @@ TEST(FmChannel3, HighByteWaitsForTheLowByte)
     EXPECT_NEAR(measuredFrequency(render(fm, 2048)), 2.0 / PERIOD, 1e-6);
 }
 
+// 0xB4-0xB6 bit 7 sends a channel left, bit 6 right; power-up sends both.
 // Channels 4-6 sound only in six-channel mode (0x29 bit 7), which power-up leaves off.
-TEST(FmOutput, ChannelsFourToSixNeedSixChannelMode)
+TEST(FmOutput, PanBitsAndSixChannelModeChooseWhatIsHeard)
 {
+    for (const int ch : {0, 5}) {
+        for (const int pan : {-1, 0x00, 0x40, 0x80, 0xC0}) {
+            FmUnit fm = note(ch);
+            if (pan >= 0) {
+                writeCh(fm, ch, 0xB4, static_cast<std::uint8_t>(pan));
+            }
+            key(fm, ch, 0xF);
+            FmUnit copy = fm;
+            const bool left = pan < 0 || (pan & 0x80), right = pan < 0 || (pan & 0x40);
+            EXPECT_EQ(peaks(render(fm, 256, false))[1], left ? FULL_PEAK : 0)
+                << "channel " << ch + 1 << " pan " << pan;
+            EXPECT_EQ(peaks(render(copy, 256, true))[1], right ? FULL_PEAK : 0)
+                << "channel " << ch + 1 << " pan " << pan;
+        }
+    }
     for (const int mode : {-1, 0x00, 0x80, 0x1F}) {
         FmUnit fm;
         synth::resetFm(fm);
@@ -400,28 +388,6 @@ TEST(FmOutput, ChannelsFourToSixNeedSixChannelMode)
     }
 }
 
-// 0xB4-0xB6 bit 7 sends a channel left, bit 6 right; power-up sends both.
-TEST(FmOutput, PanBitsChooseTheSides)
-{
-    for (const int ch : {0, 5}) {
-        for (const int pan : {-1, 0x00, 0x40, 0x80, 0xC0}) {
-            FmUnit fm = freshUnit();
-            voice(fm, ch, 7, 0x8);
-            if (pan >= 0) {
-                writeCh(fm, ch, 0xB4, static_cast<std::uint8_t>(pan));
-            }
-            setPitch(fm, ch, 1024, 5);
-            key(fm, ch, 0xF);
-            FmUnit copy = fm;
-            const bool left = pan < 0 || (pan & 0x80), right = pan < 0 || (pan & 0x40);
-            EXPECT_EQ(peaks(render(fm, 256, false))[1], left ? FULL_PEAK : 0)
-                << "channel " << ch + 1 << " pan " << pan;
-            EXPECT_EQ(peaks(render(copy, 256, true))[1], right ? FULL_PEAK : 0)
-                << "channel " << ch + 1 << " pan " << pan;
-        }
-    }
-}
-
 // LFO (0x22) at frequency 0 (109 samples a step, 128 steps a cycle): amplitude
 // modulation sensitivity 1-3 swings an operator with its AM bit 15, 63 and 126
 // envelope steps (1.4, 5.9, 11.8 dB); phase modulation sensitivity 7 swings
@@ -431,12 +397,10 @@ TEST(FmLfo, ModulatesAmplitudeAndPitchAtTheSensitivities)
     const double depth[4] = {0.0, 15 * 0.09375, 63 * 0.09375, 126 * 0.09375}; // dB
     for (int ams = 0; ams < 5; ++ams) {
         const bool amBit = ams < 4; // the fifth: sensitivity 3, but the operator's AM bit clear
-        FmUnit fm = freshUnit();
+        FmUnit fm = note(0);
         synth::writeFm(fm, 0, 0x22, 0x08);
-        voice(fm, 0, 7, 0x8);
         writeOp(fm, 0, 4, 0x60, amBit ? 0x80 : 0x00);
         writeCh(fm, 0, 0xB4, static_cast<std::uint8_t>(0xC0 | (amBit ? ams : 3) << 4));
-        setPitch(fm, 0, 1024, 5);
         key(fm, 0, 0xF);
         const std::vector<int> p = peaks(render(fm, 109 * 128));
         const auto lowest = std::min_element(p.begin(), p.end());
@@ -447,11 +411,9 @@ TEST(FmLfo, ModulatesAmplitudeAndPitchAtTheSensitivities)
             EXPECT_NEAR(double(lowest - p.begin()) * PERIOD, 64 * 109, PERIOD);
         }
     }
-    FmUnit fm = freshUnit();
+    FmUnit fm = note(0);
     synth::writeFm(fm, 0, 0x22, 0x08);
-    voice(fm, 0, 7, 0x8);
     writeCh(fm, 0, 0xB4, 0xC7);
-    setPitch(fm, 0, 1024, 5);
     key(fm, 0, 0xF);
     const std::vector<std::int32_t> s = render(fm, 109 * 128);
     double highest = -1e9, lowest = 1e9;
@@ -470,12 +432,10 @@ TEST(FmLfo, ModulatesAmplitudeAndPitchAtTheSensitivities)
 TEST(FmEnvelope, SsgTypeEnvelopesFollowTheirShapes)
 {
     auto shape = [](int ssg, bool thenRelease = false) {
-        FmUnit fm = freshUnit();
-        voice(fm, 0, 7, 0x8);
+        FmUnit fm = note(0);
         writeOp(fm, 0, 4, 0x60, 20);
         writeOp(fm, 0, 4, 0x80, 0xFF);
         writeOp(fm, 0, 4, 0x90, static_cast<std::uint8_t>(ssg));
-        setPitch(fm, 0, 1024, 5);
         key(fm, 0, 0xF);
         std::vector<int> p = peaks(render(fm, 40000));
         if (thenRelease) {
