@@ -57,6 +57,11 @@ for program in ym2608-board-emu; do
   got=$("/usr/bin/$program" --version </dev/null)
   [ "$got" = "$program $version" ] || fail "installed $program --version printed '$got'"
 done
+# bash-completion finds the script by the program's name, for every program.
+for program in $(dpkg -L ym2608-console | sed -n 's|^/usr/bin/||p'); do
+  bash -c 'source /usr/share/bash-completion/bash_completion; _completion_loader "$1"; complete -p "$1"' \
+    check "$program" 2>/dev/null | grep -q -- '-F _ym2608 ' || fail "bash-completion does not find $program's completion"
+done
 page=$(man -w ym2608-console)
 [ "$page" = /usr/share/man/man1/ym2608-console.1.gz ] || fail "man -w ym2608-console found '$page'"
 
