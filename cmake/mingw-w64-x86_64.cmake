@@ -1,6 +1,7 @@
 # Cross-builds ym2608-console.exe for 64-bit Windows with mingw-w64
 # (Debian: g++-mingw-w64-x86-64):
-#   cmake -S . -B build-mingw -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DYM2608_TESTS=OFF
+#   cmake -S . -B build-mingw -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
+# (the tests are off by default in a cross build).
 # The executable is linked statically, so it needs no runtime DLLs and runs on
 # a bare Windows machine (or under Wine).
 set(CMAKE_SYSTEM_NAME Windows)
