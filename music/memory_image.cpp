@@ -1,0 +1,62 @@
+#include "music/memory_image.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr std::size_t UNIT = 32;
+constexpr std::size_t GRANULE = 512;
+constexpr std::size_t MEMORY = 256U * 1024U;
+constexpr std::size_t UNITS = MEMORY / UNIT;
+
+} // namespace
+
+std::vector<MemoryLoad> memoryLoads(const MusicLog& log)
+{
+    std::vector<std::uint8_t> image(MEMORY, 0);
+    std::vector<bool> touched(UNITS, false);
+    for (const MemoryBlock& block : log.blocks) {
+        // The parsers refuse blocks past the memory's end; clip all the same.
+        if (block.address >= MEMORY) {
+            continue;
+        }
+        const std::size_t count = std::min(block.bytes.size(), MEMORY - block.address);
+        std::copy_n(block.bytes.begin(), count, image.begin() + block.address);
+        for (std::size_t unit = block.address / UNIT; unit * UNIT < block.address + count; ++unit) {
+            touched[unit] = true;
+        }
+    }
+    std::vector<MemoryLoad> loads;
+    std::size_t unit = 0;
+    while (unit < UNITS) {
+        if (!touched[unit]) {
+            ++unit;
+            continue;
+        }
+        std::size_t end = unit;
+        while (true) {
+            while (end < UNITS && touched[end]) {
+                ++end;
+            }
+            // The run's last granule reaches this far; a run that starts
+            // within it joins this one.
+            const std::size_t reach = unit + (end - unit + GRANULE / UNIT - 1) / (GRANULE / UNIT) * (GRANULE / UNIT);
+            std::size_t next = end;
+            while (next < UNITS && next < reach && !touched[next]) {
+                ++next;
+            }
+            if (next < UNITS && next < reach && touched[next]) {
+                end = next;
+                continue;
+            }
+            break;
+        }
+        MemoryLoad load;
+        load.unit = static_cast<std::uint32_t>(unit);
+        load.bytes.assign(image.begin() + static_cast<std::ptrdiff_t>(unit * UNIT),
+                          image.begin() + static_cast<std::ptrdiff_t>(end * UNIT));
+        loads.push_back(std::move(load));
+        unit = end;
+    }
+    return loads;
+}

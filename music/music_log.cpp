@@ -1,0 +1,396 @@
+// Reading a log file, choosing its format, and what both formats share: the
+// folding of the chip's memory-write sequences into memory blocks, the tag
+// text, the length of a play.
+#include "music/log_parsers.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include <iconv.h>
+#include <zlib.h>
+
+namespace {
+
+constexpr std::uint8_t GZIP_MAGIC0 = 0x1F;
+constexpr std::uint8_t GZIP_MAGIC1 = 0x8B;
+constexpr int GZIP_WINDOW = 16 + MAX_WBITS; // zlib's flag for a gzip wrapper
+
+// The ADPCM unit's registers that take part in writing its memory.
+//   0x100 control 1   x------- start playback
+//                     -x------ record: with memory-data, write memory
+//                     --x----- memory-data (external memory access)
+//                     -------x reset
+//   0x101 control 2   ------x- memory of 8-bit width (addresses in units of 32 bytes)
+//   0x102/0x103  start address, 0x104/0x105 stop address (inclusive), in units
+//   0x108        memory data: each write stores one byte and moves on
+constexpr std::uint16_t REG_CONTROL1 = 0x100;
+constexpr std::uint16_t REG_CONTROL2 = 0x101;
+constexpr std::uint16_t REG_STOP_HIGH = 0x105;
+constexpr std::uint16_t REG_MEMORY_DATA = 0x108;
+constexpr std::uint8_t CONTROL1_MODE_BITS = 0xE1; // start, record, memory-data, reset
+constexpr std::uint8_t CONTROL1_MEMORY_WRITE = 0x60;
+constexpr std::uint8_t CONTROL2_WIDE = 0x02;
+constexpr std::uint32_t UNIT_BYTES = 32;
+constexpr std::uint32_t MEMORY_BYTES = 256U * 1024U;
+
+// One memory-write sequence as it is found: the writes that carry its data.
+struct Sequence {
+    std::size_t opened = 0;                 // the control 1 write that began it
+    std::uint32_t address = 0;              // where the next byte goes
+    std::uint32_t limit = 0;                // one past the stop address's last byte
+    std::vector<std::size_t> dataWrites;
+    std::vector<std::uint8_t> bytes;
+    bool broken = false;                    // left as plain writes
+};
+
+} // namespace
+
+namespace music_detail {
+
+std::string hexText(std::size_t value)
+{
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%zx", value);
+    return text;
+}
+
+namespace {
+
+void appendUtf8(std::string& out, std::uint32_t code)
+{
+    if (code < 0x80) {
+        out += static_cast<char>(code);
+    } else if (code < 0x800) {
+        out += static_cast<char>(0xC0 | (code >> 6));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+        out += static_cast<char>(0xE0 | (code >> 12));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (code >> 18));
+        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    }
+}
+
+// Length of the UTF-8 sequence at `text` if it is a well-formed one, else 0.
+std::size_t utf8Length(std::string_view text)
+{
+    const auto lead = static_cast<unsigned char>(text[0]);
+    std::size_t length = 0;
+    if (lead < 0x80) {
+        return 1;
+    }
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+    } else {
+        return 0;
+    }
+    if (text.size() < length) {
+        return 0;
+    }
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
+            return 0;
+        }
+    }
+    return length;
+}
+
+} // namespace
+
+std::string utf16ToUtf8(std::span<const std::uint8_t> bytes)
+{
+    std::string out;
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        std::uint32_t unit = le16(bytes, i);
+        if (unit >= 0xD800 && unit <= 0xDBFF && i + 3 < bytes.size()) {
+            const std::uint32_t low = le16(bytes, i + 2);
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                appendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+                i += 2;
+                continue;
+            }
+        }
+        if (unit >= 0xD800 && unit <= 0xDFFF) {
+            unit = 0xFFFD;
+        }
+        appendUtf8(out, unit);
+    }
+    return out;
+}
+
+std::string shiftJisToUtf8(std::string_view text)
+{
+    std::string out;
+    iconv_t converter = iconv_open("UTF-8", "CP932");
+    if (converter == reinterpret_cast<iconv_t>(-1)) {
+        for (char c : text) {
+            out += static_cast<unsigned char>(c) < 0x80 ? c : '?';
+        }
+        return out;
+    }
+    std::string input(text);
+    char* in = input.data();
+    std::size_t inLeft = input.size();
+    std::string buffer(input.size() * 3 + 4, '\0');
+    while (inLeft > 0) {
+        char* outPtr = buffer.data();
+        std::size_t outLeft = buffer.size();
+        const std::size_t done = iconv(converter, &in, &inLeft, &outPtr, &outLeft);
+        out.append(buffer.data(), static_cast<std::size_t>(outPtr - buffer.data()));
+        if (done == static_cast<std::size_t>(-1) && inLeft > 0) {
+            // A byte that is no Shift JIS: shown as '?', the rest converted on.
+            out += '?';
+            ++in;
+            --inLeft;
+        }
+    }
+    iconv_close(converter);
+    return out;
+}
+
+std::string cleanTag(std::string_view utf8)
+{
+    std::string out;
+    while (!utf8.empty()) {
+        const std::size_t length = utf8Length(utf8);
+        if (length == 0) {
+            out += '?';
+            utf8.remove_prefix(1);
+            continue;
+        }
+        const auto lead = static_cast<unsigned char>(utf8[0]);
+        const bool c1Control = length == 2 && lead == 0xC2 && static_cast<unsigned char>(utf8[1]) < 0xA0;
+        if (length == 1 && (lead < 0x20 || lead == 0x7F)) {
+            out += lead == '\t' || lead == '\n' || lead == '\r' ? " " : "";
+        } else if (!c1Control) {
+            out.append(utf8.substr(0, length));
+        }
+        utf8.remove_prefix(length);
+    }
+    const std::size_t first = out.find_first_not_of(' ');
+    if (first == std::string::npos) {
+        return {};
+    }
+    return out.substr(first, out.find_last_not_of(' ') - first + 1);
+}
+
+void foldMemoryWrites(MusicLog& log)
+{
+    std::vector<Sequence> found;
+    std::array<int, 6> unitRegs{-1, -1, -1, -1, -1, -1}; // 0x100..0x105 as last written
+    bool armed = false;                                  // control 1 in memory-write mode
+    Sequence* open = nullptr;
+
+    const auto close = [&] {
+        if (open != nullptr && (log.looped && log.loopWrite > open->opened && log.loopWrite <= open->dataWrites.back())) {
+            open->broken = true; // a loop pass would start inside it
+        }
+        open = nullptr;
+    };
+    std::size_t i = 0;
+    for (; i < log.writes.size() && log.writes[i].dueNs == 0; ++i) {
+        const LogWrite& w = log.writes[i];
+        if (w.reg == REG_CONTROL1) {
+            close();
+            armed = (w.value & CONTROL1_MODE_BITS) == CONTROL1_MEMORY_WRITE;
+            if (armed) {
+                found.push_back(Sequence{});
+                found.back().opened = i;
+            }
+        } else if (w.reg >= REG_CONTROL2 && w.reg <= REG_STOP_HIGH) {
+            // Moving the addresses or the memory's width in mid-write is left to the chip.
+            if (open != nullptr) {
+                open->broken = true;
+                open = nullptr;
+                armed = false;
+            }
+        } else if (w.reg == REG_MEMORY_DATA && armed) {
+            if (open == nullptr) {
+                open = &found.back();
+                const bool known = unitRegs[1] >= 0 && unitRegs[2] >= 0 && unitRegs[3] >= 0 && unitRegs[4] >= 0 &&
+                                   unitRegs[5] >= 0;
+                open->broken = !known || (unitRegs[1] & CONTROL2_WIDE) == 0;
+                open->address = static_cast<std::uint32_t>(unitRegs[2] | (unitRegs[3] << 8)) * UNIT_BYTES;
+                open->limit = std::min<std::uint32_t>(
+                    (static_cast<std::uint32_t>(unitRegs[4] | (unitRegs[5] << 8)) + 1) * UNIT_BYTES, MEMORY_BYTES);
+            }
+            if (open->address + open->bytes.size() >= open->limit) {
+                open->broken = true;
+            }
+            open->dataWrites.push_back(i);
+            open->bytes.push_back(w.value);
+        }
+        if (w.reg >= REG_CONTROL1 && w.reg <= REG_STOP_HIGH) {
+            unitRegs[w.reg - REG_CONTROL1] = w.value;
+        }
+    }
+    // A sequence still open when the song moves on continues on the chip at
+    // later times: its bytes must then go out as the log has them.
+    if (open != nullptr) {
+        open->broken = true;
+    }
+
+    std::vector<bool> folded(log.writes.size(), false);
+    std::vector<MemoryBlock> blocks;
+    for (const Sequence& s : found) {
+        if (s.broken || s.dataWrites.empty()) {
+            continue;
+        }
+        for (std::size_t index : s.dataWrites) {
+            folded[index] = true;
+        }
+        MemoryBlock block;
+        block.address = s.address;
+        block.bytes = s.bytes;
+        block.atWrite = s.dataWrites.front();
+        blocks.push_back(std::move(block));
+    }
+    if (blocks.empty()) {
+        return;
+    }
+    // Drop the folded writes; every index that counts writes moves down by
+    // the folded writes before it.
+    std::vector<std::size_t> keptBefore(log.writes.size() + 1, 0);
+    std::vector<LogWrite> kept;
+    kept.reserve(log.writes.size());
+    for (std::size_t w = 0; w < log.writes.size(); ++w) {
+        keptBefore[w] = kept.size();
+        if (!folded[w]) {
+            kept.push_back(log.writes[w]);
+        }
+    }
+    keptBefore[log.writes.size()] = kept.size();
+    log.memoryWritesFolded = log.writes.size() - kept.size();
+    log.loopWrite = keptBefore[log.loopWrite];
+    for (MemoryBlock& block : log.blocks) {
+        block.atWrite = keptBefore[block.atWrite];
+    }
+    for (MemoryBlock& block : blocks) {
+        block.atWrite = keptBefore[block.atWrite];
+        log.blocks.push_back(std::move(block));
+    }
+    std::stable_sort(log.blocks.begin(), log.blocks.end(),
+                     [](const MemoryBlock& a, const MemoryBlock& b) { return a.atWrite < b.atWrite; });
+    log.writes = std::move(kept);
+}
+
+} // namespace music_detail
+
+using namespace music_detail;
+
+bool readMusicFile(const char* path, std::vector<std::uint8_t>& bytes, std::string& error)
+{
+    std::FILE* file = std::fopen(path, "rb");
+    if (file == nullptr) {
+        error = std::strerror(errno);
+        return false;
+    }
+    bytes.clear();
+    std::vector<std::uint8_t> chunk(65536);
+    while (true) {
+        const std::size_t n = std::fread(chunk.data(), 1, chunk.size(), file);
+        bytes.insert(bytes.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(n));
+        if (bytes.size() > MAX_MUSIC_FILE) {
+            std::fclose(file);
+            error = "larger than " + std::to_string(MAX_MUSIC_FILE >> 20) + " MiB; not a music log";
+            return false;
+        }
+        if (n < chunk.size()) {
+            break;
+        }
+    }
+    const bool failed = std::ferror(file) != 0;
+    const int readError = errno;
+    std::fclose(file);
+    if (failed) {
+        error = std::strerror(readError);
+        return false;
+    }
+    return true;
+}
+
+bool inflateGzip(std::span<const std::uint8_t> packed, std::vector<std::uint8_t>& out, std::string& error)
+{
+    z_stream stream{};
+    if (inflateInit2(&stream, GZIP_WINDOW) != Z_OK) {
+        error = "gzip error: cannot start zlib";
+        return false;
+    }
+    out.clear();
+    std::vector<std::uint8_t> chunk(65536);
+    stream.next_in = const_cast<Bytef*>(packed.data());
+    stream.avail_in = static_cast<uInt>(packed.size());
+    int status = Z_OK;
+    while (status == Z_OK) {
+        stream.next_out = chunk.data();
+        stream.avail_out = static_cast<uInt>(chunk.size());
+        status = inflate(&stream, Z_NO_FLUSH);
+        out.insert(out.end(), chunk.begin(), chunk.end() - stream.avail_out);
+        if (out.size() > MAX_MUSIC_FILE) {
+            inflateEnd(&stream);
+            error = "gzip error: unpacks to more than " + std::to_string(MAX_MUSIC_FILE >> 20) + " MiB";
+            return false;
+        }
+        if (status == Z_BUF_ERROR && stream.avail_in == 0) {
+            break; // input used up before the stream's end
+        }
+    }
+    const std::size_t at = stream.total_in;
+    inflateEnd(&stream);
+    if (status != Z_STREAM_END) {
+        error = status == Z_BUF_ERROR || status == Z_OK
+                    ? "gzip error: the compressed data ends early (truncated at offset " + hexText(at) + ")"
+                    : "gzip error: corrupt compressed data near offset " + hexText(at);
+        return false;
+    }
+    return true;
+}
+
+bool parseMusicLog(std::span<const std::uint8_t> bytes, MusicLog& log, std::string& error)
+{
+    log = MusicLog{};
+    if (bytes.size() >= 2 && bytes[0] == GZIP_MAGIC0 && bytes[1] == GZIP_MAGIC1) {
+        std::vector<std::uint8_t> unpacked;
+        if (!inflateGzip(bytes, unpacked, error)) {
+            return false;
+        }
+        if (unpacked.size() >= 2 && unpacked[0] == GZIP_MAGIC0 && unpacked[1] == GZIP_MAGIC1) {
+            error = "gzip inside gzip; not a music log";
+            return false;
+        }
+        return parseMusicLog(unpacked, log, error);
+    }
+    bool parsed = false;
+    if (bytes.size() >= 4 && std::memcmp(bytes.data(), "Vgm ", 4) == 0) {
+        parsed = parseVgm(bytes, log, error);
+    } else if (bytes.size() >= 3 && std::memcmp(bytes.data(), "S98", 3) == 0) {
+        parsed = parseS98(bytes, log, error);
+    } else {
+        error = "not a VGM or S98 log (it starts with neither \"Vgm \" nor \"S98\")";
+        return false;
+    }
+    if (!parsed) {
+        return false;
+    }
+    foldMemoryWrites(log);
+    return true;
+}
+
+std::int64_t songLength(const MusicLog& log, int loops)
+{
+    if (!log.looped || loops <= 1) {
+        return log.endNs;
+    }
+    return log.endNs + static_cast<std::int64_t>(loops - 1) * (log.endNs - log.loopNs);
+}

@@ -1,0 +1,103 @@
+// The schedule of a play (loop passes, due times) and the line model that
+// --stats reports from, and the memory runs sent before the music.
+#include "log_maker.h"
+#include "music/memory_image.h"
+#include "music/music_log.h"
+#include "music/schedule.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+MusicLog parsed(const Bytes& file)
+{
+    MusicLog log;
+    std::string error;
+    EXPECT_TRUE(parseMusicLog(file, log, error)) << error;
+    return log;
+}
+
+TEST(Schedule, LoopPassesFollowOneAnother)
+{
+    Bytes c;
+    s98Write(c, 0, 0x40, 1);
+    s98Wait(c, 10);
+    const long loopAt = static_cast<long>(c.size());
+    s98Write(c, 0, 0x40, 2);
+    s98Wait(c, 5);
+    s98Write(c, 0, 0x40, 1);
+    s98Wait(c, 5);
+    S98Header header;
+    header.loopAt = loopAt;
+    const MusicLog log = parsed(s98File(c, header));
+    const auto once = buildSchedule(log, 1, false);
+    ASSERT_EQ(once.size(), 3u);
+    const auto thrice = buildSchedule(log, 3, true);
+    ASSERT_EQ(thrice.size(), 7u);
+    const std::int64_t ms = 1'000'000;
+    const std::int64_t due[] = {0, 10 * ms, 15 * ms, 20 * ms, 25 * ms, 30 * ms, 35 * ms};
+    for (std::size_t i = 0; i < 7; ++i) {
+        EXPECT_EQ(thrice[i].dueNs, due[i]) << i;
+        EXPECT_EQ(thrice[i].value, i % 2 == 0 ? 1 : 2);
+        EXPECT_TRUE(thrice[i].send); // each write changes the value
+    }
+    EXPECT_EQ(songLength(log, 3), 40 * ms);
+
+    // Without a loop the file plays once, whatever the count.
+    header.loopAt = -1;
+    const MusicLog plain = parsed(s98File(c, header));
+    EXPECT_EQ(buildSchedule(plain, 5, false).size(), 3u);
+    EXPECT_EQ(songLength(plain, 5), 20 * ms);
+}
+
+TEST(Schedule, LineModelQueuesBurstsAtTenBitsAByte)
+{
+    std::vector<ScheduledWrite> writes;
+    for (int i = 0; i < 10; ++i) {
+        writes.push_back(ScheduledWrite{0, 0x40, 0, true});
+    }
+    writes.push_back(ScheduledWrite{0, 0x40, 0, false}); // dropped: takes no line time
+    writes.push_back(ScheduledWrite{100'000'000, 0x28, 0, true});
+    const std::int64_t frame = frameNanoseconds(115200);
+    EXPECT_EQ(frame, 260416);
+    const LineFigures f = lineFigures(writes, 115200, 1.0, 200'000'000);
+    EXPECT_EQ(f.writes, 11u);
+    EXPECT_EQ(f.peakBurst, 10u);
+    EXPECT_EQ(f.maxLateNs, 10 * frame);
+    EXPECT_EQ(f.maxLateAtNs, 0);
+    EXPECT_EQ(f.medianLateNs, 5 * frame); // 1..10 frames and one lone frame: the 6th of 11
+    EXPECT_EQ(f.p99LateNs, 10 * frame);
+    EXPECT_NEAR(f.load, 11.0 * static_cast<double>(frame) / 200e6, 1e-9);
+    EXPECT_NEAR(f.peakLoad, 11.0 * static_cast<double>(frame) / 1e9, 1e-9);
+
+    // At twice the speed the lone write is due at 50 ms, still on time.
+    const LineFigures fast = lineFigures(writes, 115200, 2.0, 200'000'000);
+    EXPECT_NEAR(fast.load, 2 * f.load, 1e-9);
+    EXPECT_EQ(fast.maxLateNs, 10 * frame);
+}
+
+TEST(MemoryImage, RunsCoverEveryBlockAndJoinAcrossShortGaps)
+{
+    MusicLog log;
+    log.blocks.push_back(MemoryBlock{0x10, Bytes(40, 1), 0, 0});    // units 0..1
+    log.blocks.push_back(MemoryBlock{0x100, Bytes(8, 2), 0, 0});    // unit 8: within the granule, joined
+    log.blocks.push_back(MemoryBlock{0x20, Bytes(4, 3), 0, 0});     // overwrites bytes of the first
+    log.blocks.push_back(MemoryBlock{0x4000, Bytes(600, 4), 0, 0}); // far away: its own run
+    const auto loads = memoryLoads(log);
+    ASSERT_EQ(loads.size(), 2u);
+    EXPECT_EQ(loads[0].unit, 0u);
+    ASSERT_EQ(loads[0].bytes.size(), 9u * 32u);
+    EXPECT_EQ(loads[0].bytes[0x0F], 0);
+    EXPECT_EQ(loads[0].bytes[0x10], 1);
+    EXPECT_EQ(loads[0].bytes[0x20], 3);
+    EXPECT_EQ(loads[0].bytes[0x24], 1);
+    EXPECT_EQ(loads[0].bytes[0x37], 1);
+    EXPECT_EQ(loads[0].bytes[0x38], 0);
+    EXPECT_EQ(loads[0].bytes[0x100], 2);
+    EXPECT_EQ(loads[1].unit, 0x200u);
+    EXPECT_EQ(loads[1].bytes.size(), 608u);
+    EXPECT_EQ(loads[1].bytes[599], 4);
+    EXPECT_TRUE(memoryLoads(MusicLog{}).empty());
+}
+
+} // namespace
