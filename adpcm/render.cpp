@@ -91,11 +91,11 @@ bool applyAdpcmWrite(AdpcmRegisters& regs, std::uint8_t reg, std::uint8_t value)
     }
 }
 
-PlaybackPlan planPlayback(const AdpcmRegisters& regs)
+PlaybackPlan planPlayback(const AdpcmRegisters& regs, std::uint32_t clock)
 {
     PlaybackPlan plan;
     if (regs.deltaN != 0) {
-        plan.rateHz = static_cast<double>(OUTPUT_RATE) * regs.deltaN / static_cast<double>(POSITION_ONE);
+        plan.rateHz = outputRate(clock) * regs.deltaN / static_cast<double>(POSITION_ONE);
     }
     if (silenceReason(regs) != nullptr) {
         return plan;
@@ -103,56 +103,81 @@ PlaybackPlan planPlayback(const AdpcmRegisters& regs)
     plan.plays = true;
     plan.codeCount = (static_cast<std::uint32_t>(regs.stop) - regs.start + 1) * CODES_PER_UNIT;
     const std::uint64_t frames = ((plan.codeCount + 1) * POSITION_ONE + regs.deltaN - 1) / regs.deltaN;
-    const std::uint64_t limit = std::uint64_t{MAX_RENDER_SECONDS} * OUTPUT_RATE;
+    const auto limit = static_cast<std::uint64_t>(MAX_RENDER_SECONDS * outputRate(clock));
     plan.cut = frames > limit;
     plan.frameCount = static_cast<std::uint32_t>(plan.cut ? limit : frames);
     return plan;
 }
 
-std::vector<std::int16_t> renderPlayback(std::span<const std::uint8_t> memory, const AdpcmRegisters& regs)
+void startVoice(AdpcmVoice& voice, const AdpcmRegisters& regs)
 {
+    voice = AdpcmVoice{};
     const PlaybackPlan plan = planPlayback(regs);
+    if (!plan.plays) {
+        return;
+    }
+    voice.playing = true;
+    voice.firstByte = std::size_t{regs.start} * ADDRESS_UNIT;
+    voice.codeCount = plan.codeCount;
+}
+
+std::int16_t stepVoice(AdpcmVoice& voice, const AdpcmRegisters& regs, std::span<const std::uint8_t> memory)
+{
+    if (!voice.playing || memory.empty()) {
+        return 0;
+    }
+    const std::int64_t weight = voice.position;
+    const auto span = static_cast<std::int64_t>(POSITION_ONE);
+    const std::int64_t between = (voice.previous * (span - weight) + voice.current * weight) >> 16;
+    const auto out = static_cast<std::int16_t>((between * regs.level) >> 8);
+
+    voice.position += regs.deltaN;
+    if (voice.position < POSITION_ONE) {
+        return out;
+    }
+    voice.position -= static_cast<std::uint32_t>(POSITION_ONE);
+    if (voice.codesTaken >= voice.codeCount) {
+        // The counter asks for a code past the stop unit: the end of the sample.
+        if (!hasBits(regs.control1, CONTROL1_REPEAT)) {
+            voice.playing = false;
+            return out;
+        }
+        voice.codesTaken = 0;
+        voice.decoder = DecoderState{};
+    }
+    const std::uint8_t byte = memory[(voice.firstByte + voice.codesTaken / CODES_PER_BYTE) % memory.size()];
+    const auto code = static_cast<std::uint8_t>(voice.codesTaken % CODES_PER_BYTE == 0 ? byte >> 4 : byte & 0x0F);
+    voice.previous = voice.current;
+    voice.current = decodeCode(voice.decoder, code);
+    ++voice.codesTaken;
+    return out;
+}
+
+std::vector<std::int16_t> renderPlayback(std::span<const std::uint8_t> memory, const AdpcmRegisters& regs,
+                                         std::uint32_t clock)
+{
+    const PlaybackPlan plan = planPlayback(regs, clock);
     if (!plan.plays || memory.empty()) {
         return {};
     }
     const bool left = hasBits(regs.control2, CONTROL2_LEFT);
     const bool right = hasBits(regs.control2, CONTROL2_RIGHT);
-    const std::size_t firstByte = std::size_t{regs.start} * ADDRESS_UNIT;
-
+    // One pass: the frames end before the voice would need a code past the
+    // stop unit, so repeat never comes into it.
+    AdpcmVoice voice;
+    startVoice(voice, regs);
     std::vector<std::int16_t> frames(std::size_t{plan.frameCount} * OUTPUT_CHANNELS);
-    DecoderState decoder;
-    std::int32_t previous = 0;
-    std::int32_t current = 0;
-    std::uint32_t codesTaken = 0;
-    std::uint32_t position = 0;
     for (std::uint32_t frame = 0; frame < plan.frameCount; ++frame) {
-        const std::int64_t weight = position;
-        const std::int64_t span = static_cast<std::int64_t>(POSITION_ONE);
-        const std::int64_t between = (previous * (span - weight) + current * weight) >> 16;
-        const auto out = static_cast<std::int16_t>((between * regs.level) >> 8);
+        const std::int16_t out = stepVoice(voice, regs, memory);
         frames[OUTPUT_CHANNELS * frame] = left ? out : 0;
         frames[OUTPUT_CHANNELS * frame + 1] = right ? out : 0;
-
-        position += regs.deltaN;
-        if (position < POSITION_ONE) {
-            continue;
-        }
-        position -= static_cast<std::uint32_t>(POSITION_ONE);
-        // planPlayback ends the frames before the counter asks for a code past
-        // the stop unit, so codesTaken < codeCount here.
-        const std::uint8_t byte = memory[(firstByte + codesTaken / CODES_PER_BYTE) % memory.size()];
-        const auto code =
-            static_cast<std::uint8_t>(codesTaken % CODES_PER_BYTE == 0 ? byte >> 4 : byte & 0x0F);
-        previous = current;
-        current = decodeCode(decoder, code);
-        ++codesTaken;
     }
     return frames;
 }
 
-std::string describePlayback(const AdpcmRegisters& regs, std::string_view wavName)
+std::string describePlayback(const AdpcmRegisters& regs, std::string_view wavName, std::uint32_t clock)
 {
-    const PlaybackPlan plan = planPlayback(regs);
+    const PlaybackPlan plan = planPlayback(regs, clock);
     char line[256];
     const int head = std::snprintf(line, sizeof line, "play units %u..%u at %.0f Hz", unsigned{regs.start},
                                    unsigned{regs.stop}, plan.rateHz);
@@ -160,7 +185,7 @@ std::string describePlayback(const AdpcmRegisters& regs, std::string_view wavNam
     if (const char* reason = silenceReason(regs); reason != nullptr) {
         return text + ": " + reason + ", nothing rendered";
     }
-    std::snprintf(line, sizeof line, ", %.2f s", static_cast<double>(plan.frameCount) / OUTPUT_RATE);
+    std::snprintf(line, sizeof line, ", %.2f s", static_cast<double>(plan.frameCount) / outputRate(clock));
     text += line;
     if (plan.cut) {
         text += " (cut)";
@@ -176,10 +201,10 @@ std::string describePlayback(const AdpcmRegisters& regs, std::string_view wavNam
     return text;
 }
 
-bool writePlaybackWav(const std::string& path, std::span<const std::int16_t> frames, std::string& error)
+bool writePlaybackWav(const std::string& path, std::span<const std::int16_t> frames, std::string& error,
+                      std::uint32_t clock)
 {
-    return writeWavAtomically(path, frames, static_cast<int>(OUTPUT_CHANNELS), static_cast<int>(OUTPUT_RATE),
-                              error);
+    return writeWavAtomically(path, frames, static_cast<int>(OUTPUT_CHANNELS), wavRate(clock), error);
 }
 
 } // namespace adpcm

@@ -5,19 +5,22 @@
 // The emulator folds every second-bank register write into AdpcmRegisters with
 // applyAdpcmWrite; a write that starts playback from memory is the moment to
 // call renderPlayback on the sample memory, writePlaybackWav on the frames and
-// describePlayback for the verbose line. The rendering itself is pure and
-// depends on the codec only; writePlaybackWav uses libsndfile.
+// describePlayback for the verbose line. The session output plays the same
+// unit sample by sample through an AdpcmVoice, so that later register writes
+// (level, outputs, a stop) act on a playback under way. The rendering itself
+// is pure and depends on the codec only; writePlaybackWav uses libsndfile.
 //
 // The chip reads the codes from the start unit to the end of the stop unit. A
-// position counter advances by delta-N each clock of OUTPUT_RATE and takes the
-// next code each time it passes 65536; the output moves linearly from the
-// previous decoded value to the current one as the counter goes, is scaled by
-// the level (level / 256) and goes to the enabled channels.
+// position counter advances by delta-N each output clock (the master clock /
+// 144) and takes the next code each time it passes 65536; the output moves
+// linearly from the previous decoded value to the current one as the counter
+// goes, is scaled by the level (level / 256) and goes to the enabled channels.
 //
-// Functions: applyAdpcmWrite, planPlayback, renderPlayback, describePlayback,
-// writePlaybackWav.
+// Functions: outputRate, applyAdpcmWrite, planPlayback, startVoice, stepVoice,
+// renderPlayback, describePlayback, writePlaybackWav.
 #pragma once
 
+#include "adpcm/codec.h"
 #include "chip/ym2608.h"
 
 #include <cstddef>
@@ -29,9 +32,28 @@
 
 namespace adpcm {
 
-/// The chip's output clock: 8 MHz / 144.
+/// The chip's output clock on an 8 MHz master clock: 8 MHz / 144. The
+/// encoder works out the rate of `p` from it.
 inline constexpr std::uint32_t OUTPUT_RATE = 55556;
 inline constexpr std::uint32_t OUTPUT_CHANNELS = 2;
+
+/// The board's master clock unless told otherwise, the usual YM2608 crystal.
+inline constexpr std::uint32_t DEFAULT_CLOCK = 7'987'200;
+
+/// Master clocks per output sample of every sound unit.
+inline constexpr std::uint32_t CLOCKS_PER_SAMPLE = 144;
+
+/// The chip's output rate for a master clock of `clock` Hz.
+constexpr double outputRate(std::uint32_t clock)
+{
+    return static_cast<double>(clock) / CLOCKS_PER_SAMPLE;
+}
+
+/// The same, to the whole hertz, as a WAV header carries it.
+constexpr int wavRate(std::uint32_t clock)
+{
+    return static_cast<int>((clock + CLOCKS_PER_SAMPLE / 2) / CLOCKS_PER_SAMPLE);
+}
 
 /// A render never runs longer than this; a longer playback (a very low
 /// delta-N over a long stretch of memory) is cut here rather than filling
@@ -60,30 +82,55 @@ struct PlaybackPlan {
     std::uint32_t codeCount = 0;  // codes from the start unit to the end of the stop unit
     std::uint32_t frameCount = 0; // output frames, after any cut
     bool cut = false;             // frameCount was limited to MAX_RENDER_SECONDS
-    double rateHz = 0.0;          // code rate, OUTPUT_RATE * deltaN / 65536
+    double rateHz = 0.0;          // code rate, the output rate * deltaN / 65536
 };
 
-/// The plan for `regs`. Frames run until the counter would need a code past
-/// the stop unit: ceil((codeCount + 1) * 65536 / deltaN).
-PlaybackPlan planPlayback(const AdpcmRegisters& regs);
+/// The plan for `regs` on a master clock of `clock` Hz. Frames run until the
+/// counter would need a code past the stop unit: ceil((codeCount + 1) * 65536 / deltaN).
+PlaybackPlan planPlayback(const AdpcmRegisters& regs, std::uint32_t clock = DEFAULT_CLOCK);
+
+/// One playback under way, advanced one output sample at a time.
+struct AdpcmVoice {
+    bool playing = false;
+    std::size_t firstByte = 0;   // the start unit's first byte in memory
+    std::uint32_t codeCount = 0; // codes from the start unit to the end of the stop unit
+    std::uint32_t codesTaken = 0;
+    std::uint32_t position = 0; // the counter, 0..65535 between codes
+    std::int32_t previous = 0;
+    std::int32_t current = 0;
+    DecoderState decoder;
+};
+
+/// Starts `voice` from the start unit as `regs` say, with the decoder reset;
+/// a start that does not play (see PlaybackPlan) leaves it silent.
+void startVoice(AdpcmVoice& voice, const AdpcmRegisters& regs);
+
+/// One output sample of `voice` with the level and delta-N in `regs`, before
+/// the output bits are applied; 0 once it has stopped. A voice that needs a
+/// code past the stop unit stops, or with repeat set in control 1 starts
+/// again from the start unit. `memory` addresses wrap as in renderPlayback.
+std::int16_t stepVoice(AdpcmVoice& voice, const AdpcmRegisters& regs, std::span<const std::uint8_t> memory);
 
 /// The chip's output for a start with `regs`, as interleaved left/right
-/// 16-bit frames at OUTPUT_RATE; empty when the plan does not play. A
+/// 16-bit frames at the output rate; empty when the plan does not play. A
 /// disabled channel carries silence. `memory` is the sample memory; addresses
 /// beyond it wrap, as on a board whose memory is smaller than the chip's
 /// address range. With repeat set, one pass is rendered. Memory is read as
 /// the board wires it, 8 bits wide; the 1-bit-wide addressing that control 2
 /// bit 1 clear would select is not modelled.
-std::vector<std::int16_t> renderPlayback(std::span<const std::uint8_t> memory, const AdpcmRegisters& regs);
+std::vector<std::int16_t> renderPlayback(std::span<const std::uint8_t> memory, const AdpcmRegisters& regs,
+                                         std::uint32_t clock = DEFAULT_CLOCK);
 
 /// The verbose line for a playback, without a newline, for example
-/// "play units 0..31 at 16016 Hz, 0.13 s -> play-0001.wav". A start that
+/// "play units 0..31 at 15990 Hz, 0.13 s -> play-0001.wav". A start that
 /// renders nothing says why instead of the duration and file.
-std::string describePlayback(const AdpcmRegisters& regs, std::string_view wavName);
+std::string describePlayback(const AdpcmRegisters& regs, std::string_view wavName,
+                             std::uint32_t clock = DEFAULT_CLOCK);
 
-/// Writes rendered frames as a 16-bit stereo WAV at OUTPUT_RATE, under a
-/// temporary name renamed to `path` once complete. False with `error` set
-/// (one line, no newline) on failure, leaving `path` as it was.
-bool writePlaybackWav(const std::string& path, std::span<const std::int16_t> frames, std::string& error);
+/// Writes rendered frames as a 16-bit stereo WAV at the output rate of
+/// `clock`, under a temporary name renamed to `path` once complete. False with
+/// `error` set (one line, no newline) on failure, leaving `path` as it was.
+bool writePlaybackWav(const std::string& path, std::span<const std::int16_t> frames, std::string& error,
+                      std::uint32_t clock = DEFAULT_CLOCK);
 
 } // namespace adpcm

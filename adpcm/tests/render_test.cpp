@@ -85,7 +85,9 @@ TEST(Render, LastsUntilTheCodesOfTheStopUnitAreSpent)
 
     const adpcm::PlaybackPlan plan = adpcm::planPlayback(playRegisters(0, 32));
     EXPECT_EQ(plan.codeCount, 2048U);
-    EXPECT_NEAR(plan.rateHz, 16016.0, 0.5);
+    // The code rate is the master clock / 144 x delta-N / 65536.
+    EXPECT_NEAR(plan.rateHz, 15990.2, 0.05);
+    EXPECT_NEAR(adpcm::planPlayback(playRegisters(0, 32), 8'000'000).rateHz, 16016.0, 0.5);
     EXPECT_FALSE(plan.cut);
 }
 
@@ -187,18 +189,18 @@ TEST(Render, CutsAPlaybackLongerThanTheLimit)
     AdpcmRegisters regs = playRegisters(0, SAMPLE_MEMORY_UNITS, 1);
     const adpcm::PlaybackPlan plan = adpcm::planPlayback(regs);
     EXPECT_TRUE(plan.cut);
-    EXPECT_EQ(plan.frameCount, adpcm::MAX_RENDER_SECONDS * adpcm::OUTPUT_RATE);
+    EXPECT_EQ(plan.frameCount, adpcm::MAX_RENDER_SECONDS * adpcm::DEFAULT_CLOCK / 144);
     EXPECT_NE(adpcm::describePlayback(regs, "x.wav").find("(cut)"), std::string::npos);
 }
 
 TEST(Render, DescribesThePlaybackInOneLine)
 {
     EXPECT_EQ(adpcm::describePlayback(playRegisters(0, 32), "play-0001.wav"),
-              "play units 0..31 at 16016 Hz, 0.13 s -> play-0001.wav");
+              "play units 0..31 at 15990 Hz, 0.13 s -> play-0001.wav");
     AdpcmRegisters regs = playRegisters(300, 20);
     regs.control1 = 0xB0;
     EXPECT_EQ(adpcm::describePlayback(regs, "play-0002.wav"),
-              "play units 300..319 at 16016 Hz, 0.08 s, repeat (one pass rendered) -> play-0002.wav");
+              "play units 300..319 at 15990 Hz, 0.08 s, repeat (one pass rendered) -> play-0002.wav");
 }
 
 TEST(PlaybackWav, WritesStereoAtTheOutputClockOrNothing)
@@ -217,7 +219,7 @@ TEST(PlaybackWav, WritesStereoAtTheOutputClockOrNothing)
     SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
     ASSERT_NE(file, nullptr);
     EXPECT_EQ(info.channels, 2);
-    EXPECT_EQ(info.samplerate, 55556);
+    EXPECT_EQ(info.samplerate, 55467); // 7987200 / 144, to the whole hertz
     EXPECT_EQ(info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
     std::vector<std::int16_t> back(frames.size());
     EXPECT_EQ(sf_readf_short(file, back.data(), info.frames), static_cast<sf_count_t>(frames.size() / 2));

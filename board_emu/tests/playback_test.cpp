@@ -126,7 +126,7 @@ TEST_F(Playback, EachStartFromMemoryIsWrittenAsTheMemoryWasThen)
 
     Bytes memory = memoryWith(1);
     EXPECT_EQ(follow(playWrites(0, 32), memory, regs),
-              Lines{"play units 0..31 at 16016 Hz, 0.13 s -> play-0001.wav"});
+              Lines{"play units 0..31 at 15990 Hz, 0.13 s -> play-0001.wav"});
     const Bytes firstMemory = memory;
     const adpcm::AdpcmRegisters first = regs;
 
@@ -134,13 +134,13 @@ TEST_F(Playback, EachStartFromMemoryIsWrittenAsTheMemoryWasThen)
     // first file still holds the first sample.
     memory = memoryWith(2);
     EXPECT_EQ(follow({{ADPCM_LEVEL, 0x40}, {ADPCM_CONTROL2, 0x82}, {ADPCM_CONTROL1, 0xA0}}, memory, regs),
-              Lines{"play units 0..31 at 16016 Hz, 0.13 s -> play-0002.wav"});
+              Lines{"play units 0..31 at 15990 Hz, 0.13 s -> play-0002.wav"});
     const adpcm::AdpcmRegisters second = regs;
 
     // Starts that sound nothing are announced with the reason and take no
     // number; a start fed by the CPU or held in reset is not a playback at all.
     EXPECT_EQ(follow({{ADPCM_STOP_LOW, 0x00}, {ADPCM_START_LOW, 0x05}, {ADPCM_CONTROL1, 0xA0}}, memory, regs),
-              Lines{"play units 5..0 at 16016 Hz: stop before start, nothing rendered"});
+              Lines{"play units 5..0 at 15990 Hz: stop before start, nothing rendered"});
     EXPECT_EQ(follow({{ADPCM_CONTROL1, 0x80}, {ADPCM_CONTROL1, 0xA1}}, memory, regs), Lines{});
 
     // Right only, units 40..63 at twice the rate.
@@ -151,7 +151,7 @@ TEST_F(Playback, EachStartFromMemoryIsWrittenAsTheMemoryWasThen)
                       {ADPCM_CONTROL2, 0x42},
                       {ADPCM_CONTROL1, 0xA0}},
                      memory, regs),
-              Lines{"play units 40..63 at 32032 Hz, 0.05 s -> play-0003.wav"});
+              Lines{"play units 40..63 at 31980 Hz, 0.05 s -> play-0003.wav"});
 
     ASSERT_TRUE(finishPlaybacks());
     EXPECT_EQ(filesIn(wavs), (Lines{"play-0001.wav", "play-0002.wav", "play-0003.wav"}));
