@@ -235,6 +235,8 @@ void carryOut(std::span<const std::uint8_t> f, FrameOutcome& out)
             return;
         }
         std::copy_n(s.cache.begin(), size, s.memory.begin() + destination);
+        out.committedOffset = destination;
+        out.committedSize = size;
         answer(out, STATUS_OK);
         return;
     }

@@ -90,6 +90,10 @@ struct FrameOutcome {
     /// The frame is a bank-1 write that starts playback from memory (start and
     /// memory data set, reset clear) with the registers now in `adpcm`.
     bool adpcmStart = false;
+    /// The bytes of sample memory a commit changed: from byte `committedOffset`,
+    /// `committedSize` of them (0 when the frame changed no memory).
+    std::size_t committedOffset = 0;
+    std::size_t committedSize = 0;
     /// One line in the board's terms, e.g. "commit 1024 bytes to unit 0".
     std::string text;
 };

@@ -7,6 +7,8 @@
 #include "board_emu/playback.h"
 #include "board_emu/pty.h"
 #include "board_emu/serve.h"
+#include "board_emu/session.h"
+#include "synth/rhythm.h"
 #include "version.h"
 
 #include <cerrno>
@@ -17,6 +19,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -62,6 +65,31 @@ void removeLink(const std::string& target, const std::string& link)
     if (n > 0 && std::string(pointsAt, static_cast<std::size_t>(n)) == target) {
         unlink(link.c_str());
     }
+}
+
+// The rhythm memory image: exactly 8192 bytes, or the emulator does not start.
+bool readRhythmMemory(const std::string& path, std::vector<std::uint8_t>& image, std::string& error)
+{
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        error = "--rhythm-rom " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    image.assign(synth::RHYTHM_MEMORY_SIZE + 1, 0);
+    const std::size_t got = std::fread(image.data(), 1, image.size(), file);
+    const bool failedRead = std::ferror(file) != 0;
+    std::fclose(file);
+    if (failedRead) {
+        error = "--rhythm-rom " + path + ": cannot read it";
+        return false;
+    }
+    if (got != synth::RHYTHM_MEMORY_SIZE) {
+        error = "--rhythm-rom " + path + ": " + (got > synth::RHYTHM_MEMORY_SIZE ? "more" : std::to_string(got)) +
+                " bytes, a rhythm memory image has 8192";
+        return false;
+    }
+    image.resize(synth::RHYTHM_MEMORY_SIZE);
+    return true;
 }
 
 } // namespace
@@ -111,11 +139,20 @@ int main(int argc, char** argv)
         closePty(pty);
         return failed(error);
     }
-    if (!options.wavDir.empty() && !startPlaybacks(options.wavDir, error)) {
+    SessionSetup session;
+    session.wavPath = options.wavPath;
+    session.clock = options.clock;
+    session.wavRate = options.wavRate;
+    const bool started = (options.wavDir.empty() || startPlaybacks(options.wavDir, options.clock, error)) &&
+                         (options.rhythmRomPath.empty() ||
+                          readRhythmMemory(options.rhythmRomPath, session.rhythmMemory, error)) &&
+                         (options.wavPath.empty() || startSession(session, error));
+    if (!started) {
         closePty(pty);
         if (!options.linkPath.empty()) {
             removeLink(path, options.linkPath);
         }
+        finishPlaybacks();
         return failed(error);
     }
     startServing(options, pty, log, writes);
@@ -144,8 +181,12 @@ int main(int argc, char** argv)
         dumped = false;
         failed("cannot write " + options.streamDumpPath);
     }
-    // Every playback started before the stop is written before the exit.
+    // Every playback started before the stop is written before the exit,
+    // and the session WAV is complete.
     if (!finishPlaybacks()) {
+        dumped = false;
+    }
+    if (!finishSession()) {
         dumped = false;
     }
     if (!served) {

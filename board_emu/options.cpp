@@ -77,6 +77,13 @@ const char* usageText()
            "  --dump-memory FILE     write the 256 KiB sample memory at exit\n"
            "  --dump-stream FILE     write the stream buffer at exit\n"
            "  --wav-dir DIR          write each playback from memory as DIR/play-0001.wav, ...\n"
+           "  --wav FILE             write the chip's output for the whole session (FM, SSG, rhythm,\n"
+           "                         ADPCM), each write at its arrival time on the line\n"
+           "  --wav-rate N           the session WAV at 44100 or 48000 Hz (resampled) instead of\n"
+           "                         the chip's own clock / 144\n"
+           "  --clock HZ             the board's master clock (default 7987200)\n"
+           "  --rhythm-rom FILE      an 8192-byte dump of the chip's rhythm memory; without it the\n"
+           "                         rhythm unit is silent\n"
            "  --identify TEXT        the four bytes answered to OP_IDENTIFY (default 2608)\n"
            "  --backlight N          the backlight state byte (default 1)\n"
            "  --fail NAME:K[:BYTE]   answer the K-th frame of NAME with BYTE (default 0x00)\n"
@@ -113,7 +120,8 @@ bool parseOptions(int argc, const char* const* argv, EmuOptions& options, std::s
         }
         if (!hasValue) {
             bool known = arg == "--link" || arg == "--log" || arg == "--log-writes" || arg == "--dump-memory" ||
-                         arg == "--dump-stream" || arg == "--wav-dir" || arg == "--identify" ||
+                         arg == "--dump-stream" || arg == "--wav-dir" || arg == "--wav" ||
+                         arg == "--wav-rate" || arg == "--clock" || arg == "--rhythm-rom" || arg == "--identify" ||
                          arg == "--backlight" || arg == "--fail" || arg == "--short" ||
                          arg == "--hangup-after" || arg == "--baud";
             if (!known) {
@@ -143,6 +151,30 @@ bool parseOptions(int argc, const char* const* argv, EmuOptions& options, std::s
                 return false;
             }
             options.wavDir = value;
+        } else if (arg == "--wav") {
+            if (value.empty()) {
+                error = "--wav needs a file";
+                return false;
+            }
+            options.wavPath = value;
+        } else if (arg == "--wav-rate") {
+            if (value != "44100" && value != "48000") {
+                error = "--wav-rate " + std::string(value) + ": N must be 44100 or 48000";
+                return false;
+            }
+            options.wavRate = value == "44100" ? 44100 : 48000;
+        } else if (arg == "--clock") {
+            if (!parseNumber(value, 1'000'000, 20'000'000, number)) {
+                error = "--clock " + std::string(value) + ": HZ must be 1000000 to 20000000";
+                return false;
+            }
+            options.clock = static_cast<std::uint32_t>(number);
+        } else if (arg == "--rhythm-rom") {
+            if (value.empty()) {
+                error = "--rhythm-rom needs a file";
+                return false;
+            }
+            options.rhythmRomPath = value;
         } else if (arg == "--identify") {
             if (value.size() != options.board.identify.size()) {
                 error = "--identify " + std::string(value) + ": TEXT must be exactly four bytes";

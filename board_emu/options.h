@@ -6,6 +6,7 @@
 // Functions: parseOptions, usageText.
 #pragma once
 
+#include "adpcm/render.h"
 #include "board_emu/board.h"
 
 #include <cstdint>
@@ -24,6 +25,14 @@ struct EmuOptions {
     std::string streamDumpPath;
     /// Where each playback from memory is written as a WAV file; empty for none.
     std::string wavDir;
+    /// The session WAV; empty for none.
+    std::string wavPath;
+    /// The session WAV's rate: 0 for the chip's own (clock / 144), or 44100 or 48000.
+    std::uint32_t wavRate = 0;
+    /// The board's master clock in Hz, for every sound unit.
+    std::uint32_t clock = adpcm::DEFAULT_CLOCK;
+    /// A dumped 8 KiB rhythm memory image; empty for a silent rhythm unit.
+    std::string rhythmRomPath;
     BoardSetup board;
     /// Line speed in baud: input is taken no faster than it would arrive and
     /// replies are held as long as they would take; 0 for no line model.

@@ -24,6 +24,7 @@ struct PlaybackJob {
 struct Playbacks {
     bool started = false;
     std::string dir;
+    std::uint32_t clock = adpcm::DEFAULT_CLOCK;
     std::uint32_t numbered = 0; // files named so far
     std::mutex mutex;
     std::condition_variable changed;
@@ -37,9 +38,9 @@ Playbacks playbacks;
 
 void writePlayback(const PlaybackJob& job)
 {
-    const std::vector<std::int16_t> frames = adpcm::renderPlayback(job.memory, job.regs);
+    const std::vector<std::int16_t> frames = adpcm::renderPlayback(job.memory, job.regs, playbacks.clock);
     std::string error;
-    if (adpcm::writePlaybackWav(job.path, frames, error)) {
+    if (adpcm::writePlaybackWav(job.path, frames, error, playbacks.clock)) {
         return;
     }
     std::fprintf(stderr, "ym2608-board-emu: %s\n", error.c_str());
@@ -74,7 +75,7 @@ std::string fileName(std::uint32_t number)
 
 } // namespace
 
-bool startPlaybacks(const std::string& dir, std::string& error)
+bool startPlaybacks(const std::string& dir, std::uint32_t clock, std::string& error)
 {
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
@@ -87,6 +88,7 @@ bool startPlaybacks(const std::string& dir, std::string& error)
         return false;
     }
     playbacks.dir = dir;
+    playbacks.clock = clock;
     playbacks.numbered = 0;
     playbacks.queue.clear();
     playbacks.closing = false;
@@ -101,8 +103,8 @@ std::string followAdpcmStart(const adpcm::AdpcmRegisters& regs, std::span<const 
     if (!playbacks.started) {
         return {};
     }
-    if (!adpcm::planPlayback(regs).plays) {
-        return adpcm::describePlayback(regs, "");
+    if (!adpcm::planPlayback(regs, playbacks.clock).plays) {
+        return adpcm::describePlayback(regs, "", playbacks.clock);
     }
     playbacks.numbered += 1;
     const std::string name = fileName(playbacks.numbered);
@@ -114,7 +116,7 @@ std::string followAdpcmStart(const adpcm::AdpcmRegisters& regs, std::span<const 
         playbacks.queue.push_back(std::move(job));
     }
     playbacks.changed.notify_all();
-    return adpcm::describePlayback(regs, name);
+    return adpcm::describePlayback(regs, name, playbacks.clock);
 }
 
 bool finishPlaybacks()

@@ -25,7 +25,8 @@ inline constexpr std::size_t PLAYBACK_QUEUE = 4;
 /// Makes `dir` when it is missing and starts the worker. Until this has
 /// succeeded, followAdpcmStart does nothing. False with `error` set (one
 /// line) when `dir` cannot be made or written to.
-bool startPlaybacks(const std::string& dir, std::string& error);
+/// Playbacks are rendered for a master clock of `clock` Hz.
+bool startPlaybacks(const std::string& dir, std::uint32_t clock, std::string& error);
 
 /// Called for each second-bank write that starts playback from memory, with
 /// the ADPCM registers after it: queues its render from `memory` and returns

@@ -1,6 +1,7 @@
 #include "board_emu/serve.h"
 
 #include "board_emu/playback.h"
+#include "board_emu/session.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -28,6 +29,9 @@ constexpr std::int64_t SPIN_NANOS = 300'000; // the end of a reply's hold is spu
 // comes off the wire, while waking from poll costs a virtual machine tens of
 // microseconds per frame, which would count against the line.
 constexpr std::int64_t RECEIVE_SPIN_NANOS = 1'000'000;
+// While a session WAV is rendered, an idle line tells the renderer how far
+// it has got this often, so that the file keeps up with the session.
+constexpr int IDLE_REPORT_MILLIS = 100;
 
 struct Server {
     int signals = -1;
@@ -36,6 +40,7 @@ struct Server {
     std::FILE* writes = nullptr; // --log-writes
     bool writesUnflushed = false;
     bool verbose = false;
+    bool session = false;       // a session WAV is rendered: the line's progress is told while idle
     bool stopping = false;      // a stop came: what is still waiting is taken without holds
     std::int64_t byteNanos = 0; // time one byte takes on the line; 0 for no line model
     std::int64_t rxFree = 0;    // when the line has delivered every byte taken so far
@@ -212,6 +217,21 @@ void logWrite(std::span<const std::uint8_t> frame, std::int64_t arrival)
     server.writesUnflushed = true;
 }
 
+// Tells the session renderer how far the line has got: no frame still to
+// come can have arrived before this. The next bytes on a line that ran on
+// follow the last ones taken; any others are noticed after now.
+void markReached()
+{
+    if (server.firstByte < 0) {
+        return;
+    }
+    const std::int64_t current = now();
+    const std::int64_t line = server.byteNanos == 0 ? current
+                              : server.backlog     ? server.rxFree
+                                                   : std::max(server.rxFree, current);
+    sessionReached(line - server.firstByte);
+}
+
 void unplug(Pty& pty)
 {
     closePty(pty);
@@ -263,6 +283,11 @@ bool serveFrames(Pty& pty)
         }
         if (!out.dropped && (frame[0] == OP_WRITE_BANK0 || frame[0] == OP_WRITE_BANK1)) {
             logWrite(frame, arrival);
+            sessionWrite(arrival - server.firstByte, frame[0] == OP_WRITE_BANK1 ? 1 : 0, frame[1], frame[2]);
+        }
+        if (out.committedSize > 0) {
+            sessionMemory(arrival - server.firstByte, out.committedOffset,
+                          std::span(boardState().memory).subspan(out.committedOffset, out.committedSize));
         }
         // A bank-1 write has no reply; a start it makes is queued for the
         // playback worker here, before the next frame is taken.
@@ -323,6 +348,7 @@ void serveInput(Pty& pty)
         server.firstByte = arrivalAt(server.chunkStart + 1);
     }
     serveFrames(pty);
+    markReached();
 }
 
 } // namespace
@@ -351,6 +377,7 @@ bool blockStopSignals(std::string& error)
 
 void startServing(const EmuOptions& options, Pty& pty, std::FILE* log, std::FILE* writes)
 {
+    server.session = !options.wavPath.empty();
     server.log = log;
     server.writes = writes;
     server.writesUnflushed = false;
@@ -390,9 +417,13 @@ bool serveBoard(Pty& pty, std::string& error)
             std::fflush(server.writes);
             server.writesUnflushed = false;
         }
-        const int ready = poll(fds, count, spin ? 0 : -1);
+        const int ready = poll(fds, count, spin ? 0 : (server.session ? IDLE_REPORT_MILLIS : -1));
         if (ready == 0) {
-            sched_yield();
+            if (spin) {
+                sched_yield();
+            } else {
+                markReached();
+            }
             continue;
         }
         if (ready < 0) {
@@ -419,6 +450,9 @@ bool serveBoard(Pty& pty, std::string& error)
                 }
                 serveInput(pty);
             }
+            // The session ends at the stop, or when the line has carried
+            // everything taken, whichever is later.
+            markReached();
             if (server.reserved >= 0) {
                 close(server.reserved);
                 server.reserved = -1;

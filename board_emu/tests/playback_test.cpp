@@ -119,7 +119,7 @@ class Playback : public ::testing::Test {
 TEST_F(Playback, EachStartFromMemoryIsWrittenAsTheMemoryWasThen)
 {
     std::string error;
-    ASSERT_TRUE(startPlaybacks(wavs.string(), error)) << error;
+    ASSERT_TRUE(startPlaybacks(wavs.string(), adpcm::DEFAULT_CLOCK, error)) << error;
     ASSERT_TRUE(fs::is_directory(wavs)) << "the directory is made";
     using Lines = std::vector<std::string>;
     adpcm::AdpcmRegisters regs;
@@ -163,7 +163,7 @@ TEST_F(Playback, EachStartFromMemoryIsWrittenAsTheMemoryWasThen)
 TEST_F(Playback, StartsBeyondTheQueueWaitAndKeepTheirOwnMemory)
 {
     std::string error;
-    ASSERT_TRUE(startPlaybacks(wavs.string(), error)) << error;
+    ASSERT_TRUE(startPlaybacks(wavs.string(), adpcm::DEFAULT_CLOCK, error)) << error;
     adpcm::AdpcmRegisters regs;
     constexpr int STARTS = 3 * PLAYBACK_QUEUE;
     std::vector<Bytes> memories;
@@ -189,14 +189,14 @@ TEST_F(Playback, FailuresAreReportedNotHidden)
 
     std::string error;
     std::ofstream(root / "plain") << "x";
-    EXPECT_FALSE(startPlaybacks((root / "plain").string(), error));
+    EXPECT_FALSE(startPlaybacks((root / "plain").string(), adpcm::DEFAULT_CLOCK, error));
     EXPECT_NE(error.find("--wav-dir"), std::string::npos) << error;
-    EXPECT_FALSE(startPlaybacks((root / "plain" / "below").string(), error));
+    EXPECT_FALSE(startPlaybacks((root / "plain" / "below").string(), adpcm::DEFAULT_CLOCK, error));
     EXPECT_EQ(follow(playWrites(0, 1), memoryWith(0), regs), std::vector<std::string>{});
 
     // The directory vanishes while the emulator runs: the file cannot be
     // written and the run ends in failure.
-    ASSERT_TRUE(startPlaybacks(wavs.string(), error)) << error;
+    ASSERT_TRUE(startPlaybacks(wavs.string(), adpcm::DEFAULT_CLOCK, error)) << error;
     fs::remove_all(wavs);
     testing::internal::CaptureStderr();
     EXPECT_EQ(follow(playWrites(0, 1), memoryWith(0), regs).size(), 1U);

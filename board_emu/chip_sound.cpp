@@ -1,0 +1,98 @@
+#include "board_emu/chip_sound.h"
+
+#include "chip/ym2608.h"
+#include "link/frames.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace {
+
+constexpr std::uint8_t SSG_LAST = 0x0D;
+constexpr std::uint8_t RHYTHM_FIRST = 0x10;
+constexpr std::uint8_t RHYTHM_LAST = 0x1D;
+constexpr std::uint8_t ADPCM_LAST = 0x0F;
+// The coupling high-pass: y = x - x' + y' (1 - 1/1024), a corner of
+// 55467 / (2 pi 1024), about 9 Hz.
+constexpr int HIGH_PASS_BITS = 10;
+
+std::int16_t toConverter(std::int64_t value)
+{
+    return static_cast<std::int16_t>(std::clamp<std::int64_t>(value, std::numeric_limits<std::int16_t>::min(),
+                                                              std::numeric_limits<std::int16_t>::max()));
+}
+
+} // namespace
+
+void resetChipSound(ChipSound& chip, std::span<const std::uint8_t> rhythmMemory)
+{
+    synth::resetFm(chip.fm);
+    synth::resetSsg(chip.ssg);
+    chip.rhythm.hasMemory = false;
+    synth::resetRhythm(chip.rhythm);
+    synth::loadRhythmMemory(chip.rhythm, rhythmMemory);
+    chip.adpcmRegs = adpcm::AdpcmRegisters{};
+    chip.adpcm = adpcm::AdpcmVoice{};
+    chip.memory.assign(SAMPLE_MEMORY_SIZE, 0);
+    chip.ssgLastIn = 0;
+    chip.ssgFiltered = 0;
+}
+
+void writeChipSound(ChipSound& chip, int bank, std::uint8_t reg, std::uint8_t value)
+{
+    if (bank == 0) {
+        if (reg <= SSG_LAST) {
+            synth::writeSsg(chip.ssg, reg, value);
+        } else if (reg >= RHYTHM_FIRST && reg <= RHYTHM_LAST) {
+            synth::writeRhythm(chip.rhythm, reg, value);
+        }
+        synth::writeFm(chip.fm, 0, reg, value);
+        return;
+    }
+    if (reg <= ADPCM_LAST) {
+        if (adpcm::applyAdpcmWrite(chip.adpcmRegs, reg, value)) {
+            adpcm::startVoice(chip.adpcm, chip.adpcmRegs);
+        } else if (reg == ADPCM_CONTROL1 &&
+                   (!(value & CONTROL1_START) || (value & CONTROL1_RESET))) {
+            chip.adpcm.playing = false; // a stop or a reset ends the playback under way
+        }
+    }
+    synth::writeFm(chip.fm, 1, reg, value);
+}
+
+void writeChipMemory(ChipSound& chip, std::size_t offset, std::span<const std::uint8_t> bytes)
+{
+    if (offset >= chip.memory.size()) {
+        return;
+    }
+    const std::size_t count = std::min(bytes.size(), chip.memory.size() - offset);
+    std::copy_n(bytes.begin(), count, chip.memory.begin() + static_cast<std::ptrdiff_t>(offset));
+}
+
+void renderChipSound(ChipSound& chip, std::span<std::int16_t> frames)
+{
+    const bool adpcmLeft = (chip.adpcmRegs.control2 & CONTROL2_LEFT) != 0;
+    for (std::size_t i = 0; i + 1 < frames.size(); i += 2) {
+        std::int32_t left = 0;
+        std::int32_t right = 0;
+        synth::clockFm(chip.fm, left, right);
+        synth::clockRhythm(chip.rhythm, left, right);
+
+        const std::int32_t adpcm = adpcm::stepVoice(chip.adpcm, chip.adpcmRegs, chip.memory) >> ADPCM_MIX_SHIFT;
+        if (adpcmLeft) {
+            left += adpcm;
+        }
+        if (chip.adpcmRegs.control2 & CONTROL2_RIGHT) {
+            right += adpcm;
+        }
+
+        const std::int32_t ssg = synth::clockSsg(chip.ssg) >> SSG_MIX_SHIFT;
+        chip.ssgFiltered = ((std::int64_t{ssg - chip.ssgLastIn} << HIGH_PASS_BITS) + chip.ssgFiltered -
+                            (chip.ssgFiltered >> HIGH_PASS_BITS));
+        chip.ssgLastIn = ssg;
+        const auto ssgOut = static_cast<std::int32_t>(chip.ssgFiltered >> HIGH_PASS_BITS);
+
+        frames[i] = toConverter(std::int64_t{left} + ssgOut);
+        frames[i + 1] = toConverter(std::int64_t{right} + ssgOut);
+    }
+}
