@@ -1,0 +1,129 @@
+// The whole chip's output as the session WAV carries it: each unit reached by
+// the right bank and registers, at its place in the mix, and a sum past the
+// converter's range held at its limits rather than wrapped round.
+#include "board_emu/chip_sound.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <vector>
+
+namespace {
+
+struct Stereo {
+    std::vector<std::int16_t> left;
+    std::vector<std::int16_t> right;
+};
+
+Stereo render(ChipSound& chip, std::size_t samples)
+{
+    std::vector<std::int16_t> frames(2 * samples);
+    renderChipSound(chip, frames);
+    Stereo out;
+    for (std::size_t i = 0; i < samples; ++i) {
+        out.left.push_back(frames[2 * i]);
+        out.right.push_back(frames[2 * i + 1]);
+    }
+    return out;
+}
+
+ChipSound powered(std::span<const std::uint8_t> rhythm = {})
+{
+    ChipSound chip;
+    resetChipSound(chip, rhythm);
+    return chip;
+}
+
+// Channel `ch` (0-5) at algorithm 7, every operator a carrier at full level,
+// instant attack, no decay, at about 440 Hz, keyed on.
+void fullChannel(ChipSound& chip, int ch)
+{
+    const int bank = ch / 3;
+    const auto c = static_cast<std::uint8_t>(ch % 3);
+    writeChipSound(chip, bank, static_cast<std::uint8_t>(0xB0 + c), 0x07);
+    writeChipSound(chip, bank, static_cast<std::uint8_t>(0xB4 + c), 0xC0);
+    for (int op = 0; op < 4; ++op) {
+        const auto o = static_cast<std::uint8_t>(4 * op + c);
+        writeChipSound(chip, bank, static_cast<std::uint8_t>(0x30 + o), 0x01);
+        writeChipSound(chip, bank, static_cast<std::uint8_t>(0x40 + o), 0x00);
+        writeChipSound(chip, bank, static_cast<std::uint8_t>(0x50 + o), 0x1F);
+        writeChipSound(chip, bank, static_cast<std::uint8_t>(0x80 + o), 0x0F);
+    }
+    writeChipSound(chip, bank, static_cast<std::uint8_t>(0xA4 + c), 0x24);
+    writeChipSound(chip, bank, static_cast<std::uint8_t>(0xA0 + c), 0x10);
+    writeChipSound(chip, 0, 0x28, static_cast<std::uint8_t>(0xF0 | (bank << 2) | c));
+}
+
+TEST(ChipSound, SixFullChannelsClipAtTheConverterNeverWrap)
+{
+    ChipSound chip = powered();
+    for (int ch = 0; ch < 6; ++ch) {
+        fullChannel(chip, ch);
+    }
+    const Stereo out = render(chip, 5000);
+    EXPECT_EQ(*std::max_element(out.left.begin(), out.left.end()), 32767);
+    EXPECT_EQ(*std::min_element(out.left.begin(), out.left.end()), -32768);
+    // A wrapped sum would jump by about 65536 between neighbours.
+    for (std::size_t i = 1; i < out.left.size(); ++i) {
+        ASSERT_LT(std::abs(out.left[i] - out.left[i - 1]), 20000) << i;
+    }
+    EXPECT_EQ(out.left, out.right);
+}
+
+TEST(ChipSound, AdpcmComesInAtTheFmChannelRangeOnItsOutputs)
+{
+    ChipSound chip = powered();
+    // +7 codes drive the accumulator to its 16-bit limit.
+    writeChipMemory(chip, 0, std::vector<std::uint8_t>(1024, 0x77));
+    const std::uint8_t play[][2] = {{0x01, 0x80}, {0x02, 0x00}, {0x03, 0x00}, {0x04, 0x1F}, {0x05, 0x00},
+                                    {0x09, 0xCD}, {0x0A, 0x49}, {0x0B, 0xFF}, {0x00, 0xA0}};
+    for (const auto& w : play) {
+        writeChipSound(chip, 1, w[0], w[1]);
+    }
+    const Stereo out = render(chip, 2000);
+    EXPECT_NEAR(out.left.back(), 32767 * 255 / 256 / 4, 2);
+    EXPECT_EQ(*std::max_element(out.right.begin(), out.right.end()), 0);
+    // A stop (reset set) ends it at once.
+    writeChipSound(chip, 1, 0x00, 0x01);
+    EXPECT_EQ(render(chip, 10).left.back(), 0);
+}
+
+TEST(ChipSound, SsgSwingsAroundZeroAtHalfAChannel)
+{
+    ChipSound chip = powered();
+    writeChipSound(chip, 0, 0x00, 125); // 998 Hz
+    writeChipSound(chip, 0, 0x07, 0x3E);
+    writeChipSound(chip, 0, 0x08, 0x0F);
+    render(chip, 55467); // a second for the coupling capacitor to settle
+    const Stereo out = render(chip, 5546);
+    const std::int16_t high = *std::max_element(out.left.begin(), out.left.end());
+    const std::int16_t low = *std::min_element(out.left.begin(), out.left.end());
+    EXPECT_NEAR(high - low, synth::SSG_FULL_SCALE / 2, 200);
+    EXPECT_NEAR(high + low, 0, 200);
+    EXPECT_EQ(out.left, out.right);
+    // The second bank's 0x00-0x0D are not the SSG's.
+    writeChipSound(chip, 0, 0x08, 0x00);
+    writeChipSound(chip, 1, 0x08, 0x0F);
+    render(chip, 55467);
+    const Stereo quiet = render(chip, 1000);
+    EXPECT_LT(*std::max_element(quiet.left.begin(), quiet.left.end()), 50);
+}
+
+TEST(ChipSound, RhythmOnTheFirstBankOnly)
+{
+    const std::vector<std::uint8_t> image(synth::RHYTHM_MEMORY_SIZE, 0x77);
+    ChipSound chip = powered(image);
+    writeChipSound(chip, 1, 0x11, 0x3F);
+    writeChipSound(chip, 1, 0x18, 0xDF);
+    writeChipSound(chip, 1, 0x10, 0x01);
+    const Stereo silent = render(chip, 300);
+    EXPECT_EQ(*std::max_element(silent.left.begin(), silent.left.end()), 0);
+    writeChipSound(chip, 0, 0x11, 0x3F);
+    writeChipSound(chip, 0, 0x18, 0xDF);
+    writeChipSound(chip, 0, 0x10, 0x01);
+    EXPECT_EQ(render(chip, 300).left.back(), 8188);
+}
+
+} // namespace

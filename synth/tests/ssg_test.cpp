@@ -1,0 +1,165 @@
+// The SSG unit against the chip's documented behaviour, through its register
+// writes and its output only: tone periods on the master clock / 64 TP, the
+// noise's rate, the fixed levels' 3 dB steps and every envelope shape.
+#include "synth/ssg.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+namespace {
+
+using synth::SsgUnit;
+
+constexpr double CLOCK = 7987200.0;
+constexpr int ONE_SECOND = 55467; // output samples, clock / 144
+
+std::vector<std::int32_t> render(SsgUnit& ssg, int samples)
+{
+    std::vector<std::int32_t> out;
+    for (int i = 0; i < samples; ++i) {
+        out.push_back(synth::clockSsg(ssg));
+    }
+    return out;
+}
+
+// Times the output rises from below to above `threshold`.
+int rises(const std::vector<std::int32_t>& out, std::int32_t threshold)
+{
+    int count = 0;
+    for (std::size_t i = 1; i < out.size(); ++i) {
+        count += out[i - 1] < threshold && out[i] >= threshold;
+    }
+    return count;
+}
+
+SsgUnit unit()
+{
+    SsgUnit ssg;
+    synth::resetSsg(ssg);
+    return ssg;
+}
+
+TEST(SsgTone, PeriodsRunOnTheMasterClockOver64)
+{
+    for (int period : {125, 284, 500, 4095}) {
+        SsgUnit ssg = unit();
+        synth::writeSsg(ssg, 0x02, static_cast<std::uint8_t>(period & 0xFF));
+        // The coarse register keeps its low four bits only.
+        synth::writeSsg(ssg, 0x03, static_cast<std::uint8_t>(0xF0 | period >> 8));
+        synth::writeSsg(ssg, 0x07, 0x3D); // tone on B alone
+        synth::writeSsg(ssg, 0x09, 0x0F);
+        const double expected = CLOCK / (64.0 * period);
+        EXPECT_NEAR(rises(render(ssg, ONE_SECOND), synth::ssgLevel(31) / 2), expected, 1.0) << period;
+    }
+}
+
+TEST(SsgTone, GatesAndLevelsOfTheThreeChannels)
+{
+    SsgUnit ssg = unit();
+    // Tone and noise both off: a channel holds its level.
+    synth::writeSsg(ssg, 0x07, 0x3F);
+    synth::writeSsg(ssg, 0x08, 0x0F);
+    const std::int32_t full = render(ssg, 10).back();
+    EXPECT_EQ(full, synth::SSG_FULL_SCALE);
+    // Each fixed level step is 3 dB: two steps halve the amplitude.
+    synth::writeSsg(ssg, 0x08, 0x0D);
+    EXPECT_NEAR(render(ssg, 10).back() / static_cast<double>(full), 0.501, 0.005);
+    synth::writeSsg(ssg, 0x08, 0x00);
+    EXPECT_EQ(render(ssg, 10).back(), 0);
+    // The three channels add up.
+    for (std::uint8_t reg : {0x08, 0x09, 0x0A}) {
+        synth::writeSsg(ssg, reg, 0x0F);
+    }
+    EXPECT_EQ(render(ssg, 10).back(), 3 * full);
+    // Registers past 0x0D are not the SSG's.
+    synth::writeSsg(ssg, 0x0E, 0xFF);
+    synth::writeSsg(ssg, 0x07, 0x3F);
+    EXPECT_EQ(render(ssg, 10).back(), 3 * full);
+}
+
+TEST(SsgNoise, ShiftsAtTheMasterClockOver64NAndSoundsHalfTheTime)
+{
+    for (int period : {8, 31}) {
+        SsgUnit ssg = unit();
+        synth::writeSsg(ssg, 0x06, static_cast<std::uint8_t>(0xE0 | period)); // five bits
+        synth::writeSsg(ssg, 0x07, 0x37); // noise on A alone
+        synth::writeSsg(ssg, 0x08, 0x0F);
+        const std::vector<std::int32_t> out = render(ssg, ONE_SECOND);
+        // A random bit changes at every other shift on average.
+        const double shifts = CLOCK / (64.0 * period);
+        EXPECT_NEAR(rises(out, synth::SSG_FULL_SCALE / 2), shifts / 4, shifts / 4 * 0.15) << period;
+        double mean = 0;
+        for (std::int32_t v : out) {
+            mean += v;
+        }
+        mean /= out.size();
+        EXPECT_NEAR(mean / synth::SSG_FULL_SCALE, 0.5, 0.05) << period;
+    }
+}
+
+// How the envelope moves over one ramp of 32 steps.
+enum Ramp { UP, DOWN, HIGH, LOW };
+
+TEST(SsgEnvelope, EveryShapeRampsHoldsAndTurnsAsDocumented)
+{
+    // 0x00-0x03 \___   0x04-0x07 /___   0x08 \\\\   0x09 \___   0x0A \/\/   0x0B \```
+    // 0x0C ////   0x0D /```   0x0E /\/\   0x0F /___
+    const Ramp shapes[16][3] = {
+        {DOWN, LOW, LOW}, {DOWN, LOW, LOW}, {DOWN, LOW, LOW},    {DOWN, LOW, LOW},
+        {UP, LOW, LOW},   {UP, LOW, LOW},   {UP, LOW, LOW},      {UP, LOW, LOW},
+        {DOWN, DOWN, DOWN}, {DOWN, LOW, LOW}, {DOWN, UP, DOWN},  {DOWN, HIGH, HIGH},
+        {UP, UP, UP},     {UP, HIGH, HIGH}, {UP, DOWN, UP},      {UP, LOW, LOW}};
+    // Period 9: a step every 9 ticks of clock / 32, every 2 output samples,
+    // so a ramp of 32 steps lasts 64 samples.
+    constexpr int RAMP = 64;
+    for (int shape = 0; shape < 16; ++shape) {
+        SsgUnit ssg = unit();
+        synth::writeSsg(ssg, 0x07, 0x3F);
+        synth::writeSsg(ssg, 0x08, 0x10); // level from the envelope
+        synth::writeSsg(ssg, 0x0B, 9);
+        synth::writeSsg(ssg, 0x0C, 0);
+        render(ssg, 200); // a write to the shape restarts the envelope
+        synth::writeSsg(ssg, 0x0D, static_cast<std::uint8_t>(shape));
+        const std::vector<std::int32_t> out = render(ssg, 3 * RAMP);
+        for (int ramp = 0; ramp < 3; ++ramp) {
+            const std::int32_t early = out[static_cast<std::size_t>(ramp * RAMP + 12)];
+            const std::int32_t late = out[static_cast<std::size_t>(ramp * RAMP + 52)];
+            switch (shapes[shape][ramp]) {
+            case UP:
+                EXPECT_LT(early, late) << "shape " << shape << " ramp " << ramp;
+                break;
+            case DOWN:
+                EXPECT_GT(early, late) << "shape " << shape << " ramp " << ramp;
+                break;
+            case HIGH:
+                EXPECT_EQ(early, synth::SSG_FULL_SCALE) << "shape " << shape << " ramp " << ramp;
+                EXPECT_EQ(late, synth::SSG_FULL_SCALE) << "shape " << shape << " ramp " << ramp;
+                break;
+            case LOW:
+                EXPECT_EQ(early, 0) << "shape " << shape << " ramp " << ramp;
+                EXPECT_EQ(late, 0) << "shape " << shape << " ramp " << ramp;
+                break;
+            }
+        }
+    }
+}
+
+TEST(SsgEnvelope, StepsAreOneAndAHalfDecibels)
+{
+    // 0x0D: one slow ramp up; after k steps the level is k, 1.5 dB a step.
+    SsgUnit ssg = unit();
+    synth::writeSsg(ssg, 0x07, 0x3F);
+    synth::writeSsg(ssg, 0x08, 0x10);
+    synth::writeSsg(ssg, 0x0C, 0x01); // 256 ticks a step: 56.9 samples
+    synth::writeSsg(ssg, 0x0D, 0x0D);
+    const std::vector<std::int32_t> out = render(ssg, 32 * 57 + 100);
+    const double step = 256.0 * 32 / 144; // output samples per step
+    const std::int32_t at27 = out[static_cast<std::size_t>(27.5 * step)];
+    const std::int32_t at31 = out.back();
+    EXPECT_EQ(at31, synth::SSG_FULL_SCALE);
+    EXPECT_NEAR(at27 / static_cast<double>(at31), 0.501, 0.005); // 4 steps, 6 dB
+}
+
+} // namespace
