@@ -59,6 +59,7 @@ void fullChannel(ChipSound& chip, int ch)
 TEST(ChipSound, SixFullChannelsClipAtTheConverterNeverWrap)
 {
     ChipSound chip = powered();
+    writeChipSound(chip, 0, 0x29, 0x80); // channels 4-6 on
     for (int ch = 0; ch < 6; ++ch) {
         fullChannel(chip, ch);
     }
