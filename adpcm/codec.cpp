@@ -1,6 +1,6 @@
 #include "adpcm/codec.h"
 
-#include "link/frames.h"
+#include "chip/ym2608.h"
 
 #include <cmath>
 #include <limits>

@@ -2,7 +2,7 @@
 
 #include "adpcm/atomic_file.h"
 #include "adpcm/codec.h"
-#include "link/frames.h"
+#include "chip/ym2608.h"
 
 #include <cstdio>
 

@@ -11,7 +11,6 @@
 #include "adpcm/codec.h"
 #include "adpcm/render.h"
 #include "chip/ym2608.h"
-#include "link/frames.h"
 
 #include <algorithm>
 #include <cerrno>

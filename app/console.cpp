@@ -1,11 +1,10 @@
 // The console loop: prompt, read a line, cut it, dispatch on its first letter.
 #include "app/console.h"
 
+#include "app/commands.h"
 #include "app/operands.h"
-#include "chip/registers.h"
 #include "link/device_link.h"
 #include "samples/samples.h"
-#include "transfer/transfer.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -18,7 +17,6 @@ constexpr std::size_t LINE_BUFFER_SIZE = 32768;
 
 struct Console {
     char line[LINE_BUFFER_SIZE];
-    std::uint8_t slotCounter = 1; // the slot the next `l` loads into; wraps from 255 to 0
 };
 
 Console console;
@@ -72,74 +70,6 @@ void cutCarriageReturn(char* line)
     }
 }
 
-const char* operandOrComplain(const char* line)
-{
-    const char* operand = skipBlanks(line);
-    if (operand == nullptr) {
-        std::printf("??\n");
-    }
-    return operand;
-}
-
-void connectCommand(const char*)
-{
-    openLink();
-}
-
-void backlightCommand(const char*)
-{
-    reportBacklight();
-}
-
-void opNCommand(const char*)
-{
-    sendOpN();
-}
-
-void loadCommand(const char* line)
-{
-    const char* path = operandOrComplain(line);
-    if (path == nullptr) {
-        return;
-    }
-    loadSample(path, console.slotCounter);
-    ++console.slotCounter; // whatever the load's outcome
-}
-
-void registerCommand(const char* line)
-{
-    if (const char* operand = operandOrComplain(line)) {
-        writeRegisterCommand(operand);
-    }
-}
-
-void playCommand(const char* line)
-{
-    const char* operand = operandOrComplain(line);
-    if (operand == nullptr) {
-        return;
-    }
-    const auto slot = static_cast<std::uint8_t>(parseDecimal(operand));
-    setupAdpcm();
-    playSlot(slot);
-}
-
-void resetOrRhythmCommand(const char* line)
-{
-    if (line[1] == 'y') {
-        rhythmTest(line);
-    } else {
-        resetBoard();
-    }
-}
-
-void transferCommand(const char* line)
-{
-    if (const char* path = operandOrComplain(line)) {
-        transferDataFile(path);
-    }
-}
-
 struct Command {
     char letter;
     bool needsConnection;
@@ -184,7 +114,7 @@ bool runLine(char* line)
 void runConsole()
 {
     resetSampleMemory();
-    console.slotCounter = 1;
+    resetCommands();
     for (;;) {
         std::printf(">");
         std::fflush(stdout);

@@ -2,7 +2,7 @@
 // A blank is a space or a horizontal tab. An operand begins right after the
 // command letter (no blank is needed between them), past any blanks.
 //
-// Functions: isBlank, skipBlanks, parseDecimal.
+// Functions: isBlank, skipBlanks, parseDecimal, parseHex.
 #pragma once
 
 #include <cstdint>
@@ -40,4 +40,28 @@ constexpr std::int32_t parseDecimal(const char* text)
         ++text;
     }
     return static_cast<std::int32_t>(value);
+}
+
+/// A hexadecimal token at `text`, ending at a blank or the end of the line.
+/// `end` is set to the character that ended it; false when another character
+/// is met. Digits beyond the eighth push the earliest ones out.
+constexpr bool parseHex(const char* text, std::uint32_t& value, const char*& end)
+{
+    value = 0;
+    for (; *text != '\0' && !isBlank(*text); ++text) {
+        const char c = *text;
+        std::uint32_t digit = 0;
+        if (c >= '0' && c <= '9') {
+            digit = static_cast<std::uint32_t>(c - '0');
+        } else if (c >= 'a' && c <= 'f') {
+            digit = static_cast<std::uint32_t>(c - 'a' + 10);
+        } else if (c >= 'A' && c <= 'F') {
+            digit = static_cast<std::uint32_t>(c - 'A' + 10);
+        } else {
+            return false;
+        }
+        value = (value << 4) | digit;
+    }
+    end = text;
+    return true;
 }

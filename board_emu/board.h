@@ -11,6 +11,7 @@
 #pragma once
 
 #include "adpcm/render.h"
+#include "chip/ym2608.h"
 #include "link/frames.h"
 
 #include <array>
@@ -31,7 +32,7 @@ inline constexpr std::size_t BANK_SIZE = 256;
 inline constexpr std::size_t PLAY_HISTORY = 4096;
 
 /// The longest reply of any frame (the identification).
-inline constexpr std::size_t MAX_REPLY = 4;
+inline constexpr std::size_t MAX_REPLY = IDENTIFY_REPLY.size();
 
 /// A scripted misbehaviour for the `ordinal`-th frame (counted from 1) of one
 /// opcode. A fail rule answers `reply` instead of the due reply; a short rule
@@ -46,8 +47,8 @@ struct FaultRule {
 
 /// How the board behaves, fixed for its whole run.
 struct BoardSetup {
-    std::array<std::uint8_t, 4> identify{'2', '6', '0', '8'};
-    std::uint8_t backlight = 1;
+    std::array<std::uint8_t, IDENTIFY_REPLY.size()> identify = IDENTIFY_REPLY_BYTES;
+    std::uint8_t backlight = BACKLIGHT_ON;
     std::vector<FaultRule> faults;
     /// Unplug once this many frames have been answered (nullopt: never).
     std::optional<std::uint32_t> hangupAfter;
@@ -60,7 +61,7 @@ struct BoardState {
     std::array<std::uint8_t, BANK_SIZE> bank1{};
     /// The stream buffer up to its write pointer.
     std::vector<std::uint8_t> stream;
-    std::uint8_t backlight = 1;
+    std::uint8_t backlight = BACKLIGHT_ON;
     /// True between a confirmed OP_START and the next OP_STOP.
     bool running = false;
     /// Frames seen so far, per opcode (fault rules count against these).

@@ -1,30 +1,33 @@
-// The register and panel commands: `o` writes any chip register, `ry` sounds
-// the rhythm section, `r` resets the board, `b` asks for the backlight state,
-// `n` sends OP_N. Malformed operands answer "??" and send nothing.
+// The register and panel operations behind the console's `o`, `ry`, `r`, `b`
+// and `n`, over the device link and without any text: each sends its frames
+// and returns what the board answered, and the console words the outcome.
 //
-// Functions: parseHex, writeRegisterCommand, rhythmTest, resetBoard,
-// reportBacklight, sendOpN.
+// Functions: writeChipRegister, soundRhythm, stopBoard, readBacklight, sendOpN.
 #pragma once
 
 #include <cstdint>
 
-/// A hexadecimal token at `text`, ending at a blank or the end of the line.
-/// `end` is set to the character that ended it; false when another character
-/// is met. Digits beyond the eighth push the earliest ones out.
-bool parseHex(const char* text, std::uint32_t& value, const char*& end);
+/// The highest register number: 0x000-0x0FF is the first bank, 0x100-0x1FF the second.
+inline constexpr std::uint32_t REGISTER_MAX = 0x1FF;
 
-/// `o REG VAL`, given the operand "REG VAL". REG up to 0xFF writes the first
-/// bank, 0x100 to 0x1FF the second bank's register of the same low byte.
-void writeRegisterCommand(const char* operand);
+/// One register write: REG up to 0xFF to the first bank, 0x100 to 0x1FF to
+/// the second bank's register of the same low byte. No reply.
+void writeChipRegister(std::uint16_t reg, std::uint8_t value);
 
-/// `ry N`, given the whole line: key on the rhythm instruments whose bits are set in N.
-void rhythmTest(const char* line);
+/// Keys on the rhythm instruments whose bits are set in `keys`, at full total
+/// level and with every instrument at full level on both outputs.
+void soundRhythm(std::uint8_t keys);
 
-/// `r`: OP_STOP, whose reply is waited for and ignored, then "reset".
-void resetBoard();
+/// OP_STOP; true only when the board confirmed it.
+bool stopBoard();
 
-/// `b`: the backlight frame, and "backlight on" / "backlight off" for the state answered.
-void reportBacklight();
+struct BacklightReply {
+    bool answered = false; // the state byte came
+    std::uint8_t state = 0;
+};
 
-/// `n`: the bare OP_N frame; no reply, nothing printed.
+/// OP_BACKLIGHT and the state byte the board answered.
+BacklightReply readBacklight();
+
+/// The bare OP_N frame; no reply.
 void sendOpN();

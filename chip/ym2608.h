@@ -1,10 +1,18 @@
 // The YM2608's registers that this system touches, drawn bit by bit: the
-// rhythm section of the first bank and the ADPCM unit of the second bank. The
-// tool's commands and the board emulator both include this map, so a register
-// number or a bit has one definition.
+// rhythm section of the first bank and the ADPCM unit of the second bank; and
+// the layout of the chip's ADPCM sample memory. The tool's commands, the board
+// emulator and the ADPCM codec all include this map, so a register number, a
+// bit or a memory size has one definition.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+
+/// The chip's ADPCM sample memory is addressed in units of 32 bytes; with
+/// 8-bit-wide memory the YM2608 reaches 8192 of them (256 KiB).
+inline constexpr std::size_t ADDRESS_UNIT = 32;
+inline constexpr std::size_t SAMPLE_MEMORY_UNITS = 8192;
+inline constexpr std::size_t SAMPLE_MEMORY_SIZE = SAMPLE_MEMORY_UNITS * ADDRESS_UNIT;
 
 // First bank, rhythm section.
 //   0x10  x------- dump (key-off) instead of key-on

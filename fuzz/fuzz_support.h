@@ -3,7 +3,7 @@
 // the frames the tool sent.
 #pragma once
 
-#include "tests/fake_board.h"
+#include "link/port_fake.h"
 
 #include <cstddef>
 #include <cstdint>

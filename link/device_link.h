@@ -1,37 +1,82 @@
-// DeviceLink: the one serial connection to the board, held from `c` until `q`,
-// and the operations every command uses to speak the frame protocol over it.
-// The link is connected exactly when it holds an open port. Frames go out in
-// one write each; a reply is waited for until all its bytes have come, and a
-// reply cut short (an unplugged board) counts as failed, never as success.
+// DeviceLink: the one serial connection to the board, and the operations every
+// program uses to speak the frame protocol over it. The link is connected
+// exactly when it holds an open port. Frames go out in one write each (or a
+// run of whole frames in one write); a reply is waited for until all its bytes
+// have come, and a reply cut short (an unplugged board) counts as failed, never
+// as success. Nothing here prints: opening and identifying return outcomes
+// that each program words for its user.
 //
-// Functions: isConnected, openLink, closeLink, sendFrame, readReply,
-// readStatus, writeRegister, writeBank1.
+// Functions: isConnected, openLink, openLinkAt, identifyLink, connectBoard,
+// closeLink, linkPort, sendFrame, sendFrames, readReply, readStatus,
+// exchangeStatus, writeRegister, writeBank1.
 #pragma once
 
 #include "link/frames.h"
+#include "link/port.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
+#include <vector>
+
+/// One port the link tried to open.
+struct PortAttempt {
+    std::string name;   // "COM3", "COM4", or the path given to openLinkAt
+    std::string device; // the device path opened
+    PortFailure failure = PortFailure::NONE;
+};
+
+/// What connecting found: every port tried in order (the last one is the one
+/// that opened, when `opened`), and the board's answer to OP_IDENTIFY.
+struct ConnectOutcome {
+    std::vector<PortAttempt> attempts;
+    bool opened = false;
+    bool identified = false;         // the reply was IDENTIFY_REPLY, whole
+    std::vector<std::uint8_t> reply; // the bytes that came back, possibly fewer than due
+};
+
+/// How a program draws the progress of a long exchange (a sample load, a data
+/// file transfer): `done` of `total` bytes, total > 0.
+using ProgressDisplay = void (*)(std::uint32_t done, std::uint32_t total);
 
 /// True while the link holds an open port.
 bool isConnected();
 
-/// The connect command `c`: drops a port already held, opens "COM3" or else
-/// "COM4", identifies the board and prints the outcome.
-void openLink();
+/// Drops a port already held, then opens "COM3" or else "COM4".
+ConnectOutcome openLink();
+
+/// Drops a port already held, then opens the serial device at `path`.
+ConnectOutcome openLinkAt(const char* path);
+
+/// Sends OP_IDENTIFY on the open link and records the answer in `outcome`.
+/// A board that fails the identification stays connected.
+void identifyLink(ConnectOutcome& outcome);
+
+/// openLink and, when a port opened, identifyLink.
+ConnectOutcome connectBoard();
 
 /// Closes the port if one is held. Nothing is sent to the board first.
 void closeLink();
 
+/// The held port (INVALID_PORT when not connected), for the port's speed,
+/// its output queue and draining.
+PortHandle linkPort();
+
 /// Sends one frame in a single write; returns the bytes written (0 when not connected).
-std::size_t sendFrame(std::span<const std::uint8_t> frame);
+std::size_t sendFrame(const Frame& frame);
+
+/// Sends whole frames back to back in a single write; returns the bytes written.
+std::size_t sendFrames(std::span<const Frame> frames);
 
 /// Reads a reply of `reply.size()` bytes; true only when every byte came.
 bool readReply(std::span<std::uint8_t> reply);
 
 /// Reads one status byte; true only when it came and is STATUS_OK.
 bool readStatus();
+
+/// Sends `frame` and reads its status byte; true only on STATUS_OK.
+bool exchangeStatus(const Frame& frame);
 
 /// One OP_WRITE_BANK0 frame: a register of the chip's first bank. No reply.
 void writeRegister(std::uint8_t reg, std::uint8_t value);

@@ -1,32 +1,87 @@
-// The platform seam under the device link: open a serial port by its name
-// ("COM3", "COM4"), write a frame, read a reply, close. The build compiles
-// exactly one backend file (port_posix.cpp here); the unit tests link a fake
-// board in its place. Backend state lives inside the backend.
+// The platform seam under the device link: find the device a port name stands
+// for ("COM3", "COM4"), open it, write frames, read replies, close. The build
+// compiles exactly one backend file (port_posix.cpp or port_win32.cpp); the
+// unit tests and the fuzzers link the scripted board of port_fake.cpp in its
+// place. Backend state lives inside the backend, and each call turns an
+// operating-system failure into a result at once.
 //
-// Functions: openPort, writePort, readPort, closePort.
+// Functions: portDevicePath, openPort, writePort, readPort, closePort,
+// portSpeed, portQueuedOutput, drainPort, restorePortFromSignal.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 
 /// An open port, or INVALID_PORT. Opaque to everything above the backend.
 using PortHandle = std::intptr_t;
 inline constexpr PortHandle INVALID_PORT = -1;
 
-/// Opens the port called `name` exclusively, with the line left at the speed it
-/// has and switched to raw bytes. INVALID_PORT when the port is absent, busy or
-/// not a serial line; a failed open leaves nothing held.
-PortHandle openPort(const char* name);
+/// Why a port could not be opened.
+enum class PortFailure : std::uint8_t {
+    NONE,       // it opened
+    NO_DEVICE,  // nothing at that path
+    PERMISSION, // the user may not open it
+    IN_USE,     // another program holds it
+    NOT_SERIAL, // it is no serial line
+    SETTINGS,   // the line refused raw 8-bit settings
+    OTHER,      // any other refusal
+};
 
-/// Writes all of `bytes`, looping over partial writes; returns how many bytes
-/// went out (fewer only when the port failed or is gone).
-std::size_t writePort(PortHandle port, std::span<const std::uint8_t> bytes);
+struct PortOpening {
+    PortHandle port = INVALID_PORT;
+    PortFailure failure = PortFailure::NONE;
+};
 
-/// Waits until all of `bytes` have arrived, looping over partial reads; returns
-/// how many came (fewer only when the board is gone or the port failed).
-std::size_t readPort(PortHandle port, std::span<std::uint8_t> bytes);
+/// How a read or write ended.
+enum class PortStatus : std::uint8_t {
+    DONE,      // every byte moved
+    GONE,      // end of file or an unplugged adapter: the board has gone
+    TIMED_OUT, // the time allowed ran out first
+    FAILED,    // any other error of the port
+};
+
+struct PortTransfer {
+    std::size_t count = 0; // the bytes that moved, whatever the status
+    PortStatus status = PortStatus::DONE;
+};
+
+/// Wait for ever (readPort's time allowed).
+inline constexpr int NO_TIMEOUT = -1;
+
+/// The device a port name opens: on POSIX the variable YM2608_COM3 (or
+/// YM2608_COM4) when set and not empty, else /dev/ttyS2 (/dev/ttyS3); on
+/// Windows \\.\COM3 (\\.\COM4).
+std::string portDevicePath(const char* name);
+
+/// Opens the serial device at `path` exclusively, with the line left at the
+/// speed it has and switched to raw bytes. A failed open leaves nothing held.
+/// The process holds at most one port: opening another releases the first.
+PortOpening openPort(const char* path);
+
+/// Writes all of `bytes` (one frame, or several whole frames back to back),
+/// looping over partial writes.
+PortTransfer writePort(PortHandle port, std::span<const std::uint8_t> bytes);
+
+/// Waits until all of `bytes` have arrived, looping over partial reads, for at
+/// most `timeoutMs` milliseconds in all (NO_TIMEOUT: no limit).
+PortTransfer readPort(PortHandle port, std::span<std::uint8_t> bytes, int timeoutMs);
 
 /// Lets frames already written reach the line, restores the port's settings and
 /// releases it. Tolerates a port that is already gone.
 void closePort(PortHandle port);
+
+/// The line's speed in bits per second, from the port's settings; 0 when unknown.
+std::uint32_t portSpeed(PortHandle port);
+
+/// Bytes written but not yet sent on the line; 0 when unknown.
+std::size_t portQueuedOutput(PortHandle port);
+
+/// Waits until every byte written has left; false when the port failed.
+bool drainPort(PortHandle port);
+
+/// For a signal handler about to end the process: restores the held port's
+/// settings and releases its exclusive hold, with async-signal-safe calls only.
+/// Does nothing when no port is held.
+void restorePortFromSignal();

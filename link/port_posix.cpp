@@ -4,13 +4,15 @@
 //
 // The port is opened so that the open cannot hang and no second program can
 // interleave frames on the same board, switched to raw bytes at the speed it
-// already has, and then used with blocking reads and writes.
+// already has, and then used with blocking reads and writes; a read with a
+// time limit waits in poll first.
 #include "link/port.h"
 
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -31,21 +33,19 @@ struct OpenPort {
 
 OpenPort held;
 
-const char* devicePath(const char* name)
-{
-    const bool com4 = std::strcmp(name, "COM4") == 0;
-    const char* fromEnvironment = std::getenv(com4 ? "YM2608_COM4" : "YM2608_COM3");
-    if (fromEnvironment != nullptr && fromEnvironment[0] != '\0') {
-        return fromEnvironment;
-    }
-    return com4 ? "/dev/ttyS3" : "/dev/ttyS2";
-}
+// The held port's descriptor as a signal handler may see it: set once the port
+// is fully open, cleared before it is released, so that a handler never works
+// on settings half saved or a descriptor already closed.
+volatile std::sig_atomic_t signalFd = -1;
 
 // Undoes whatever an open got as far as; each step tolerates a port already gone.
 void release(OpenPort& port)
 {
     if (port.fd < 0) {
         return;
+    }
+    if (port.fd == signalFd) {
+        signalFd = -1;
     }
     if (port.settingsChanged) {
         tcsetattr(port.fd, TCSANOW, &port.saved);
@@ -92,12 +92,123 @@ bool makeRaw(OpenPort& port)
 
 bool boardGone(int error)
 {
-    return error == EIO || error == ENXIO || error == ENODEV;
+    return error == EIO || error == ENXIO || error == ENODEV || error == EPIPE;
 }
+
+PortFailure openFailure(int error)
+{
+    switch (error) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+    case ENOTDIR:
+        return PortFailure::NO_DEVICE;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return PortFailure::PERMISSION;
+    case EBUSY:
+    case EWOULDBLOCK:
+        return PortFailure::IN_USE;
+    case ENOTTY:
+        return PortFailure::NOT_SERIAL;
+    default:
+        return PortFailure::OTHER;
+    }
+}
+
+PortOpening refuse(OpenPort& port, PortFailure failure)
+{
+    release(port);
+    return {INVALID_PORT, failure};
+}
+
+long long nowMs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// What poll may wait before `deadline` (-1: for ever, with no deadline).
+int pollBudget(long long deadline)
+{
+    if (deadline < 0) {
+        return -1;
+    }
+    const long long left = deadline - nowMs();
+    return left <= 0 ? 0 : static_cast<int>(left);
+}
+
+struct SpeedCode {
+    speed_t code;
+    std::uint32_t bitsPerSecond;
+};
+
+constexpr SpeedCode SPEEDS[] = {
+    {B50, 50},           {B75, 75},     {B110, 110},   {B134, 134},     {B150, 150},
+    {B200, 200},         {B300, 300},   {B600, 600},   {B1200, 1200},   {B1800, 1800},
+    {B2400, 2400},       {B4800, 4800}, {B9600, 9600}, {B19200, 19200}, {B38400, 38400},
+#ifdef B57600
+    {B57600, 57600},
+#endif
+#ifdef B115200
+    {B115200, 115200},
+#endif
+#ifdef B230400
+    {B230400, 230400},
+#endif
+#ifdef B460800
+    {B460800, 460800},
+#endif
+#ifdef B500000
+    {B500000, 500000},
+#endif
+#ifdef B576000
+    {B576000, 576000},
+#endif
+#ifdef B921600
+    {B921600, 921600},
+#endif
+#ifdef B1000000
+    {B1000000, 1000000},
+#endif
+#ifdef B1152000
+    {B1152000, 1152000},
+#endif
+#ifdef B1500000
+    {B1500000, 1500000},
+#endif
+#ifdef B2000000
+    {B2000000, 2000000},
+#endif
+#ifdef B2500000
+    {B2500000, 2500000},
+#endif
+#ifdef B3000000
+    {B3000000, 3000000},
+#endif
+#ifdef B3500000
+    {B3500000, 3500000},
+#endif
+#ifdef B4000000
+    {B4000000, 4000000},
+#endif
+};
 
 } // namespace
 
-PortHandle openPort(const char* name)
+std::string portDevicePath(const char* name)
+{
+    const bool com4 = std::strcmp(name, "COM4") == 0;
+    const char* fromEnvironment = std::getenv(com4 ? "YM2608_COM4" : "YM2608_COM3");
+    if (fromEnvironment != nullptr && fromEnvironment[0] != '\0') {
+        return fromEnvironment;
+    }
+    return com4 ? "/dev/ttyS3" : "/dev/ttyS2";
+}
+
+PortOpening openPort(const char* path)
 {
     // A board that vanishes while a frame is being written must end the write,
     // not the process.
@@ -107,47 +218,47 @@ PortHandle openPort(const char* name)
     OpenPort port;
     // O_NONBLOCK: without it the open waits for carrier on a modem line.
     // O_NOCTTY: the port must never become the controlling terminal.
-    port.fd = open(devicePath(name), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    port.fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (port.fd < 0) {
-        return INVALID_PORT;
+        return {INVALID_PORT, openFailure(errno)};
+    }
+    if (!isatty(port.fd)) {
+        return refuse(port, PortFailure::NOT_SERIAL);
     }
     // The lock comes first: it holds even against root, and against other
     // tools that lock; TIOCEXCL then refuses further opens of the device.
-    if (!isatty(port.fd) || flock(port.fd, LOCK_EX | LOCK_NB) != 0) {
-        release(port);
-        return INVALID_PORT;
+    if (flock(port.fd, LOCK_EX | LOCK_NB) != 0) {
+        return refuse(port, errno == EWOULDBLOCK ? PortFailure::IN_USE : openFailure(errno));
     }
     if (ioctl(port.fd, TIOCEXCL) == 0) {
         port.exclusive = true;
     } else if (errno != ENOTTY && errno != EINVAL) {
-        release(port);
-        return INVALID_PORT;
+        return refuse(port, PortFailure::OTHER);
     }
     if (!makeRaw(port)) {
-        release(port);
-        return INVALID_PORT;
+        return refuse(port, PortFailure::SETTINGS);
     }
     const int flags = fcntl(port.fd, F_GETFL);
     if (flags < 0 || fcntl(port.fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-        release(port);
-        return INVALID_PORT;
+        return refuse(port, PortFailure::OTHER);
     }
     // Replies are one byte each with no way to resynchronise: a single stale
     // byte from before the open would shift every later reply.
     tcflush(port.fd, TCIFLUSH);
 
     held = port;
-    return held.fd;
+    signalFd = held.fd;
+    return {held.fd, PortFailure::NONE};
 }
 
-std::size_t writePort(PortHandle port, std::span<const std::uint8_t> bytes)
+PortTransfer writePort(PortHandle port, std::span<const std::uint8_t> bytes)
 {
     const int fd = static_cast<int>(port);
-    std::size_t written = 0;
-    while (written < bytes.size()) {
-        const ssize_t n = write(fd, bytes.data() + written, bytes.size() - written);
+    PortTransfer result;
+    while (result.count < bytes.size()) {
+        const ssize_t n = write(fd, bytes.data() + result.count, bytes.size() - result.count);
         if (n > 0) {
-            written += static_cast<std::size_t>(n);
+            result.count += static_cast<std::size_t>(n);
             continue;
         }
         if (n < 0 && errno == EINTR) {
@@ -159,36 +270,56 @@ std::size_t writePort(PortHandle port, std::span<const std::uint8_t> bytes)
                 continue;
             }
         }
+        result.status = n < 0 && boardGone(errno) ? PortStatus::GONE : PortStatus::FAILED;
         break;
     }
-    return written;
+    return result;
 }
 
-std::size_t readPort(PortHandle port, std::span<std::uint8_t> bytes)
+PortTransfer readPort(PortHandle port, std::span<std::uint8_t> bytes, int timeoutMs)
 {
     const int fd = static_cast<int>(port);
-    std::size_t got = 0;
-    while (got < bytes.size()) {
-        const ssize_t n = read(fd, bytes.data() + got, bytes.size() - got);
+    const long long deadline = timeoutMs < 0 ? -1 : nowMs() + timeoutMs;
+    PortTransfer result;
+    while (result.count < bytes.size()) {
+        // With no time limit the read itself waits: one system call per reply.
+        if (deadline >= 0) {
+            pollfd ready{fd, POLLIN, 0};
+            const int polled = poll(&ready, 1, pollBudget(deadline));
+            if (polled < 0 && errno != EINTR) {
+                result.status = PortStatus::FAILED;
+                break;
+            }
+            if (polled == 0) {
+                result.status = PortStatus::TIMED_OUT;
+                break;
+            }
+            if (polled < 0) {
+                continue;
+            }
+        }
+        const ssize_t n = read(fd, bytes.data() + result.count, bytes.size() - result.count);
         if (n > 0) {
-            got += static_cast<std::size_t>(n);
+            result.count += static_cast<std::size_t>(n);
             continue;
         }
         if (n == 0 || boardGone(errno)) {
-            break; // end of file, or an unplugged adapter: the reply ends short
+            result.status = PortStatus::GONE; // end of file, or an unplugged adapter
+            break;
         }
         if (errno == EINTR) {
             continue;
         }
         if (errno == EAGAIN) {
             pollfd ready{fd, POLLIN, 0};
-            if (poll(&ready, 1, -1) >= 0 || errno == EINTR) {
+            if (poll(&ready, 1, pollBudget(deadline)) >= 0 || errno == EINTR) {
                 continue;
             }
         }
+        result.status = PortStatus::FAILED;
         break;
     }
-    return got;
+    return result;
 }
 
 void closePort(PortHandle port)
@@ -197,6 +328,61 @@ void closePort(PortHandle port)
         return;
     }
     // A frame sent just before quitting must still reach the board.
-    tcdrain(held.fd);
+    drainPort(port);
     release(held);
+}
+
+std::uint32_t portSpeed(PortHandle port)
+{
+    termios settings{};
+    if (tcgetattr(static_cast<int>(port), &settings) != 0) {
+        return 0;
+    }
+    const speed_t code = cfgetospeed(&settings);
+    for (const SpeedCode& speed : SPEEDS) {
+        if (speed.code == code) {
+            return speed.bitsPerSecond;
+        }
+    }
+    return 0;
+}
+
+std::size_t portQueuedOutput(PortHandle port)
+{
+    int queued = 0;
+    if (ioctl(static_cast<int>(port), TIOCOUTQ, &queued) != 0 || queued < 0) {
+        return 0;
+    }
+    return static_cast<std::size_t>(queued);
+}
+
+bool drainPort(PortHandle port)
+{
+    for (;;) {
+        if (tcdrain(static_cast<int>(port)) == 0) {
+            return true;
+        }
+        if (errno != EINTR) {
+            return false;
+        }
+    }
+}
+
+void restorePortFromSignal()
+{
+    const int fd = signalFd;
+    if (fd < 0) {
+        return;
+    }
+    // tcsetattr, ioctl, flock and close: each a single system call on the
+    // descriptor, safe in a handler.
+    if (held.settingsChanged) {
+        tcsetattr(fd, TCSANOW, &held.saved);
+    }
+    if (held.exclusive) {
+        ioctl(fd, TIOCNXCL);
+    }
+    flock(fd, LOCK_UN);
+    close(fd);
+    signalFd = -1;
 }

@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include <fcntl.h>
 #include <io.h>
@@ -39,6 +40,15 @@ constexpr DWORD CANCEL_WAIT_MS = 2000;
 // a transfer the driver never gives back cannot write into the caller's bytes.
 constexpr std::size_t READ_PIECE = 64;
 
+// What an overlapped transfer lends the driver: the OVERLAPPED itself and the
+// bytes moved. It lives as long as the port; when a cancelled transfer never
+// comes back, the block is left to the driver rather than freed under it.
+struct IoBlock {
+    OVERLAPPED transfer{};
+    std::array<std::uint8_t, READ_PIECE> incoming{};
+    std::vector<std::uint8_t> outgoing;
+};
+
 // The one port this process holds, and the settings it had before we changed them.
 struct OpenPort {
     HANDLE handle = INVALID_HANDLE_VALUE;
@@ -47,7 +57,7 @@ struct OpenPort {
     COMMTIMEOUTS savedTimeouts{};
     bool settingsChanged = false;
     bool broken = false; // a transfer could not be taken back: no more I/O
-    std::array<std::uint8_t, READ_PIECE> incoming{};
+    IoBlock* io = nullptr;
 };
 
 OpenPort held;
@@ -63,11 +73,6 @@ bool binaryConsole()
 // Before main: the console's first prompt already goes out in binary.
 [[maybe_unused]] const bool consoleIsBinary = binaryConsole();
 
-std::string devicePath(const char* name)
-{
-    return std::string("\\\\.\\") + name;
-}
-
 // Undoes whatever an open got as far as; each step tolerates a port already gone.
 void release(OpenPort& port)
 {
@@ -78,8 +83,12 @@ void release(OpenPort& port)
         }
         CloseHandle(port.handle);
     }
-    if (port.ioDone != nullptr) {
-        CloseHandle(port.ioDone);
+    // A transfer the driver kept may still signal the event and fill the block.
+    if (!port.broken) {
+        if (port.ioDone != nullptr) {
+            CloseHandle(port.ioDone);
+        }
+        delete port.io;
     }
     port = OpenPort{};
 }
@@ -170,33 +179,52 @@ bool portPresent(HANDLE handle)
     return GetCommState(handle, &state) || modemControlRefused(GetLastError());
 }
 
-// Waits for an overlapped transfer started on the held port (or takes the
-// result of one that completed at once). Returns the bytes
-// it moved; `completed` is false when it failed or the port went away, in
-// which case the transfer has been cancelled and taken back.
-DWORD finishTransfer(OVERLAPPED& transfer, bool& completed)
+ULONGLONG deadlineFor(int timeoutMs)
 {
-    DWORD moved = 0;
-    for (;;) {
-        const DWORD waited = WaitForSingleObject(held.ioDone, WAIT_SLICE_MS);
-        if (waited == WAIT_OBJECT_0) {
-            completed = GetOverlappedResult(held.handle, &transfer, &moved, FALSE) != 0;
-            return moved;
-        }
-        if (waited == WAIT_TIMEOUT && portPresent(held.handle)) {
-            continue;
-        }
-        break;
+    return timeoutMs < 0 ? 0 : GetTickCount64() + static_cast<ULONGLONG>(timeoutMs);
+}
+
+// The next wait: a slice, or less when the deadline (0: none) comes first.
+DWORD sliceBefore(ULONGLONG deadline)
+{
+    if (deadline == 0) {
+        return WAIT_SLICE_MS;
     }
-    completed = false;
+    const ULONGLONG now = GetTickCount64();
+    return now >= deadline ? 0 : static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, WAIT_SLICE_MS));
+}
+
+// Waits for the overlapped transfer started on the held port (or takes the
+// result of one that completed at once), until `deadline` (0: none). Returns
+// the bytes it moved and how it ended; a transfer that failed, ran out of
+// time or lost its port has been cancelled and taken back.
+PortTransfer finishTransfer(ULONGLONG deadline)
+{
+    OVERLAPPED& transfer = held.io->transfer;
+    DWORD moved = 0;
+    PortStatus status = PortStatus::GONE;
+    for (;;) {
+        const DWORD waited = WaitForSingleObject(held.ioDone, sliceBefore(deadline));
+        if (waited == WAIT_OBJECT_0) {
+            const bool completed = GetOverlappedResult(held.handle, &transfer, &moved, FALSE) != 0;
+            return {moved, completed ? PortStatus::DONE : PortStatus::GONE};
+        }
+        if (waited != WAIT_TIMEOUT || !portPresent(held.handle)) {
+            break;
+        }
+        if (deadline != 0 && GetTickCount64() >= deadline) {
+            status = PortStatus::TIMED_OUT;
+            break;
+        }
+    }
     CancelIoEx(held.handle, &transfer);
     if (WaitForSingleObject(held.ioDone, CANCEL_WAIT_MS) != WAIT_OBJECT_0) {
-        // The driver kept the transfer: its buffer and event stay its own.
+        // The driver kept the transfer: its block and event stay its own.
         held.broken = true;
-        return 0;
+        return {0, PortStatus::GONE};
     }
     GetOverlappedResult(held.handle, &transfer, &moved, FALSE);
-    return moved;
+    return {moved, status};
 }
 
 bool usable(PortHandle port)
@@ -204,84 +232,133 @@ bool usable(PortHandle port)
     return port != INVALID_PORT && reinterpret_cast<HANDLE>(port) == held.handle && !held.broken;
 }
 
+// Starts one overlapped transfer on the held port's block.
+void beginTransfer()
+{
+    held.io->transfer = OVERLAPPED{};
+    held.io->transfer.hEvent = held.ioDone;
+    ResetEvent(held.ioDone);
+}
+
+PortFailure openFailure(DWORD error)
+{
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_BAD_UNIT:
+    case ERROR_DEV_NOT_EXIST:
+        return PortFailure::NO_DEVICE;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+        // A serial port opened by another program answers "access denied".
+        return PortFailure::IN_USE;
+    default:
+        return PortFailure::OTHER;
+    }
+}
+
 } // namespace
 
-PortHandle openPort(const char* name)
+std::string portDevicePath(const char* name)
+{
+    return std::string("\\\\.\\") + name;
+}
+
+PortOpening openPort(const char* path)
 {
     release(held);
 
     OpenPort port;
     // No sharing: while this program holds the port, every other open fails.
-    port.handle = CreateFileA(devicePath(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    port.handle = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_OVERLAPPED, nullptr);
     if (port.handle == INVALID_HANDLE_VALUE) {
-        return INVALID_PORT;
+        return {INVALID_PORT, openFailure(GetLastError())};
     }
     port.ioDone = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (port.ioDone == nullptr || !applySettings(port)) {
+    port.io = new IoBlock;
+    if (port.ioDone == nullptr) {
         release(port);
-        return INVALID_PORT;
+        return {INVALID_PORT, PortFailure::OTHER};
+    }
+    if (!applySettings(port)) {
+        release(port);
+        return {INVALID_PORT, PortFailure::SETTINGS};
     }
     // Replies are one byte each with no way to resynchronise: a single stale
     // byte from before the open would shift every later reply.
     PurgeComm(port.handle, PURGE_RXABORT | PURGE_RXCLEAR);
 
     held = port;
-    return reinterpret_cast<PortHandle>(held.handle);
+    return {reinterpret_cast<PortHandle>(held.handle), PortFailure::NONE};
 }
 
-std::size_t writePort(PortHandle port, std::span<const std::uint8_t> bytes)
+PortTransfer writePort(PortHandle port, std::span<const std::uint8_t> bytes)
 {
-    std::size_t written = 0;
-    // One WriteFile carries the whole frame; another follows only if the
-    // driver took part of it.
-    while (written < bytes.size() && usable(port)) {
-        OVERLAPPED transfer{};
-        transfer.hEvent = held.ioDone;
-        ResetEvent(held.ioDone);
-        const DWORD length = static_cast<DWORD>(bytes.size() - written);
+    PortTransfer result;
+    if (!usable(port)) {
+        result.status = PortStatus::GONE;
+        return result;
+    }
+    held.io->outgoing.assign(bytes.begin(), bytes.end());
+    // One WriteFile carries all the bytes; another follows only if the
+    // driver took part of them.
+    while (result.count < bytes.size()) {
+        if (!usable(port)) {
+            result.status = PortStatus::GONE;
+            break;
+        }
+        beginTransfer();
+        const DWORD length = static_cast<DWORD>(bytes.size() - result.count);
         // The count comes from the finished transfer, also when the call
         // completed at once: on an overlapped handle only that one is sure.
-        if (!WriteFile(held.handle, bytes.data() + written, length, nullptr, &transfer) &&
+        if (!WriteFile(held.handle, held.io->outgoing.data() + result.count, length, nullptr,
+                       &held.io->transfer) &&
             GetLastError() != ERROR_IO_PENDING) {
+            result.status = PortStatus::GONE;
             break;
         }
-        bool completed = false;
-        const DWORD moved = finishTransfer(transfer, completed);
-        written += moved;
-        if (!completed || moved == 0) {
+        const PortTransfer piece = finishTransfer(0);
+        result.count += piece.count;
+        if (piece.status != PortStatus::DONE || piece.count == 0) {
+            result.status = piece.status == PortStatus::DONE ? PortStatus::GONE : piece.status;
             break;
         }
     }
-    return written;
+    return result;
 }
 
-std::size_t readPort(PortHandle port, std::span<std::uint8_t> bytes)
+PortTransfer readPort(PortHandle port, std::span<std::uint8_t> bytes, int timeoutMs)
 {
-    std::size_t got = 0;
-    while (got < bytes.size() && usable(port)) {
-        OVERLAPPED transfer{};
-        transfer.hEvent = held.ioDone;
-        ResetEvent(held.ioDone);
-        const DWORD length = static_cast<DWORD>(std::min(bytes.size() - got, READ_PIECE));
-        if (!ReadFile(held.handle, held.incoming.data(), length, nullptr, &transfer) &&
+    const ULONGLONG deadline = deadlineFor(timeoutMs);
+    PortTransfer result;
+    while (result.count < bytes.size()) {
+        if (!usable(port)) {
+            result.status = PortStatus::GONE;
+            break;
+        }
+        beginTransfer();
+        const DWORD length = static_cast<DWORD>(std::min(bytes.size() - result.count, READ_PIECE));
+        if (!ReadFile(held.handle, held.io->incoming.data(), length, nullptr, &held.io->transfer) &&
             GetLastError() != ERROR_IO_PENDING) {
+            result.status = PortStatus::GONE;
             break;
         }
-        bool completed = false;
-        const DWORD moved = finishTransfer(transfer, completed);
+        const PortTransfer piece = finishTransfer(deadline);
         if (held.broken) {
+            result.status = PortStatus::GONE;
             break;
         }
-        std::memcpy(bytes.data() + got, held.incoming.data(), moved);
-        got += moved;
+        std::memcpy(bytes.data() + result.count, held.io->incoming.data(), piece.count);
+        result.count += piece.count;
         // With no time-outs a read ends only with every byte asked for; one
         // that ends with none is a port that has gone.
-        if (!completed || moved == 0) {
+        if (piece.status != PortStatus::DONE || piece.count == 0) {
+            result.status = piece.status == PortStatus::DONE ? PortStatus::GONE : piece.status;
             break;
         }
     }
-    return got;
+    return result;
 }
 
 void closePort(PortHandle port)
@@ -294,4 +371,45 @@ void closePort(PortHandle port)
         FlushFileBuffers(held.handle);
     }
     release(held);
+}
+
+std::uint32_t portSpeed(PortHandle port)
+{
+    if (!usable(port)) {
+        return 0;
+    }
+    DCB state{};
+    state.DCBlength = sizeof(DCB);
+    if (!GetCommState(held.handle, &state) && !modemControlRefused(GetLastError())) {
+        return 0;
+    }
+    return static_cast<std::uint32_t>(state.BaudRate);
+}
+
+std::size_t portQueuedOutput(PortHandle port)
+{
+    if (!usable(port)) {
+        return 0;
+    }
+    DWORD errors = 0;
+    COMSTAT status{};
+    if (!ClearCommError(held.handle, &errors, &status)) {
+        return 0;
+    }
+    return status.cbOutQue;
+}
+
+bool drainPort(PortHandle port)
+{
+    return usable(port) && FlushFileBuffers(held.handle) != 0;
+}
+
+void restorePortFromSignal()
+{
+    // Called from the console control handler's thread as the process ends:
+    // the settings go back; the system closes the handle at exit.
+    if (held.handle != INVALID_HANDLE_VALUE && held.settingsChanged) {
+        SetCommTimeouts(held.handle, &held.savedTimeouts);
+        SetCommState(held.handle, &held.savedState);
+    }
 }

@@ -1,8 +1,8 @@
 #include "samples/samples.h"
 
-#include "app/progress.h"
 #include "chip/ym2608.h"
 #include "link/device_link.h"
+#include "link/memory_writer.h"
 #include "samples/sample_file.h"
 
 #include <algorithm>
@@ -28,12 +28,12 @@ constexpr std::uint8_t CONTROL1_START_FROM_MEMORY = CONTROL1_START | CONTROL1_ME
 constexpr std::uint8_t CONTROL2_BOTH_OUTPUTS_8BIT = CONTROL2_LEFT | CONTROL2_RIGHT | CONTROL2_WIDE_MEMORY;
 constexpr std::uint8_t LEVEL_FULL = 0xFF;
 
-std::uint8_t lowByte(std::uint32_t value)
+constexpr std::uint8_t lowByte(std::uint32_t value)
 {
     return static_cast<std::uint8_t>(value & 0xFF);
 }
 
-std::uint8_t highByte(std::uint32_t value)
+constexpr std::uint8_t highByte(std::uint32_t value)
 {
     return static_cast<std::uint8_t>((value >> 8) & 0xFF);
 }
@@ -65,71 +65,19 @@ bool readSampleFile(const char* path, std::vector<std::uint8_t>& bytes)
     return true;
 }
 
-bool sendCacheWrite(std::span<const std::uint8_t> data, std::size_t pageFill)
-{
-    std::array<std::uint8_t, CACHE_WRITE_HEADER + MAX_CHUNK> frame{};
-    frame[0] = OP_CACHE_WRITE;
-    frame[1] = static_cast<std::uint8_t>(data.size());
-    frame[2] = lowByte(static_cast<std::uint32_t>(pageFill));
-    frame[3] = highByte(static_cast<std::uint32_t>(pageFill));
-    std::copy(data.begin(), data.end(), frame.begin() + CACHE_WRITE_HEADER);
-    sendFrame(std::span(frame).first(CACHE_WRITE_HEADER + data.size()));
-    return readStatus();
-}
-
-bool sendCacheCommit(std::uint32_t size, std::uint32_t dest)
-{
-    const std::array<std::uint8_t, 5> frame{OP_CACHE_COMMIT, lowByte(size), highByte(size), lowByte(dest),
-                                            highByte(dest)};
-    sendFrame(frame);
-    return readStatus();
-}
-
-// Streams the file through the cache into chip memory from unit `dest`;
-// returns the bytes the board accepted.
-std::size_t transferSample(std::span<const std::uint8_t> bytes, std::uint32_t dest)
-{
-    const std::size_t count = bytes.size();
-    std::size_t sent = 0;
-    std::size_t pageFill = 0;
+// The loader's progress line: drawn after every other chunk, and after the last.
+struct LoadProgress {
+    ProgressDisplay show = nullptr;
     bool toggle = false;
-    while (sent < count) {
-        const std::size_t remaining = count - sent;
-        const std::size_t pageRoom = CACHE_PAGE_SIZE - pageFill;
-        std::size_t chunk = MAX_CHUNK;
-        bool endsPage = false;
-        if (pageRoom <= MAX_CHUNK || remaining <= MAX_CHUNK) {
-            chunk = std::min(pageRoom, remaining);
-            endsPage = true;
-        }
+};
 
-        if (!sendCacheWrite(bytes.subspan(sent, chunk), pageFill)) {
-            loaderError("cache write error.\n");
-            break;
-        }
-        if (endsPage) {
-            // The last page of a sample is committed in whole granules; the
-            // next sample starts right after this one and overwrites the tail.
-            const std::size_t size =
-                (pageFill + chunk + COMMIT_GRANULE - 1) / COMMIT_GRANULE * COMMIT_GRANULE;
-            if (!sendCacheCommit(static_cast<std::uint32_t>(size), dest)) {
-                loaderError("ym2608 write error.\n");
-                break;
-            }
-            dest += static_cast<std::uint32_t>(size / ADDRESS_UNIT);
-            pageFill = 0;
-        } else {
-            pageFill += chunk;
-        }
-        sent += chunk;
-
-        toggle = !toggle;
-        if (toggle || sent == count) {
-            printProgress(static_cast<std::uint32_t>(sent), static_cast<std::uint32_t>(count));
-        }
+void onChunk(void* context, std::size_t done, std::size_t total)
+{
+    auto& progress = *static_cast<LoadProgress*>(context);
+    progress.toggle = !progress.toggle;
+    if ((progress.toggle || done == total) && progress.show != nullptr) {
+        progress.show(static_cast<std::uint32_t>(done), static_cast<std::uint32_t>(total));
     }
-    std::printf("\n");
-    return sent;
 }
 
 } // namespace
@@ -149,7 +97,7 @@ const SlotRecord& findSlot(std::uint8_t slot)
     return memory.slots[slot];
 }
 
-void loadSample(const char* path, std::uint8_t slot)
+void loadSample(const char* path, std::uint8_t slot, ProgressDisplay showProgress)
 {
     std::vector<std::uint8_t> bytes;
     if (!readSampleFile(path, bytes)) {
@@ -161,10 +109,6 @@ void loadSample(const char* path, std::uint8_t slot)
         return;
     }
     std::printf("[%s] -> [%u,%zu]\n", path, memory.nextSampleAddress, bytes.size());
-    if (!isConnected()) {
-        loaderError("com port open error.\n");
-        return;
-    }
     // Commits write whole granules from page starts, so the load reaches up to
     // its length rounded up to a granule; past the chip's memory the addresses
     // would wrap onto earlier samples.
@@ -175,7 +119,15 @@ void loadSample(const char* path, std::uint8_t slot)
         return;
     }
 
-    const std::size_t sent = transferSample(bytes, memory.nextSampleAddress);
+    LoadProgress progress{showProgress};
+    const MemoryWriteResult written = writeMemory(bytes, memory.nextSampleAddress, onChunk, &progress);
+    if (written.stop == MemoryWriteStop::CACHE_WRITE_FAILED) {
+        loaderError("cache write error.\n");
+    } else if (written.stop == MemoryWriteStop::COMMIT_FAILED) {
+        loaderError("ym2608 write error.\n");
+    }
+    std::printf("\n");
+    const std::size_t sent = written.accepted;
 
     // Recorded even when the transfer stopped: the slot then holds what the
     // board accepted, possibly nothing.

@@ -2,7 +2,7 @@
 // lines and exact frames, and operands that must send nothing.
 #include "tests/console_harness.h"
 
-#include "chip/registers.h"
+#include "app/operands.h"
 #include "link/frames.h"
 
 namespace {

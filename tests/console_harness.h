@@ -2,7 +2,7 @@
 // standard error captured, against the fake board; and makes scratch files.
 #pragma once
 
-#include "tests/fake_board.h"
+#include "link/port_fake.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,5 @@
 #include "transfer/transfer.h"
 
-#include "app/progress.h"
 #include "link/device_link.h"
 #include "transfer/data_file.h"
 
@@ -21,25 +20,15 @@ constexpr std::size_t MIN_DATA_FILE = 256;
 /// The progress line is drawn after every 32nd data frame (and after the last).
 constexpr unsigned PROGRESS_EVERY = 32;
 
-bool sendPhase(std::span<const std::uint8_t> frame)
-{
-    sendFrame(frame);
-    return readStatus();
-}
-
 // The data phase; false when a frame was not confirmed.
-bool streamData(std::span<const std::uint8_t> data)
+bool streamData(std::span<const std::uint8_t> data, ProgressDisplay showProgress)
 {
     const auto total = static_cast<std::uint32_t>(data.size());
     std::size_t offset = 0;
     unsigned counter = 0;
-    std::array<std::uint8_t, STREAM_DATA_HEADER + MAX_CHUNK> frame{};
-    frame[0] = OP_STREAM_DATA;
     while (offset < data.size()) {
         const std::size_t len = std::min(data.size() - offset, MAX_CHUNK);
-        std::copy_n(data.begin() + static_cast<std::ptrdiff_t>(offset), len,
-                    frame.begin() + STREAM_DATA_HEADER);
-        const std::size_t written = sendFrame(std::span(frame).first(STREAM_DATA_HEADER + len));
+        const std::size_t written = sendFrame(streamDataFrame(data.subspan(offset, len)));
         // The board's status byte alone does not prove the data went out: a
         // frame of which no data byte was written is a failed frame.
         if (!readStatus() || written <= STREAM_DATA_HEADER) {
@@ -50,7 +39,7 @@ bool streamData(std::span<const std::uint8_t> data)
         offset += written - STREAM_DATA_HEADER;
         counter = (counter + 1) % PROGRESS_EVERY;
         if (counter == 0 || offset == data.size()) {
-            printProgress(static_cast<std::uint32_t>(offset), total);
+            showProgress(static_cast<std::uint32_t>(offset), total);
         }
     }
     return true;
@@ -58,7 +47,7 @@ bool streamData(std::span<const std::uint8_t> data)
 
 } // namespace
 
-void transferDataFile(const char* path)
+void transferDataFile(const char* path, ProgressDisplay showProgress)
 {
     std::vector<std::uint8_t> buffer(DATA_FILE_LIMIT);
     const DataFileRead file = readDataFile(path, buffer);
@@ -74,23 +63,21 @@ void transferDataFile(const char* path)
         return;
     }
 
-    const std::array<std::uint8_t, 1> stop{OP_STOP};
-    if (!sendPhase(stop)) {
+    if (!exchangeStatus(stopFrame())) {
         std::printf("stop error.\n");
         return;
     }
-    const std::array<std::uint8_t, 1> wpReset{OP_WP_RESET};
-    if (!sendPhase(wpReset)) {
+    if (!exchangeStatus(wpResetFrame())) {
         std::printf("wp reset error.\n");
         return;
     }
-    const bool sent = streamData(std::span(buffer).first(std::min<std::size_t>(total, file.bytesRead)));
+    const bool sent =
+        streamData(std::span(buffer).first(std::min<std::size_t>(total, file.bytesRead)), showProgress);
     std::printf("\n");
     if (!sent) {
         return;
     }
-    const std::array<std::uint8_t, 2> start{OP_START, START_ARGUMENT};
-    if (!sendPhase(start)) {
+    if (!exchangeStatus(startFrame())) {
         std::printf("start error.\n");
     }
 }

@@ -1,5 +1,5 @@
 #include "adpcm/codec.h"
-#include "link/frames.h"
+#include "chip/ym2608.h"
 #include "test_signals.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // The ym2608-adpcm program run as a user runs it: real files in a scratch
 // directory, exit status, the lines it prints, and what it leaves behind.
 #include "adpcm/codec.h"
-#include "link/frames.h"
+#include "chip/ym2608.h"
 #include <unistd.h>
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "adpcm/codec.h"
 #include "adpcm/render.h"
-#include "link/frames.h"
+#include "chip/ym2608.h"
 #include <unistd.h>
 
 #include <gtest/gtest.h>

@@ -66,45 +66,52 @@ class Exchange:
         return False
 
 
+def granules(size):
+    """`size` bytes rounded up to whole commit granules."""
+    return -(-size // GRANULE) * GRANULE
+
+
+def load_frames(data, start):
+    """The frames of loading `data` from unit `start`, chunk by chunk, as
+    (cache write, the commit that follows it or None, bytes done).
+
+    The data is cut into cache pages of PAGE bytes; each page goes in cache
+    writes of CHUNK bytes from its start, and the last chunk of a page is
+    followed by one commit of the page, rounded up to whole granules, to the
+    units where the page belongs."""
+    for page_start in range(0, len(data), PAGE):
+        page = data[page_start:page_start + PAGE]
+        for offset in range(0, len(page), CHUNK):
+            chunk = page[offset:offset + CHUNK]
+            write = bytes([0x09, len(chunk), offset & 0xFF, offset >> 8]) + chunk
+            commit = None
+            if offset + CHUNK >= len(page):
+                size, dest = granules(len(page)), start + page_start // UNIT
+                commit = bytes([0x0A, size & 0xFF, size >> 8, dest & 0xFF, dest >> 8])
+            yield write, commit, page_start + offset + len(chunk)
+
+
 def load(path, data, slot, start, verdict=confirm_all):
-    """An `l` of `data` when the next sample address is `start`.
+    """An `l` of `data` when the next sample address is `start`: the frames of
+    load_frames until the first one the board does not confirm, and the
+    progress line after every other chunk and after the last.
 
     Returns (stdout, stderr, frames, units recorded)."""
     out = "[%s] -> [%d,%d]\n" % (path, start, len(data))
     err = ""
     x = Exchange(verdict)
-    count = len(data)
-    sent, remaining, fill, room, dest, toggle = 0, count, 0, PAGE, start, False
-    while True:
-        if room <= CHUNK:
-            chunk, ends = min(room, remaining), True
-        elif remaining <= CHUNK:
-            chunk, ends = remaining, True
-        else:
-            chunk, ends = CHUNK, False
-        write = bytes([0x09, chunk, fill & 0xFF, fill >> 8]) + data[sent:sent + chunk]
+    accepted = 0
+    for number, (write, commit, done) in enumerate(load_frames(data, start), 1):
         if not x.send("write", write):
             err += "cache write error.\n"
             break
-        if ends:
-            size = -(-(fill + chunk) // GRANULE) * GRANULE
-            commit = bytes([0x0A, size & 0xFF, size >> 8, dest & 0xFF, (dest >> 8) & 0xFF])
-            if not x.send("commit", commit):
-                err += "ym2608 write error.\n"
-                break
-            dest += size // UNIT
-            fill, room = 0, PAGE
-        else:
-            room -= chunk
-            fill += chunk
-        sent += chunk
-        remaining -= chunk
-        toggle = not toggle
-        if toggle or remaining == 0:
-            out += progress(count - remaining, count)
-        if remaining == 0:
+        if commit is not None and not x.send("commit", commit):
+            err += "ym2608 write error.\n"
             break
-    units = -(-sent // UNIT)
+        accepted = done
+        if number % 2 == 1 or done == len(data):
+            out += progress(done, len(data))
+    units = -(-accepted // UNIT)
     out += "\nidx:%d:[%d,%d]\n" % (slot, start, units)
     return out, err, x.frames, units
 

@@ -1,7 +1,6 @@
-#include "tests/fake_board.h"
+#include "link/port_fake.h"
 
 #include "link/frames.h"
-#include "link/port.h"
 
 #include <algorithm>
 #include <map>
@@ -75,25 +74,38 @@ std::vector<Bytes> framesOf(std::uint8_t opcode)
     return result;
 }
 
-PortHandle openPort(const char* name)
+std::string portDevicePath(const char* name)
 {
+    return name;
+}
 
-    board.opens.emplace_back(name);
+PortOpening openPort(const char* path)
+{
+    board.opens.emplace_back(path);
+    if (const auto refusal = board.refusals.find(path); refusal != board.refusals.end()) {
+        return {INVALID_PORT, refusal->second};
+    }
     // A port this process still holds is busy, as an exclusive open makes it.
-    if (board.presentPorts.count(name) == 0 || board.held == name || board.opensLeft == 0) {
-        return INVALID_PORT;
+    if (board.held == path) {
+        return {INVALID_PORT, PortFailure::IN_USE};
+    }
+    if (board.presentPorts.count(path) == 0 || board.opensLeft == 0) {
+        return {INVALID_PORT, PortFailure::NO_DEVICE};
     }
     if (board.opensLeft > 0) {
         --board.opensLeft;
     }
-    board.held = name;
-    return name[3] - '0';
+    board.held = path;
+    return {static_cast<PortHandle>(board.opens.size()), PortFailure::NONE};
 }
 
-std::size_t writePort(PortHandle, std::span<const std::uint8_t> bytes)
+PortTransfer writePort(PortHandle, std::span<const std::uint8_t> bytes)
 {
-    if (board.gone || bytes.empty()) {
-        return 0;
+    if (board.gone) {
+        return {0, PortStatus::GONE};
+    }
+    if (bytes.empty()) {
+        return {0, PortStatus::DONE};
     }
     const std::uint8_t opcode = bytes[0];
     const int nth = ++seenCount[opcode];
@@ -102,10 +114,11 @@ std::size_t writePort(PortHandle, std::span<const std::uint8_t> bytes)
         written = std::min(written, limit->writeLimit);
     }
     board.frames.emplace_back(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(written));
+    const PortTransfer result{written, written == bytes.size() ? PortStatus::DONE : PortStatus::FAILED};
 
     const FrameInfo* info = findFrame(opcode);
     if (info == nullptr || board.scriptedStream) {
-        return written;
+        return result;
     }
     Bytes reply = replyFor(*info);
     if (const FakeFault* fault = faultFor(opcode, nth, FakeFault::REPLY_BYTE)) {
@@ -119,15 +132,16 @@ std::size_t writePort(PortHandle, std::span<const std::uint8_t> bytes)
     if (board.hangUpAfter >= 0 && static_cast<int>(board.frames.size()) >= board.hangUpAfter) {
         board.gone = true; // the K-th frame is still answered
     }
-    return written;
+    return result;
 }
 
-std::size_t readPort(PortHandle, std::span<std::uint8_t> bytes)
+PortTransfer readPort(PortHandle, std::span<std::uint8_t> bytes, int)
 {
     const std::size_t n = std::min(bytes.size(), board.pending.size());
     std::copy_n(board.pending.begin(), n, bytes.begin());
     board.pending.erase(board.pending.begin(), board.pending.begin() + static_cast<std::ptrdiff_t>(n));
-    return n;
+    // Past the replies due the board has nothing more to say: as unplugged.
+    return {n, n == bytes.size() ? PortStatus::DONE : PortStatus::GONE};
 }
 
 void closePort(PortHandle)
@@ -135,3 +149,20 @@ void closePort(PortHandle)
     ++board.closes;
     board.held.clear();
 }
+
+std::uint32_t portSpeed(PortHandle)
+{
+    return board.speed;
+}
+
+std::size_t portQueuedOutput(PortHandle)
+{
+    return 0;
+}
+
+bool drainPort(PortHandle)
+{
+    return !board.gone;
+}
+
+void restorePortFromSignal() {}

@@ -1,13 +1,20 @@
-// A scripted board linked in place of the serial backend. It records every
-// write as one frame and answers each frame as a genuine board would (status
-// STATUS_OK, the identification "2608", the backlight state), unless a fault
-// is scripted for the K-th frame of an opcode: a wrong reply byte, a reply cut
-// short by a board that then hangs up, or a write that the port only partly
-// takes. Reads past the replies due come back short, as from an unplugged board.
+// A scripted board linked in place of the serial backend, for the unit tests
+// and the fuzzers. It records every write as one frame and answers each frame
+// as a genuine board would (status STATUS_OK, the identification "2608", the
+// backlight state), unless a fault is scripted for the K-th frame of an
+// opcode: a wrong reply byte, a reply cut short by a board that then hangs up,
+// or a write that the port only partly takes. Reads past the replies due come
+// back short, as from an unplugged board. Port names are their own device
+// paths: "COM3" opens the device "COM3".
+//
+// Functions: fakeBoard, resetFakeBoard, failFrame, shortReply, limitWrite, framesOf.
 #pragma once
+
+#include "link/port.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -25,6 +32,10 @@ struct FakeFault {
 
 struct FakeBoard {
     std::set<std::string> presentPorts{"COM3"};
+    // Why an open of a device is refused; a device neither present nor here
+    // is NO_DEVICE.
+    std::map<std::string, PortFailure> refusals;
+    std::uint32_t speed = 115200; // what portSpeed reports
     std::string identify = "2608";
     std::uint8_t backlight = 1;
     std::vector<FakeFault> faults;
@@ -35,7 +46,7 @@ struct FakeBoard {
     bool scriptedStream = false;
 
     std::vector<Bytes> frames;      // every frame written, in order
-    std::vector<std::string> opens; // every open asked for, in order
+    std::vector<std::string> opens; // every device opened, in order
     int closes = 0;
     std::string held; // the port currently open, if any
     Bytes pending;    // reply bytes not yet read

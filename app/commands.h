@@ -1,0 +1,37 @@
+// The console's commands: each takes the whole typed line (its first letter
+// chose the command), parses its operands, drives the board through the quiet
+// library below app/, and prints the outcome. Malformed operands answer "??"
+// and send nothing.
+//
+// Functions: resetCommands, connectCommand, backlightCommand, loadCommand,
+// opNCommand, registerCommand, playCommand, resetOrRhythmCommand,
+// transferCommand.
+#pragma once
+
+/// The state of a fresh session: the next load goes to slot 1.
+void resetCommands();
+
+/// `c`: drops a port already held, opens "COM3" or else "COM4", identifies the board.
+void connectCommand(const char* line);
+
+/// `b`: the backlight state, "backlight on" / "backlight off".
+void backlightCommand(const char* line);
+
+/// `l FILE`: loads a sample into the next slot; the slot counter moves on
+/// whatever the outcome, and wraps from 255 to 0.
+void loadCommand(const char* line);
+
+/// `n`: the bare OP_N frame; nothing printed.
+void opNCommand(const char* line);
+
+/// `o REG VAL`: echoes "r:REG o:VAL" and writes the register.
+void registerCommand(const char* line);
+
+/// `p N`: the ADPCM set-up, then slot N if it holds a sample.
+void playCommand(const char* line);
+
+/// `ry N` sounds the rhythm section; any other `r` line resets the board.
+void resetOrRhythmCommand(const char* line);
+
+/// `t FILE`: sends a data file and starts the board on it.
+void transferCommand(const char* line);
