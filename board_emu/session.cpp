@@ -10,13 +10,16 @@
 #include <cstdio>
 #include <deque>
 #include <mutex>
+#include <sys/resource.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
 constexpr std::int64_t NANOS = 1'000'000'000;
 constexpr std::size_t RENDER_BLOCK = 4096; // output samples rendered at a time
 constexpr std::chrono::milliseconds WORKER_PERIOD{50};
+constexpr int WORKER_NICENESS = 10;
 constexpr std::uint8_t RHYTHM_KEY_REGISTER = 0x10;
 constexpr std::uint8_t RHYTHM_DUMP_BIT = 0x80;
 constexpr std::uint8_t RHYTHM_KEYS = 0x3F;
@@ -141,6 +144,9 @@ void apply(const SessionEvent& event)
 
 void runWorker()
 {
+    // Below the serving loop: on a busy machine a reply gets the CPU first,
+    // and the render catches up afterwards from its queue.
+    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), WORKER_NICENESS);
     for (;;) {
         std::deque<SessionEvent> events;
         std::int64_t reached = 0;
