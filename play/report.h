@@ -1,0 +1,54 @@
+// What the player tells its user, built as text: the tags, the clock
+// warning, the --stats report, the --list lines and the status line. Pure
+// functions of the log and the figures, so that every line's exact text is
+// tested; main decides where each goes.
+//
+// Functions: formatClock, tagLines, clockWarning, statsReport, listLine, statusLine.
+#pragma once
+
+#include "music/music_log.h"
+#include "music/schedule.h"
+
+#include <cstdint>
+#include <string>
+
+/// A song time as minutes, seconds and tenths: "1:47.2".
+std::string formatClock(std::int64_t ns);
+
+/// "  title: ..." lines for the tags the log has; empty when it has none.
+std::string tagLines(const MusicTags& tags);
+
+/// The pitch offset when the log's clock differs from the board's, as one
+/// line; empty when they agree.
+std::string clockWarning(std::uint32_t logClock, std::uint32_t boardClock);
+
+/// What --stats prints for one log: `all` is the schedule without dropping,
+/// `sent` the one with (the same when dropping is off).
+struct StatsInput {
+    const MusicLog* log = nullptr;
+    int loops = 2;
+    double speed = 1.0;
+    std::uint32_t baud = 0;
+    bool dropping = true;
+    std::size_t allWrites = 0;
+    std::size_t adpcmBytes = 0;   // bytes the memory writer sends
+    LineFigures undropped;        // the line with every write
+    LineFigures figures;          // the line with what is sent
+};
+std::string statsReport(const StatsInput& input);
+
+/// One --list line: "12345 028 f0 send".
+std::string listLine(const ScheduledWrite& write);
+
+/// The status line's figures at one moment of a play.
+struct StatusFigures {
+    std::int64_t elapsedNs = 0;   // song time
+    std::int64_t totalNs = 0;
+    int pass = 0;                 // 0-based
+    int passes = 1;
+    std::uint32_t writesPerSecond = 0;
+    std::uint32_t linePercent = 0;
+    std::int64_t latenessNs = 0;
+};
+/// "\r 0:12.3 / 1:47.2  loop 1/2   412 writes/s  line  38%  late   0.4 ms"
+std::string statusLine(const StatusFigures& figures);

@@ -1,0 +1,69 @@
+// The player's own text: tags, the pitch warning, the --stats report and
+// its --list lines, the status line.
+#include "play/report.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(PlayReport, ClockTagsAndPitch)
+{
+    EXPECT_EQ(formatClock(0), "0:00.0");
+    EXPECT_EQ(formatClock(107'250'000'000), "1:47.2");
+    EXPECT_EQ(formatClock(3'600'000'000'000), "60:00.0");
+    MusicTags tags;
+    EXPECT_EQ(tagLines(tags), "");
+    tags.title = "Lotus";
+    tags.author = "Someone";
+    EXPECT_EQ(tagLines(tags), "  title: Lotus\n  author: Someone\n");
+    EXPECT_EQ(clockWarning(7987200, 7987200), "");
+    EXPECT_EQ(clockWarning(8000000, 7987200),
+              "the log's YM2608 runs at 8000000 Hz, the board's at 7987200 Hz: the music plays 2.8 cents flat");
+    EXPECT_EQ(clockWarning(3993600, 7987200),
+              "the log's YM2608 runs at 3993600 Hz, the board's at 7987200 Hz: the music plays 1200.0 cents sharp");
+}
+
+TEST(PlayReport, StatsListAndStatusLines)
+{
+    MusicLog log;
+    log.looped = true;
+    log.loopNs = 5'000'000'000;
+    log.endNs = 65'000'000'000;
+    log.blocks.push_back(MemoryBlock{0, std::vector<std::uint8_t>(100, 0), 0, 0});
+    StatsInput in;
+    in.log = &log;
+    in.loops = 2;
+    in.baud = 115200;
+    in.allWrites = 1000;
+    in.adpcmBytes = 128;
+    in.figures.writes = 800;
+    in.figures.peakBurst = 40;
+    in.figures.peakBurstNs = 12'340'000'000;
+    in.figures.load = 0.125;
+    in.figures.peakLoad = 0.5;
+    in.figures.medianLateNs = 260'416;
+    in.figures.p99LateNs = 3'000'000;
+    in.figures.maxLateNs = 10'416'640;
+    in.figures.maxLateAtNs = 12'340'000'000;
+    in.undropped = in.figures;
+    in.undropped.p99LateNs = 4'500'000;
+    EXPECT_EQ(statsReport(in),
+              "  length        2:05.0, the looped part (from 0:05.0) played 2 times in all\n"
+              "  writes        1000, 800 after dropping those that change nothing (20.0% dropped)\n"
+              "  ADPCM memory  128 bytes in 1 block, before the music\n"
+              "  peak burst    40 writes due at 0:12.3\n"
+              "  line          115200 baud: 12.5% busy on average, 50.0% in the busiest second\n"
+              "  lateness      median 0.26 ms, 99% within 3.00 ms, at most 10.42 ms (at 0:12.3)\n"
+              "                without dropping: median 0.26 ms, 99% within 4.50 ms, at most 10.42 ms\n");
+    EXPECT_EQ(listLine(ScheduledWrite{12'345'678, 0x1A4, 0x0F, false}), "12345 1a4 0f drop\n");
+    StatusFigures status;
+    status.elapsedNs = 12'300'000'000;
+    status.totalNs = 107'200'000'000;
+    status.passes = 2;
+    status.writesPerSecond = 412;
+    status.linePercent = 38;
+    status.latenessNs = 400'000;
+    EXPECT_EQ(statusLine(status), "\r 0:12.3 / 1:47.2  loop 1/2    412 writes/s  line  38%  late    0.4 ms ");
+}
+
+} // namespace
