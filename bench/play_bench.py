@@ -1,0 +1,167 @@
+#!/usr/bin/env python3
+"""The player benchmark: how close ym2608-play comes to the line's own limit.
+
+For each music log it starts a board emulator at --baud 115200 (bytes taken
+off the terminal no faster than the line delivers them, each register write
+logged with its arrival time) and plays the log with ym2608-play, once with
+dropping and once with --no-drop. Each write's due time comes from the
+player's own schedule (`ym2608-play --stats --list`), and each run's writes
+must match it write for write. Per run it reports:
+
+  lateness   each write's arrival minus its due time (median, 99th percentile)
+  ideal      the same for the line-limited ideal, computed from the log alone:
+             each write of the undropped stream leaves at its due time or as
+             soon as the line is free, 3 bytes of 10 bits
+  length     first write to the silence that follows the song's end, against
+             the log's length
+  CPU        the player's user + system time over its run
+
+The emulator's clock starts at the session's first byte, the player's at the
+start of the music, and no clock is shared: a run's due times are placed on
+the emulator's clock where its earliest write against the line-limited ideal
+of what it sent was exactly on time (no write can arrive before that ideal,
+so every other write's lateness is measured from that best one).
+
+Standard library only. bench/play.sh builds the programs and runs this.
+"""
+
+import argparse
+import os
+import platform
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+BAUD = 115200
+FRAME_US = 3 * 10 * 1e6 / BAUD
+SILENCE_WRITES = 11
+
+
+def quantile(values, q):
+    ordered = sorted(values)
+    rank = max(1, min(len(ordered), int(-(-q * len(ordered) // 1))))
+    return ordered[rank - 1]
+
+
+def schedule(play, path, loops, dropping):
+    """(due_us, register, value, sent) for every write of the play, from --stats --list."""
+    args = [play, "--stats", "--list", "--baud", str(BAUD), "--loops", str(loops)]
+    if not dropping:
+        args.append("--no-drop")
+    out = subprocess.run(args + [path], capture_output=True, text=True, check=True).stdout
+    writes = []
+    for line in out.splitlines():
+        fields = line.split()
+        if len(fields) == 4 and fields[3] in ("send", "drop"):
+            writes.append((int(fields[0]), int(fields[1], 16), int(fields[2], 16), fields[3] == "send"))
+    return writes, out
+
+
+def ideal_arrivals(writes):
+    """When each of `writes` reaches the board on a line that carries them
+    back to back from their due times, in microseconds of song time."""
+    free = 0.0
+    arrivals = []
+    for due, _, _, _ in writes:
+        free = max(due, free) + FRAME_US
+        arrivals.append(free)
+    return arrivals
+
+
+def ideal_lateness(writes):
+    """The line-limited ideal's lateness over `writes`, in microseconds."""
+    return [arrival - w[0] for arrival, w in zip(ideal_arrivals(writes), writes)]
+
+
+def song_length_us(stats_text):
+    for line in stats_text.splitlines():
+        if line.strip().startswith("length"):
+            clock = line.split()[1].rstrip(",")
+            minutes, seconds = clock.split(":")
+            return (int(minutes) * 60 + float(seconds)) * 1e6
+    raise RuntimeError("no length in --stats")
+
+
+def play_once(args, path, dropping, loops, work):
+    """One emulator, one play; returns the arrivals, the player's CPU seconds and wall seconds."""
+    writes_log = os.path.join(work, "writes.log")
+    emu = subprocess.Popen([args.emu, "--baud", str(BAUD), "--log-writes", writes_log],
+                           stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    try:
+        terminal = emu.stdout.readline().decode().strip()
+        argv = [args.play, "--port", terminal, "--loops", str(loops)] + ([] if dropping else ["--no-drop"])
+        start = time.monotonic()
+        proc = subprocess.Popen(argv + [path], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        _, status, usage = os.wait4(proc.pid, 0)
+        wall = time.monotonic() - start
+        err = proc.stderr.read().decode()
+        proc.stderr.close()
+        if status != 0:
+            raise RuntimeError("ym2608-play failed on %s: %s" % (path, err))
+    finally:
+        emu.terminate()
+        emu.wait()
+        emu.stdout.close()
+    arrivals = []
+    with open(writes_log) as f:
+        for line in f:
+            us, bank, reg, value = line.split()
+            arrivals.append((int(us), int(bank) * 0x100 + int(reg, 16), int(value, 16)))
+    return arrivals, usage.ru_utime + usage.ru_stime, wall
+
+
+def measure(args, path, dropping, work):
+    planned, stats = schedule(args.play, path, args.loops, dropping)
+    sent = [w for w in planned if w[3]]
+    arrivals, cpu, wall = play_once(args, path, dropping, args.loops, work)
+    music, silence = arrivals[:-SILENCE_WRITES], arrivals[-SILENCE_WRITES:]
+    if [(r, v) for _, r, v in music] != [(r, v) for _, r, v, _ in sent]:
+        raise RuntimeError("%s: the writes received differ from the schedule" % path)
+    origin = min(arrival - ideal for (arrival, _, _), ideal in zip(music, ideal_arrivals(sent)))
+    late = [arrival - (origin + due) for (arrival, _, _), (due, _, _, _) in zip(music, sent)]
+    length = silence[0][0] - origin
+    return {
+        "writes": len(planned), "sent": len(sent),
+        "median": statistics.median(late), "p99": quantile(late, 0.99),
+        "length_error": (length - song_length_us(stats)) / song_length_us(stats),
+        "cpu": cpu / wall, "wall": wall, "planned": planned,
+    }
+
+
+def main():
+    here = os.path.dirname(os.path.abspath(__file__))
+    root = os.path.dirname(here)
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--build", default=os.path.join(root, "build-bench"))
+    parser.add_argument("--logs", default=os.path.join(os.path.dirname(root), "shared", "vgm"))
+    parser.add_argument("--loops", type=int, default=1)
+    parser.add_argument("files", nargs="*", help="logs to play (default: the .vgm files in --logs)")
+    args = parser.parse_args()
+    args.play = os.path.join(args.build, "play", "ym2608-play")
+    args.emu = os.path.join(args.build, "board_emu", "ym2608-board-emu")
+    files = args.files or sorted(os.path.join(args.logs, f) for f in os.listdir(args.logs) if f.endswith(".vgm"))
+    print("machine: %d cores, %s, Linux %s, Python %s, load %.1f" % (
+        os.cpu_count(), platform.processor() or platform.machine(), platform.release(),
+        platform.python_version(), os.getloadavg()[0]))
+    print("| log | writes | sent | ideal median / p99 | no drop: median / p99 | drop: median / p99 | length | CPU |")
+    print("|---|---|---|---|---|---|---|---|")
+    with tempfile.TemporaryDirectory(prefix="ym2608-play-bench-") as work:
+        for path in files:
+            every = measure(args, path, False, work)
+            dropped = measure(args, path, True, work)
+            ideal = ideal_lateness(every["planned"])
+            print("| %s | %d | %d | %.2f / %.2f ms | %.2f / %.2f ms | %.2f / %.2f ms | %+.3f%% / %+.3f%% | "
+                  "%.1f%% / %.1f%% |" % (
+                      os.path.basename(path), every["writes"], dropped["sent"],
+                      statistics.median(ideal) / 1000, quantile(ideal, 0.99) / 1000,
+                      every["median"] / 1000, every["p99"] / 1000, dropped["median"] / 1000, dropped["p99"] / 1000,
+                      100 * every["length_error"], 100 * dropped["length_error"],
+                      100 * every["cpu"], 100 * dropped["cpu"]))
+            sys.stdout.flush()
+    print("load at the end %.1f" % os.getloadavg()[0])
+
+
+if __name__ == "__main__":
+    main()
