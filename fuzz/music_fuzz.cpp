@@ -3,6 +3,7 @@
 // it accepts must be something the player can stream: registers of the
 // chip's two banks, due times that never go back, blocks inside its memory,
 // a loop inside the writes, and a schedule whose every write is one of them.
+#include "chip/ym2608.h"
 #include "music/memory_image.h"
 #include "music/music_log.h"
 #include "music/schedule.h"
@@ -39,14 +40,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(log.endNs >= previous, "the end after the last write");
     check(!log.looped || (log.loopWrite <= log.writes.size() && log.loopNs <= log.endNs), "loop inside the log");
     for (const MemoryBlock& block : log.blocks) {
-        check(block.address + block.bytes.size() <= 256U * 1024U, "block inside the memory");
+        check(block.address + block.bytes.size() <= SAMPLE_MEMORY_SIZE, "block inside the memory");
     }
     std::size_t loaded = 0;
     for (const MemoryLoad& load : memoryLoads(log)) {
-        check(load.unit * 32U + load.bytes.size() <= 256U * 1024U, "memory run inside the memory");
+        check(load.unit * ADDRESS_UNIT + load.bytes.size() <= SAMPLE_MEMORY_SIZE, "memory run inside the memory");
         loaded += load.bytes.size();
     }
-    check(loaded <= 256U * 1024U, "runs do not overlap");
+    check(loaded <= SAMPLE_MEMORY_SIZE, "runs do not overlap");
     const auto schedule = buildSchedule(log, 2, true);
     for (const ScheduledWrite& w : schedule) {
         check(w.reg < 0x200, "scheduled register within the two banks");

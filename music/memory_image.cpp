@@ -1,13 +1,16 @@
 #include "music/memory_image.h"
 
+#include "chip/ym2608.h"
+#include "link/frames.h"
+
 #include <algorithm>
 
 namespace {
 
-constexpr std::size_t UNIT = 32;
-constexpr std::size_t GRANULE = 512;
-constexpr std::size_t MEMORY = 256U * 1024U;
-constexpr std::size_t UNITS = MEMORY / UNIT;
+constexpr std::size_t UNIT = ADDRESS_UNIT;
+constexpr std::size_t GRANULE = COMMIT_GRANULE;
+constexpr std::size_t MEMORY = SAMPLE_MEMORY_SIZE;
+constexpr std::size_t UNITS = SAMPLE_MEMORY_UNITS;
 
 } // namespace
 

@@ -3,6 +3,8 @@
 // text, the length of a play.
 #include "music/log_parsers.h"
 
+#include "chip/ym2608.h"
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -26,15 +28,15 @@ constexpr int GZIP_WINDOW = 16 + MAX_WBITS; // zlib's flag for a gzip wrapper
 //   0x101 control 2   ------x- memory of 8-bit width (addresses in units of 32 bytes)
 //   0x102/0x103  start address, 0x104/0x105 stop address (inclusive), in units
 //   0x108        memory data: each write stores one byte and moves on
-constexpr std::uint16_t REG_CONTROL1 = 0x100;
-constexpr std::uint16_t REG_CONTROL2 = 0x101;
-constexpr std::uint16_t REG_STOP_HIGH = 0x105;
-constexpr std::uint16_t REG_MEMORY_DATA = 0x108;
-constexpr std::uint8_t CONTROL1_MODE_BITS = 0xE1; // start, record, memory-data, reset
-constexpr std::uint8_t CONTROL1_MEMORY_WRITE = 0x60;
-constexpr std::uint8_t CONTROL2_WIDE = 0x02;
-constexpr std::uint32_t UNIT_BYTES = 32;
-constexpr std::uint32_t MEMORY_BYTES = 256U * 1024U;
+constexpr std::uint16_t REG_CONTROL1 = BANK1_BASE + ADPCM_CONTROL1;
+constexpr std::uint16_t REG_CONTROL2 = BANK1_BASE + ADPCM_CONTROL2;
+constexpr std::uint16_t REG_STOP_HIGH = BANK1_BASE + ADPCM_STOP_HIGH;
+constexpr std::uint16_t REG_MEMORY_DATA = BANK1_BASE + 0x08;
+constexpr std::uint8_t CONTROL1_MODE_BITS = CONTROL1_START | CONTROL1_RECORD | CONTROL1_MEMORY_DATA | CONTROL1_RESET;
+constexpr std::uint8_t CONTROL1_MEMORY_WRITE = CONTROL1_RECORD | CONTROL1_MEMORY_DATA;
+constexpr std::uint8_t CONTROL2_WIDE = CONTROL2_WIDE_MEMORY;
+constexpr std::uint32_t UNIT_BYTES = ADDRESS_UNIT;
+constexpr std::uint32_t MEMORY_BYTES = SAMPLE_MEMORY_SIZE;
 
 // One memory-write sequence as it is found: the writes that carry its data.
 struct Sequence {

@@ -5,6 +5,8 @@
 // over what it does not play. Waits count samples at 44100 Hz.
 #include "music/log_parsers.h"
 
+#include "chip/ym2608.h"
+
 #include <algorithm>
 #include <array>
 #include <map>
@@ -52,7 +54,7 @@ constexpr std::uint32_t BLOCK_SIZE_MASK = 0x7FFFFFFF;
 // whole size (32 bits) and the byte address the rest goes to (32 bits).
 constexpr std::uint8_t BLOCK_YM2608_ADPCM = 0x81;
 constexpr std::size_t ADPCM_BLOCK_FIELDS = 8;
-constexpr std::uint32_t ADPCM_MEMORY_SIZE = 256U * 1024U;
+constexpr std::uint32_t ADPCM_MEMORY_SIZE = SAMPLE_MEMORY_SIZE;
 
 // GD3: "Gd3 ", version, length, then eleven NUL-terminated UTF-16LE strings:
 // track, track (Japanese), game, game (J), system, system (J), author,

@@ -1,6 +1,5 @@
 #include "play/player.h"
 
-#include "chip/ym2608.h"
 #include "link/device_link.h"
 #include "link/memory_writer.h"
 #include "music/memory_image.h"

@@ -13,6 +13,7 @@
 // Functions: playLog, silenceChip, SILENCE_WRITES.
 #pragma once
 
+#include "chip/ym2608.h"
 #include "music/music_log.h"
 
 #include <csignal>
@@ -20,12 +21,25 @@
 #include <string>
 #include <utility>
 
-/// The writes that silence the chip, in order: key off every FM channel
-/// (0x28 with channels 1-3 and 4-6), SSG levels 0, rhythm dump of all six
-/// instruments, ADPCM reset.
+// FM key on/off and the SSG levels, in the first bank.
+//   0x28  xxxx---- operators 4..1 keyed on (none: key off)
+//         -----xxx channel: 0-2 for channels 1-3, 4-6 for channels 4-6
+//   0x08..0x0A  ---x---- envelope instead of level
+//               ----xxxx level of SSG channel A, B, C
+inline constexpr std::uint16_t FM_KEY = 0x28;
+inline constexpr std::uint8_t FM_CHANNELS[] = {0x00, 0x01, 0x02, 0x04, 0x05, 0x06};
+inline constexpr std::uint16_t SSG_LEVEL_A = 0x08;
+inline constexpr std::uint16_t SSG_LEVEL_B = 0x09;
+inline constexpr std::uint16_t SSG_LEVEL_C = 0x0A;
+
+/// The writes that silence the chip, in order: key off every FM channel,
+/// SSG levels 0, dump all six rhythm instruments, reset the ADPCM unit.
 inline constexpr std::pair<std::uint16_t, std::uint8_t> SILENCE_WRITES[] = {
-    {0x28, 0x00}, {0x28, 0x01}, {0x28, 0x02}, {0x28, 0x04}, {0x28, 0x05}, {0x28, 0x06},
-    {0x08, 0x00}, {0x09, 0x00}, {0x0A, 0x00}, {0x10, 0xBF}, {0x100, 0x01},
+    {FM_KEY, FM_CHANNELS[0]}, {FM_KEY, FM_CHANNELS[1]}, {FM_KEY, FM_CHANNELS[2]},
+    {FM_KEY, FM_CHANNELS[3]}, {FM_KEY, FM_CHANNELS[4]}, {FM_KEY, FM_CHANNELS[5]},
+    {SSG_LEVEL_A, 0x00}, {SSG_LEVEL_B, 0x00}, {SSG_LEVEL_C, 0x00},
+    {RHYTHM_KEY, RHYTHM_DUMP | RHYTHM_KEY_BITS},
+    {BANK1_BASE + ADPCM_CONTROL1, CONTROL1_RESET},
 };
 
 struct PlaySettings {
