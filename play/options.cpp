@@ -55,7 +55,8 @@ const char* playUsageText()
            "  --list              with --stats: every write, one line each: due time in microseconds,\n"
            "                      register, value, \"send\" or \"drop\"\n"
            "  -h, --help, --version\n"
-           "Ctrl-C or SIGTERM silences the chip and ends the play (status 130 after Ctrl-C).\n";
+           "Ctrl-C or SIGTERM silences the chip and ends the play (status 130 after Ctrl-C).\n"
+           "The manual: man ym2608-play\n";
 }
 
 bool parsePlayOptions(int argc, const char* const* argv, PlayOptions& options, std::string& error)
