@@ -20,6 +20,11 @@ constexpr std::int64_t NANOS = 1'000'000'000;
 constexpr std::size_t RENDER_BLOCK = 4096; // output samples rendered at a time
 constexpr std::chrono::milliseconds WORKER_PERIOD{50};
 constexpr int WORKER_NICENESS = 10;
+// What may wait for the worker, counting each event at its size: far more
+// than a session hands over between two of the worker's rounds, and a bound
+// on what a writer that outruns a starved worker can make the emulator hold.
+// Past it the serving loop waits for the worker's next round.
+constexpr std::size_t QUEUE_LIMIT_BYTES = 64u << 20;
 constexpr std::uint8_t RHYTHM_KEY_REGISTER = 0x10;
 constexpr std::uint8_t RHYTHM_DUMP_BIT = 0x80;
 constexpr std::uint8_t RHYTHM_KEYS = 0x3F;
@@ -49,7 +54,9 @@ struct Session {
     // Shared with the serving loop, under mutex.
     std::mutex mutex;
     std::condition_variable closed;
+    std::condition_variable room;
     std::deque<SessionEvent> queue;
+    std::size_t queuedBytes = 0;
     std::int64_t reached = 0;
     bool closing = false;
     std::thread worker;
@@ -155,9 +162,11 @@ void runWorker()
             std::unique_lock<std::mutex> lock(session.mutex);
             session.closed.wait_for(lock, WORKER_PERIOD, [] { return session.closing; });
             events.swap(session.queue);
+            session.queuedBytes = 0;
             reached = session.reached;
             closing = session.closing;
         }
+        session.room.notify_all();
         for (const SessionEvent& event : events) {
             apply(event);
         }
@@ -173,7 +182,10 @@ void runWorker()
 
 void push(SessionEvent&& event)
 {
-    std::lock_guard<std::mutex> lock(session.mutex);
+    const std::size_t size = sizeof event + event.bytes.size();
+    std::unique_lock<std::mutex> lock(session.mutex);
+    session.room.wait(lock, [] { return session.queuedBytes < QUEUE_LIMIT_BYTES; });
+    session.queuedBytes += size;
     session.queue.push_back(std::move(event));
 }
 
@@ -212,6 +224,7 @@ bool startSession(const SessionSetup& setup, std::string& error)
     session.writeFailed = false;
     session.rhythmNoted = false;
     session.queue.clear();
+    session.queuedBytes = 0;
     session.reached = 0;
     session.closing = false;
     session.worker = std::thread(runWorker);

@@ -6,7 +6,9 @@
 // line has got; a worker thread renders the chip up to each arrival, applies
 // it and writes the output, so that no reply ever waits for a render. Output
 // sample k stands for the time k x 144 / clock, so a write takes effect at
-// the first sample at or after its arrival.
+// the first sample at or after its arrival. What waits for the worker is
+// bounded (64 MiB); only a worker starved of the CPU that long makes the
+// serving loop wait for it.
 //
 // The file is written at the chip's own rate (clock / 144, 55467 Hz at
 // 7987200 Hz), or resampled with libsamplerate to 44100 or 48000 Hz. Its
