@@ -10,6 +10,10 @@ namespace {
 
 // Register numbers and bits come from chip/ym2608.h, where they are drawn.
 constexpr std::uint8_t RHYTHM_INSTRUMENT_LAST = RHYTHM_INSTRUMENT_FIRST + RHYTHM_INSTRUMENT_COUNT - 1;
+// The ADPCM data register: in memory-write mode (control 1 with record and
+// memory data set, reset clear) each byte written here goes to sample memory,
+// from the start address on, up to the end of the stop unit.
+constexpr std::uint8_t ADPCM_MEMORY_DATA = 0x08;
 constexpr const char* RHYTHM_NAMES[] = {"bass drum", "snare drum", "top cymbal", "hi-hat", "tom", "rim shot"};
 
 struct Board {
@@ -118,6 +122,31 @@ void describeAdpcm(std::string& text, std::uint8_t reg, std::uint8_t value)
     default:
         return;
     }
+}
+
+// One byte through the ADPCM data register. The chip takes it only in
+// memory-write mode, and not past the end of the stop unit.
+void writeMemoryData(std::uint8_t value, FrameOutcome& out)
+{
+    BoardState& s = board.state;
+    const std::uint8_t control1 = s.bank1[ADPCM_CONTROL1];
+    const std::uint8_t mode = CONTROL1_RECORD | CONTROL1_MEMORY_DATA;
+    if ((control1 & mode) != mode || (control1 & CONTROL1_RESET)) {
+        return;
+    }
+    if (s.adpcmWriteFromStart) {
+        s.adpcmWriteAddress = std::size_t{bank1Word(ADPCM_START_LOW)} * ADDRESS_UNIT;
+        s.adpcmWriteFromStart = false;
+    }
+    const std::size_t end = (std::size_t{bank1Word(ADPCM_STOP_LOW)} + 1) * ADDRESS_UNIT;
+    if (s.adpcmWriteAddress >= end || s.adpcmWriteAddress >= s.memory.size()) {
+        appendf(out.text, ", ADPCM memory write past the stop unit, dropped");
+        return;
+    }
+    s.memory[s.adpcmWriteAddress] = value;
+    out.committedOffset = s.adpcmWriteAddress;
+    out.committedSize = 1;
+    s.adpcmWriteAddress += 1;
 }
 
 void recordPlay()
@@ -252,6 +281,11 @@ void carryOut(std::span<const std::uint8_t> f, FrameOutcome& out)
         s.bank1[f[1]] = f[2];
         out.adpcmStart = adpcm::applyAdpcmWrite(s.adpcm, f[1], f[2]);
         describeAdpcm(out.text, f[1], f[2]);
+        if (f[1] == ADPCM_CONTROL1 || f[1] == ADPCM_START_LOW || f[1] == ADPCM_START_HIGH) {
+            s.adpcmWriteFromStart = true;
+        } else if (f[1] == ADPCM_MEMORY_DATA) {
+            writeMemoryData(f[2], out);
+        }
         if (f[1] == ADPCM_CONTROL1 && (f[2] & CONTROL1_START)) {
             recordPlay();
         }

@@ -71,6 +71,11 @@ struct BoardState {
     /// The second bank's ADPCM registers as the renderer reads them, folded
     /// from every bank-1 write: the one model of that unit's set-up.
     adpcm::AdpcmRegisters adpcm;
+    /// Where the next byte written through the ADPCM data register (0x08)
+    /// goes in sample memory, and whether it is still to be taken from the
+    /// start address (after a write to control 1 or to the start address).
+    std::size_t adpcmWriteAddress = 0;
+    bool adpcmWriteFromStart = true;
     /// The ADPCM registers at every start command (control 1 written with
     /// start set), in order, up to PLAY_HISTORY of them.
     std::vector<adpcm::AdpcmRegisters> plays;
@@ -91,7 +96,8 @@ struct FrameOutcome {
     /// The frame is a bank-1 write that starts playback from memory (start and
     /// memory data set, reset clear) with the registers now in `adpcm`.
     bool adpcmStart = false;
-    /// The bytes of sample memory a commit changed: from byte `committedOffset`,
+    /// The bytes of sample memory a commit, or a write to the ADPCM data
+    /// register in memory-write mode, changed: from byte `committedOffset`,
     /// `committedSize` of them (0 when the frame changed no memory).
     std::size_t committedOffset = 0;
     std::size_t committedSize = 0;

@@ -15,6 +15,7 @@ Bytes cacheWrite(std::uint16_t offset, const Bytes& data)
 {
     Bytes f{OP_CACHE_WRITE, static_cast<std::uint8_t>(data.size()), static_cast<std::uint8_t>(offset),
             static_cast<std::uint8_t>(offset >> 8)};
+    f.reserve(f.size() + data.size()); // spares g++ 12 a false -Warray-bounds in the insert
     f.insert(f.end(), data.begin(), data.end());
     return f;
 }
@@ -28,6 +29,7 @@ Bytes commit(std::uint16_t size, std::uint16_t unit)
 Bytes streamData(const Bytes& data)
 {
     Bytes f{OP_STREAM_DATA};
+    f.reserve(f.size() + data.size());
     f.insert(f.end(), data.begin(), data.end());
     return f;
 }
@@ -297,3 +299,40 @@ TEST_F(Board, ShortRulesAndHangupEndTheLine)
 }
 
 } // namespace
+
+TEST_F(Board, AdpcmDataRegisterWritesMemoryInMemoryWriteModeOnly)
+{
+    // Outside memory-write mode the data register changes no memory.
+    FrameOutcome ignored = handleFrame(Bytes{OP_WRITE_BANK1, 0x08, 0x11});
+    EXPECT_EQ(ignored.committedSize, 0u);
+    // Reset, memory-write mode, 8-bit memory, units 5..5, then 34 bytes: the
+    // first 32 fill unit 5, the two past the stop unit are dropped.
+    const std::uint8_t setUp[][2] = {{0x00, 0x01}, {0x00, 0x60}, {0x01, 0x02}, {0x02, 0x05},
+                                     {0x03, 0x00}, {0x04, 0x05}, {0x05, 0x00}};
+    for (const auto& w : setUp) {
+        handleFrame(Bytes{OP_WRITE_BANK1, w[0], w[1]});
+    }
+    for (int i = 0; i < 34; ++i) {
+        FrameOutcome out = handleFrame(Bytes{OP_WRITE_BANK1, 0x08, static_cast<std::uint8_t>(0xA0 + i)});
+        EXPECT_EQ(out.committedSize, i < 32 ? 1u : 0u) << i;
+        if (i < 32) {
+            EXPECT_EQ(out.committedOffset, 5u * 32 + static_cast<unsigned>(i));
+        } else {
+            EXPECT_EQ(out.text, std::string("bank 1: 0x08 <- 0x") + (i == 32 ? "c0" : "c1") +
+                                    ", ADPCM memory write past the stop unit, dropped");
+        }
+    }
+    const BoardState& s = boardState();
+    EXPECT_EQ(s.memory[5 * 32 - 1], 0x00);
+    for (int i = 0; i < 32; ++i) {
+        EXPECT_EQ(s.memory[static_cast<std::size_t>(5 * 32 + i)], 0xA0 + i);
+    }
+    EXPECT_EQ(s.memory[6 * 32], 0x00);
+    EXPECT_EQ(handleFrame(Bytes{OP_WRITE_BANK1, 0x08, 0x11}).committedSize, 0u);
+    // A new start address starts the writes there again; a reset stops them.
+    handleFrame(Bytes{OP_WRITE_BANK1, 0x02, 0x05});
+    EXPECT_EQ(handleFrame(Bytes{OP_WRITE_BANK1, 0x08, 0x55}).committedOffset, 5u * 32);
+    EXPECT_EQ(boardState().memory[5 * 32], 0x55);
+    handleFrame(Bytes{OP_WRITE_BANK1, 0x00, 0x61});
+    EXPECT_EQ(handleFrame(Bytes{OP_WRITE_BANK1, 0x08, 0x66}).committedSize, 0u);
+}
