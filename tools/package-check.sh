@@ -53,7 +53,7 @@ $sudo apt-get install -y -q --no-install-recommends "./$deb" >"$scratch/apt.log"
   fail "apt-get install ./$deb failed: $(cat "$scratch/apt.log")"
 trap '$sudo apt-get remove -y -q ym2608-console >/dev/null; cleanup' EXIT
 
-for program in ym2608-board-emu; do
+for program in ym2608-board-emu ym2608-play; do
   got=$("/usr/bin/$program" --version </dev/null)
   [ "$got" = "$program $version" ] || fail "installed $program --version printed '$got'"
 done
