@@ -1,7 +1,6 @@
 #include "board_emu/chip_sound.h"
 
 #include "chip/ym2608.h"
-#include "link/frames.h"
 
 #include <algorithm>
 #include <limits>

@@ -128,3 +128,44 @@ TEST(ChipSound, RhythmOnTheFirstBankOnly)
 }
 
 } // namespace
+
+namespace {
+
+// Any byte stream a client sends reaches the units as register writes and
+// memory: whatever the values, in whatever order, nothing reads outside its
+// tables or memory (the suite runs under the sanitizers too) and the output
+// stays a 16-bit stereo stream.
+TEST(ChipSound, AnyWritesOfEitherBankAndAnyMemoryKeepTheOutputWhole)
+{
+    std::vector<std::uint8_t> rhythm(synth::RHYTHM_MEMORY_SIZE);
+    std::uint32_t state = 12345;
+    auto next = [&state] {
+        state = state * 1664525u + 1013904223u;
+        return static_cast<std::uint8_t>(state >> 24);
+    };
+    for (std::uint8_t& b : rhythm) {
+        b = next();
+    }
+    ChipSound chip = powered(rhythm);
+    std::vector<std::uint8_t> memory(4096);
+    for (std::uint8_t& b : memory) {
+        b = next();
+    }
+    writeChipMemory(chip, 0, memory);
+    writeChipMemory(chip, SAMPLE_MEMORY_SIZE - 100, memory); // past the end: cut
+    std::vector<std::int16_t> frames(2 * 64);
+    for (int round = 0; round < 20000; ++round) {
+        const int bank = next() & 1;
+        const std::uint8_t reg = next();
+        writeChipSound(chip, bank, reg, next());
+        // Now and then a start from memory with whatever addresses were set.
+        if ((round & 63) == 0) {
+            writeChipSound(chip, 1, 0x00, static_cast<std::uint8_t>(0xA0 | (next() & 0x11)));
+            writeChipSound(chip, 0, 0x10, next());
+        }
+        renderChipSound(chip, frames);
+    }
+    EXPECT_EQ(chip.memory.size(), SAMPLE_MEMORY_SIZE);
+}
+
+} // namespace
