@@ -4,6 +4,7 @@
 
 #include "app/operands.h"
 #include "app/progress.h"
+#include "app/terminal.h"
 #include "chip/registers.h"
 #include "link/device_link.h"
 #include "samples/samples.h"
@@ -11,6 +12,8 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -36,6 +39,49 @@ const char* operandOrComplain(const char* line)
     return operand;
 }
 
+const char* failureText(PortFailure failure)
+{
+    switch (failure) {
+    case PortFailure::NONE:
+        break;
+    case PortFailure::NO_DEVICE:
+        return "no such device";
+    case PortFailure::PERMISSION:
+        return "permission denied (is your user in the dialout group?)";
+    case PortFailure::IN_USE:
+        return "in use by another program";
+    case PortFailure::NOT_SERIAL:
+        return "not a serial port";
+    case PortFailure::SETTINGS:
+        return "the line refused raw 8-bit settings";
+    case PortFailure::OTHER:
+        break;
+    }
+    return "cannot be opened";
+}
+
+// "COM3: /dev/ttyUSB0: " and the rest of a line about one port, on standard
+// error, after what standard output already holds.
+void portLine(const PortAttempt& port, const std::string& rest)
+{
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s: %s: %s\n", port.name.c_str(), port.device.c_str(), rest.c_str());
+}
+
+std::string hexBytes(const std::vector<std::uint8_t>& bytes)
+{
+    if (bytes.empty()) {
+        return "nothing";
+    }
+    std::string text;
+    for (const std::uint8_t byte : bytes) {
+        char hex[4];
+        std::snprintf(hex, sizeof hex, "%s%02x", text.empty() ? "" : " ", byte);
+        text += hex;
+    }
+    return text;
+}
+
 } // namespace
 
 void resetCommands()
@@ -48,6 +94,9 @@ void connectCommand(const char*)
     ConnectOutcome outcome = openLink();
     if (!outcome.opened) {
         std::printf("connect error.\n");
+        for (const PortAttempt& port : outcome.attempts) {
+            portLine(port, failureText(port.failure));
+        }
         return;
     }
     // Shown before the identification goes out, so the operator sees the
@@ -55,10 +104,15 @@ void connectCommand(const char*)
     std::printf("connect..");
     std::fflush(stdout);
     identifyLink(outcome);
+    const PortAttempt& port = outcome.attempts.back();
     if (outcome.identified) {
         std::printf("ok\nWelcome to YM2608!\nReady\n");
+        if (inputIsTerminal()) {
+            portLine(port, "connected");
+        }
     } else {
         std::printf("err.\n");
+        portLine(port, "not identified: the board answered " + hexBytes(outcome.reply));
     }
 }
 
@@ -66,6 +120,7 @@ void backlightCommand(const char*)
 {
     const BacklightReply reply = readBacklight();
     if (!reply.answered) {
+        std::printf("backlight error.\n");
         return;
     }
     if (reply.state == BACKLIGHT_OFF) {
@@ -126,13 +181,13 @@ void playCommand(const char* line)
     playSlot(slot);
 }
 
-void resetOrRhythmCommand(const char* line)
+void resetCommand(const char*)
 {
-    if (line[1] != 'y') {
-        stopBoard(); // the reply is waited for, whatever it says
-        std::printf("reset\n");
-        return;
-    }
+    std::printf(stopBoard() ? "reset\n" : "reset error.\n");
+}
+
+void rhythmCommand(const char* line)
+{
     // The number follows a blank somewhere after "ry": "ry5" has none.
     const char* p = line + 2;
     while (*p != '\0' && !isBlank(*p)) {

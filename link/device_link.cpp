@@ -5,11 +5,17 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 struct DeviceLink {
     PortHandle port = INVALID_PORT;
+    int replyTimeoutMs = NO_TIMEOUT;
+    Clock::time_point lastWrite{}; // when the last frame was written
+    LinkFault fault = LinkFault::NONE;
 };
 
 DeviceLink link;
@@ -26,13 +32,65 @@ bool tryPort(ConnectOutcome& outcome, const std::string& name, const std::string
     return outcome.opened;
 }
 
+// Closes the link after a fault; the first fault is the one kept. Any other
+// failure of the port (FAILED) fails only the frame at hand.
+void fail(PortStatus status)
+{
+    if (status == PortStatus::FAILED) {
+        return;
+    }
+    if (link.fault == LinkFault::NONE) {
+        switch (status) {
+        case PortStatus::TIMED_OUT:
+            link.fault = LinkFault::NO_REPLY;
+            break;
+        case PortStatus::CANCELLED:
+            link.fault = LinkFault::INTERRUPTED;
+            break;
+        default: // GONE
+            link.fault = LinkFault::LOST;
+            break;
+        }
+    }
+    closeLink();
+}
+
+// What is left of the reply time limit for the reply to the last frame written.
+int replyBudget()
+{
+    if (link.replyTimeoutMs == NO_TIMEOUT) {
+        return NO_TIMEOUT;
+    }
+    const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - link.lastWrite);
+    return static_cast<int>(std::max<long long>(0, link.replyTimeoutMs - spent.count()));
+}
+
 // Reads what comes of a reply of `reply.size()` bytes; returns the count.
 std::size_t readSome(std::span<std::uint8_t> reply)
 {
     if (!isConnected()) {
         return 0;
     }
-    return readPort(link.port, reply, NO_TIMEOUT).count;
+    const PortTransfer got = readPort(link.port, reply, replyBudget());
+    if (got.status != PortStatus::DONE) {
+        fail(got.status);
+    }
+    return got.count;
+}
+
+std::size_t writeSome(std::span<const std::uint8_t> bytes)
+{
+    if (!isConnected()) {
+        return 0;
+    }
+    if (link.replyTimeoutMs != NO_TIMEOUT) {
+        link.lastWrite = Clock::now();
+    }
+    const PortTransfer sent = writePort(link.port, bytes);
+    if (sent.status != PortStatus::DONE) {
+        fail(sent.status);
+    }
+    return sent.count;
 }
 
 } // namespace
@@ -97,26 +155,42 @@ PortHandle linkPort()
     return link.port;
 }
 
+void setReplyTimeout(int ms)
+{
+    link.replyTimeoutMs = ms;
+}
+
+void interruptLink()
+{
+    cancelPortWaits();
+}
+
+void allowLinkWaits()
+{
+    allowPortWaits();
+}
+
+LinkFault takeLinkFault()
+{
+    const LinkFault fault = link.fault;
+    link.fault = LinkFault::NONE;
+    return fault;
+}
+
 std::size_t sendFrame(const Frame& frame)
 {
-    if (!isConnected()) {
-        return 0;
-    }
-    return writePort(link.port, frame.view()).count;
+    return writeSome(frame.view());
 }
 
 std::size_t sendFrames(std::span<const Frame> frames)
 {
-    if (!isConnected()) {
-        return 0;
-    }
     std::vector<std::uint8_t> bytes;
     bytes.reserve(frames.size() * MAX_FRAME);
     for (const Frame& frame : frames) {
         const auto view = frame.view();
         bytes.insert(bytes.end(), view.begin(), view.end());
     }
-    return writePort(link.port, bytes).count;
+    return writeSome(bytes);
 }
 
 bool readReply(std::span<std::uint8_t> reply)

@@ -6,8 +6,16 @@
 // as success. Nothing here prints: opening and identifying return outcomes
 // that each program words for its user.
 //
+// A link that meets a fault closes itself and keeps the fault until asked:
+// the board gone (end of file, an unplugged adapter), a reply that did not
+// come within the reply time limit, or a wait ended by interruptLink. Every
+// later frame and reply then fails at once without touching the line, so the
+// command under way ends through its own failure path, and no late reply can
+// be read as the answer to a later frame.
+//
 // Functions: isConnected, openLink, openLinkAt, identifyLink, connectBoard,
-// closeLink, linkPort, sendFrame, sendFrames, readReply, readStatus,
+// closeLink, linkPort, setReplyTimeout, interruptLink, allowLinkWaits,
+// takeLinkFault, sendFrame, sendFrames, readReply, readStatus,
 // exchangeStatus, writeRegister, writeBank1.
 #pragma once
 
@@ -36,6 +44,14 @@ struct ConnectOutcome {
     std::vector<std::uint8_t> reply; // the bytes that came back, possibly fewer than due
 };
 
+/// Why the link closed itself.
+enum class LinkFault : std::uint8_t {
+    NONE,
+    LOST,        // the port reported the board gone
+    NO_REPLY,    // a reply did not come within the reply time limit
+    INTERRUPTED, // interruptLink ended a wait, or came before a frame
+};
+
 /// How a program draws the progress of a long exchange (a sample load, a data
 /// file transfer): `done` of `total` bytes, total > 0.
 using ProgressDisplay = void (*)(std::uint32_t done, std::uint32_t total);
@@ -62,6 +78,20 @@ void closeLink();
 /// The held port (INVALID_PORT when not connected), for the port's speed,
 /// its output queue and draining.
 PortHandle linkPort();
+
+/// Bounds the wait for each reply, from its frame's write to the reply's last
+/// byte, to `ms` milliseconds; NO_TIMEOUT (the default) waits for ever.
+void setReplyTimeout(int ms);
+
+/// For a signal handler (async-signal-safe): ends the wait under way, and
+/// refuses frames until allowLinkWaits; the link then closes with INTERRUPTED.
+void interruptLink();
+
+/// Lets frames and replies run again after interruptLink.
+void allowLinkWaits();
+
+/// The fault that closed the link since the last call (NONE if none), and forgets it.
+LinkFault takeLinkFault();
 
 /// Sends one frame in a single write; returns the bytes written (0 when not connected).
 std::size_t sendFrame(const Frame& frame);

@@ -6,7 +6,8 @@
 // operating-system failure into a result at once.
 //
 // Functions: portDevicePath, openPort, writePort, readPort, closePort,
-// portSpeed, portQueuedOutput, drainPort, restorePortFromSignal.
+// portSpeed, portQueuedOutput, drainPort, cancelPortWaits, allowPortWaits,
+// restorePortFromSignal.
 #pragma once
 
 #include <cstddef>
@@ -39,6 +40,7 @@ enum class PortStatus : std::uint8_t {
     DONE,      // every byte moved
     GONE,      // end of file or an unplugged adapter: the board has gone
     TIMED_OUT, // the time allowed ran out first
+    CANCELLED, // cancelPortWaits ended the wait, or came before it
     FAILED,    // any other error of the port
 };
 
@@ -61,11 +63,14 @@ std::string portDevicePath(const char* name);
 PortOpening openPort(const char* path);
 
 /// Writes all of `bytes` (one frame, or several whole frames back to back),
-/// looping over partial writes.
+/// looping over partial writes. Refused (CANCELLED, nothing written) after
+/// cancelPortWaits; once begun, a write is never cut off by it, so a frame
+/// leaves whole or not at all.
 PortTransfer writePort(PortHandle port, std::span<const std::uint8_t> bytes);
 
 /// Waits until all of `bytes` have arrived, looping over partial reads, for at
-/// most `timeoutMs` milliseconds in all (NO_TIMEOUT: no limit).
+/// most `timeoutMs` milliseconds in all (NO_TIMEOUT: no limit). Ends
+/// CANCELLED after cancelPortWaits.
 PortTransfer readPort(PortHandle port, std::span<std::uint8_t> bytes, int timeoutMs);
 
 /// Lets frames already written reach the line, restores the port's settings and
@@ -80,6 +85,15 @@ std::size_t portQueuedOutput(PortHandle port);
 
 /// Waits until every byte written has left; false when the port failed.
 bool drainPort(PortHandle port);
+
+/// For a signal handler (async-signal-safe): ends the read under way and
+/// refuses every read and write until allowPortWaits. A handler that lands
+/// just before a read blocks is seen when the read's bytes arrive; a second
+/// one ends a wait on a silent board.
+void cancelPortWaits();
+
+/// Lets reads and writes run again after cancelPortWaits.
+void allowPortWaits();
 
 /// For a signal handler about to end the process: restores the held port's
 /// settings and releases its exclusive hold, with async-signal-safe calls only.

@@ -101,6 +101,9 @@ PortOpening openPort(const char* path)
 
 PortTransfer writePort(PortHandle, std::span<const std::uint8_t> bytes)
 {
+    if (board.cancelled) {
+        return {0, PortStatus::CANCELLED};
+    }
     if (board.gone) {
         return {0, PortStatus::GONE};
     }
@@ -117,8 +120,11 @@ PortTransfer writePort(PortHandle, std::span<const std::uint8_t> bytes)
     const PortTransfer result{written, written == bytes.size() ? PortStatus::DONE : PortStatus::FAILED};
 
     const FrameInfo* info = findFrame(opcode);
-    if (info == nullptr || board.scriptedStream) {
+    if (info == nullptr || board.scriptedStream || board.answersLeft == 0) {
         return result;
+    }
+    if (board.answersLeft > 0 && info->reply != ReplyKind::NONE) {
+        --board.answersLeft;
     }
     Bytes reply = replyFor(*info);
     if (const FakeFault* fault = faultFor(opcode, nth, FakeFault::REPLY_BYTE)) {
@@ -135,8 +141,19 @@ PortTransfer writePort(PortHandle, std::span<const std::uint8_t> bytes)
     return result;
 }
 
-PortTransfer readPort(PortHandle, std::span<std::uint8_t> bytes, int)
+PortTransfer readPort(PortHandle, std::span<std::uint8_t> bytes, int timeoutMs)
 {
+    board.timeouts.push_back(timeoutMs);
+    if (board.cancelled) {
+        return {0, PortStatus::CANCELLED};
+    }
+    if (board.answersLeft == 0 && board.pending.size() < bytes.size()) {
+        // A board that never answers: the wait runs out, or lasts until Ctrl-C.
+        const std::size_t n = board.pending.size();
+        std::copy_n(board.pending.begin(), n, bytes.begin());
+        board.pending.clear();
+        return {n, timeoutMs == NO_TIMEOUT ? PortStatus::CANCELLED : PortStatus::TIMED_OUT};
+    }
     const std::size_t n = std::min(bytes.size(), board.pending.size());
     std::copy_n(board.pending.begin(), n, bytes.begin());
     board.pending.erase(board.pending.begin(), board.pending.begin() + static_cast<std::ptrdiff_t>(n));
@@ -163,6 +180,16 @@ std::size_t portQueuedOutput(PortHandle)
 bool drainPort(PortHandle)
 {
     return !board.gone;
+}
+
+void cancelPortWaits()
+{
+    board.cancelled = true;
+}
+
+void allowPortWaits()
+{
+    board.cancelled = false;
 }
 
 void restorePortFromSignal() {}

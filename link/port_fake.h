@@ -44,6 +44,12 @@ struct FakeBoard {
     // When set, the board answers nothing of its own: its replies are what
     // was put in `pending`, read in order whatever the frames.
     bool scriptedStream = false;
+    // Frames answered before the board falls silent (-1: never). A silent
+    // board answers nothing: a read with a time limit runs out (TIMED_OUT), one
+    // without is taken as ended by Ctrl-C (CANCELLED).
+    int answersLeft = -1;
+    bool cancelled = false;    // cancelPortWaits was called
+    std::vector<int> timeouts; // the time limit of every read, in order
 
     std::vector<Bytes> frames;      // every frame written, in order
     std::vector<std::string> opens; // every device opened, in order

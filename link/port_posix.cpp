@@ -38,6 +38,9 @@ OpenPort held;
 // on settings half saved or a descriptor already closed.
 volatile std::sig_atomic_t signalFd = -1;
 
+// Set by cancelPortWaits from a signal handler.
+volatile std::sig_atomic_t cancelled = 0;
+
 // Undoes whatever an open got as far as; each step tolerates a port already gone.
 void release(OpenPort& port)
 {
@@ -102,6 +105,7 @@ PortFailure openFailure(int error)
     case ENODEV:
     case ENXIO:
     case ENOTDIR:
+    case EIO: // a pseudo-terminal whose other end has gone
         return PortFailure::NO_DEVICE;
     case EACCES:
     case EPERM:
@@ -255,6 +259,10 @@ PortTransfer writePort(PortHandle port, std::span<const std::uint8_t> bytes)
 {
     const int fd = static_cast<int>(port);
     PortTransfer result;
+    if (cancelled != 0) {
+        result.status = PortStatus::CANCELLED;
+        return result;
+    }
     while (result.count < bytes.size()) {
         const ssize_t n = write(fd, bytes.data() + result.count, bytes.size() - result.count);
         if (n > 0) {
@@ -282,7 +290,12 @@ PortTransfer readPort(PortHandle port, std::span<std::uint8_t> bytes, int timeou
     const long long deadline = timeoutMs < 0 ? -1 : nowMs() + timeoutMs;
     PortTransfer result;
     while (result.count < bytes.size()) {
-        // With no time limit the read itself waits: one system call per reply.
+        if (cancelled != 0) {
+            result.status = PortStatus::CANCELLED;
+            break;
+        }
+        // With no time limit the read itself waits: one system call per reply;
+        // a signal ends it with EINTR (the handlers do not restart calls).
         if (deadline >= 0) {
             pollfd ready{fd, POLLIN, 0};
             const int polled = poll(&ready, 1, pollBudget(deadline));
@@ -366,6 +379,16 @@ bool drainPort(PortHandle port)
             return false;
         }
     }
+}
+
+void cancelPortWaits()
+{
+    cancelled = 1;
+}
+
+void allowPortWaits()
+{
+    cancelled = 0;
 }
 
 void restorePortFromSignal()

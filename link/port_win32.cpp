@@ -8,23 +8,16 @@
 // slices with a check between them that the port is still there: an
 // unplugged USB adapter must end a read short, not leave it waiting forever
 // (a synchronous read on a vanished port can even spin).
-//
-// The console's standard streams are switched to binary at start-up,
-// so that the tool reads the bytes typed and prints the bytes of its messages
-// exactly as it does elsewhere: the console's own line rules deal with the
-// carriage return of a Windows line end, and the progress line's lone
-// carriage return stays what it is.
 #include "link/port.h"
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
-#include <io.h>
 #include <windows.h>
 
 namespace {
@@ -62,16 +55,8 @@ struct OpenPort {
 
 OpenPort held;
 
-bool binaryConsole()
-{
-    const bool in = _setmode(_fileno(stdin), _O_BINARY) != -1;
-    const bool out = _setmode(_fileno(stdout), _O_BINARY) != -1;
-    const bool err = _setmode(_fileno(stderr), _O_BINARY) != -1;
-    return in && out && err;
-}
-
-// Before main: the console's first prompt already goes out in binary.
-[[maybe_unused]] const bool consoleIsBinary = binaryConsole();
+// Set by cancelPortWaits from the console control handler's thread.
+std::atomic<bool> cancelled{false};
 
 // Undoes whatever an open got as far as; each step tolerates a port already gone.
 void release(OpenPort& port)
@@ -198,7 +183,7 @@ DWORD sliceBefore(ULONGLONG deadline)
 // result of one that completed at once), until `deadline` (0: none). Returns
 // the bytes it moved and how it ended; a transfer that failed, ran out of
 // time or lost its port has been cancelled and taken back.
-PortTransfer finishTransfer(ULONGLONG deadline)
+PortTransfer finishTransfer(ULONGLONG deadline, bool cancellable)
 {
     OVERLAPPED& transfer = held.io->transfer;
     DWORD moved = 0;
@@ -210,6 +195,10 @@ PortTransfer finishTransfer(ULONGLONG deadline)
             return {moved, completed ? PortStatus::DONE : PortStatus::GONE};
         }
         if (waited != WAIT_TIMEOUT || !portPresent(held.handle)) {
+            break;
+        }
+        if (cancellable && cancelled) {
+            status = PortStatus::CANCELLED;
             break;
         }
         if (deadline != 0 && GetTickCount64() >= deadline) {
@@ -296,6 +285,10 @@ PortOpening openPort(const char* path)
 PortTransfer writePort(PortHandle port, std::span<const std::uint8_t> bytes)
 {
     PortTransfer result;
+    if (cancelled) {
+        result.status = PortStatus::CANCELLED;
+        return result;
+    }
     if (!usable(port)) {
         result.status = PortStatus::GONE;
         return result;
@@ -318,7 +311,8 @@ PortTransfer writePort(PortHandle port, std::span<const std::uint8_t> bytes)
             result.status = PortStatus::GONE;
             break;
         }
-        const PortTransfer piece = finishTransfer(0);
+        // Once begun, a write runs to its end: a frame leaves whole or not at all.
+        const PortTransfer piece = finishTransfer(0, false);
         result.count += piece.count;
         if (piece.status != PortStatus::DONE || piece.count == 0) {
             result.status = piece.status == PortStatus::DONE ? PortStatus::GONE : piece.status;
@@ -333,6 +327,10 @@ PortTransfer readPort(PortHandle port, std::span<std::uint8_t> bytes, int timeou
     const ULONGLONG deadline = deadlineFor(timeoutMs);
     PortTransfer result;
     while (result.count < bytes.size()) {
+        if (cancelled) {
+            result.status = PortStatus::CANCELLED;
+            break;
+        }
         if (!usable(port)) {
             result.status = PortStatus::GONE;
             break;
@@ -344,7 +342,7 @@ PortTransfer readPort(PortHandle port, std::span<std::uint8_t> bytes, int timeou
             result.status = PortStatus::GONE;
             break;
         }
-        const PortTransfer piece = finishTransfer(deadline);
+        const PortTransfer piece = finishTransfer(deadline, true);
         if (held.broken) {
             result.status = PortStatus::GONE;
             break;
@@ -402,6 +400,16 @@ std::size_t portQueuedOutput(PortHandle port)
 bool drainPort(PortHandle port)
 {
     return usable(port) && FlushFileBuffers(held.handle) != 0;
+}
+
+void cancelPortWaits()
+{
+    cancelled = true;
+}
+
+void allowPortWaits()
+{
+    cancelled = false;
 }
 
 void restorePortFromSignal()

@@ -127,14 +127,14 @@ void loadSample(const char* path, std::uint8_t slot, ProgressDisplay showProgres
         loaderError("ym2608 write error.\n");
     }
     std::printf("\n");
-    const std::size_t sent = written.accepted;
 
-    // Recorded even when the transfer stopped: the slot then holds what the
-    // board accepted, possibly nothing.
+    // Recorded even when the transfer stopped: the slot then holds what
+    // confirmed commits put in chip memory, possibly nothing. Bytes that only
+    // reached the board's cache never play.
     SlotRecord& record = memory.slots[slot];
     record.loaded = true;
     record.start = memory.nextSampleAddress;
-    record.length = static_cast<std::uint16_t>(unitsFor(sent));
+    record.length = static_cast<std::uint16_t>(unitsFor(written.committed));
     memory.nextSampleAddress += record.length;
     std::printf("idx:%u:[%u,%u]\n", static_cast<unsigned>(slot), record.start,
                 static_cast<unsigned>(record.length));

@@ -71,12 +71,14 @@ TEST_F(ConsoleTest, RhythmTestWithoutBlankAnswersQuestionMarks)
     EXPECT_TRUE(commandFrames().empty());
 }
 
-TEST_F(ConsoleTest, ResetWaitsForItsReplyWhateverItSays)
+TEST_F(ConsoleTest, ResetSaysResetOnlyWhenTheBoardConfirms)
 {
+    // A refusal, then no reply from a board that went away: the link closes
+    // and the next command needs a connect.
     failFrame(OP_STOP, 2, 0x00);
     shortReply(OP_STOP, 3);
-    const ConsoleRun run = runConsoleWith("c\nr\nreset\nr\nq\n");
-    EXPECT_EQ(run.out, CONNECTED + ">reset\n>reset\n>reset\n>exit!\n");
+    const ConsoleRun run = runConsoleWith("c\nr\nreset\nr\nr\nq\n");
+    EXPECT_EQ(run.out, CONNECTED + ">reset\n>reset error.\n>reset error.\nconnection lost.\n>no connect.\n>exit!\n");
     EXPECT_EQ(commandFrames(), (std::vector<Bytes>{{OP_STOP}, {OP_STOP}, {OP_STOP}}));
 }
 
@@ -91,7 +93,8 @@ TEST_F(ConsoleTest, BacklightReportsTheStateAnswered)
     failFrame(OP_BACKLIGHT, 2, 0x07);
     shortReply(OP_BACKLIGHT, 3);
     run = runConsoleWith("c\nb\nb\nb\nq\n");
-    EXPECT_EQ(run.out, CONNECTED + ">backlight off\n>>>exit!\n");
+    // A state byte other than 0 or 1 prints nothing; no state at all is an error.
+    EXPECT_EQ(run.out, CONNECTED + ">backlight off\n>>backlight error.\nconnection lost.\n>exit!\n");
 }
 
 TEST_F(ConsoleTest, OpNIsOneByteWithNoReply)

@@ -31,7 +31,10 @@ TEST_F(LibraryTest, ConnectOutcomeNamesEveryPortTriedAndWhyItFailed)
     EXPECT_TRUE(outcome.opened);
     EXPECT_FALSE(outcome.identified);
     EXPECT_EQ(outcome.reply, (Bytes{'2', '6'})) << "the bytes that came, not the bytes due";
-    EXPECT_TRUE(isConnected());
+    // The reply ended short with the board gone: the link closed itself.
+    EXPECT_FALSE(isConnected());
+    EXPECT_EQ(takeLinkFault(), LinkFault::LOST);
+    EXPECT_EQ(takeLinkFault(), LinkFault::NONE) << "a fault is reported once";
 
     // An explicit device path is tried alone, under its own name.
     resetFakeBoard();

@@ -37,19 +37,22 @@ TEST_F(ConsoleTest, WrongOrShortIdentificationStaysConnected)
     fakeBoard().identify = "2609";
     ConsoleRun run = runConsoleWith("c\no 10 01\nq\n");
     EXPECT_EQ(run.out, ">connect..err.\n>r:10 o:01\n>exit!\n");
+    EXPECT_EQ(run.err, "COM3: COM3: not identified: the board answered 32 36 30 39\n");
     EXPECT_EQ(fakeBoard().frames.back(), (Bytes{OP_WRITE_BANK0, 0x10, 0x01}));
 
-    // Two bytes "26" and then nothing: never judged from leftover buffer bytes.
+    // Two bytes "26" and then nothing: never judged from leftover buffer
+    // bytes. The board is gone, so the link is too.
     resetFakeBoard();
     shortReply(OP_IDENTIFY, 1);
-    run = runConsoleWith("c\nq\n");
-    EXPECT_EQ(run.out, ">connect..err.\n>exit!\n");
+    run = runConsoleWith("c\nb\nq\n");
+    EXPECT_EQ(run.out, ">connect..err.\nconnection lost.\n>no connect.\n>exit!\n");
+    EXPECT_EQ(run.err, "COM3: COM3: not identified: the board answered 32 36\n");
 
     // A board that sends "2608" only after a stale byte is not the board either.
     resetFakeBoard();
     fakeBoard().identify = "260";
     run = runConsoleWith("c\n");
-    EXPECT_EQ(run.out, ">connect..err.\n>exit!\n");
+    EXPECT_EQ(run.out, ">connect..err.\nconnection lost.\n>exit!\n");
 }
 
 TEST_F(ConsoleTest, ConnectAgainReleasesTheHeldPortFirst)

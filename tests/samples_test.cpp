@@ -114,17 +114,21 @@ TEST_F(ConsoleTest, PagesFillTheCacheAndCommitInGranules)
     EXPECT_EQ(last[136].offset, 8160U);
 }
 
-TEST_F(ConsoleTest, RejectedCacheWriteRecordsWhatTheBoardAccepted)
+TEST_F(ConsoleTest, RejectedCacheWriteRecordsOnlyWhatCommitsWrote)
 {
+    // Two chunks reached the board's cache, but no commit put them in chip
+    // memory: the slot holds nothing, and the next sample starts at unit 0.
     failFrame(OP_CACHE_WRITE, 3, 0x00);
     const std::string path = scratchFile("third.bin", 1000);
     const std::string other = scratchFile("next.bin", 100);
     const ConsoleRun run = runConsoleWith("c\nl " + path + "\nl " + other + "\nq\n");
     EXPECT_EQ(run.err, "cache write error.\n");
-    EXPECT_NE(run.out.find("] -> [0,1000]\n\r(    60/  1000) 006% [..........]\nidx:1:[0,4]\n>["),
+    EXPECT_NE(run.out.find("] -> [0,1000]\n\r(    60/  1000) 006% [..........]\nidx:1:[0,0]\n>["),
               std::string::npos);
-    EXPECT_NE(run.out.find("] -> [4,100]\n"), std::string::npos);
+    EXPECT_NE(run.out.find("] -> [0,100]\n"), std::string::npos);
     EXPECT_TRUE(framesOf(OP_CACHE_COMMIT).size() == 1U); // only the second load's
+    EXPECT_EQ(findSlot(1).length, 0U);
+    EXPECT_EQ(findSlot(2).start, 0U);
 }
 
 TEST_F(ConsoleTest, RejectedOrUnansweredCommitDoesNotCountItsChunk)
@@ -133,9 +137,22 @@ TEST_F(ConsoleTest, RejectedOrUnansweredCommitDoesNotCountItsChunk)
     const std::string path = scratchFile("commit.bin", 8292);
     ConsoleRun run = runConsoleWith("c\nl " + path + "\n");
     EXPECT_EQ(run.err, "ym2608 write error.\n");
-    // The page's last chunk (32 bytes) is not counted: 8160 bytes, 255 units.
-    EXPECT_NE(run.out.find("\nidx:1:[0,255]\n"), std::string::npos);
+    // The page never reached chip memory: nothing recorded, nothing to play.
+    EXPECT_NE(run.out.find("\nidx:1:[0,0]\n"), std::string::npos);
     EXPECT_EQ(framesOf(OP_CACHE_WRITE).size(), 137U);
+
+    // The second commit of a 20000-byte load refused: the first page, units
+    // 0-255, is all that chip memory holds.
+    resetFakeBoard();
+    clearSlotTable();
+    failFrame(OP_CACHE_COMMIT, 2, 0x00);
+    const std::string longer = scratchFile("longer.bin", 20000);
+    run = runConsoleWith("c\nl " + longer + "\np 1\n");
+    EXPECT_NE(run.out.find("\nidx:1:[0,256]\n"), std::string::npos);
+    const std::vector<Bytes> writes = framesOf(OP_WRITE_BANK1);
+    ASSERT_GE(writes.size(), 2U);
+    EXPECT_EQ(writes[writes.size() - 2], (Bytes{OP_WRITE_BANK1, 0x05, 0x00})) << "stop address 255";
+    EXPECT_EQ(writes[writes.size() - 3], (Bytes{OP_WRITE_BANK1, 0x04, 0xFF}));
 
     // A board that vanishes instead of answering a cache write is a failed write.
     resetFakeBoard();
@@ -143,7 +160,7 @@ TEST_F(ConsoleTest, RejectedOrUnansweredCommitDoesNotCountItsChunk)
     shortReply(OP_CACHE_WRITE, 2);
     run = runConsoleWith("c\nl " + path + "\n");
     EXPECT_EQ(run.err, "cache write error.\n");
-    EXPECT_NE(run.out.find("\nidx:1:[0,2]\n"), std::string::npos);
+    EXPECT_NE(run.out.find("\nidx:1:[0,0]\nconnection lost.\n>exit!\n"), std::string::npos);
 }
 
 TEST_F(ConsoleTest, UnreadableFilesSendNothingAndLeaveTheSlot)

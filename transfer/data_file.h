@@ -9,7 +9,8 @@
 
 struct DataFileRead {
     bool opened = false;    // false: the file could not be opened
-    std::uint32_t size = 0; // the file's size in bytes
+    bool sized = false;     // a regular file, whose size is known
+    std::uint64_t size = 0; // the file's size in bytes, when sized
     std::size_t bytesRead = 0;
 };
 

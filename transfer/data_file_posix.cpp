@@ -26,8 +26,9 @@ DataFileRead readDataFile(const char* path, std::span<std::uint8_t> buffer)
         fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     }
     result.opened = true;
-    // The size as a 32-bit count, as the board's transfer counts it.
-    result.size = S_ISREG(info.st_mode) ? static_cast<std::uint32_t>(info.st_size) : 0;
+    // Only a regular file has a size; a FIFO or a device is read as far as it goes.
+    result.sized = S_ISREG(info.st_mode);
+    result.size = result.sized ? static_cast<std::uint64_t>(info.st_size) : 0;
     while (result.bytesRead < buffer.size()) {
         const ssize_t n = read(fd, buffer.data() + result.bytesRead, buffer.size() - result.bytesRead);
         if (n > 0) {

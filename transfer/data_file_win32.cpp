@@ -16,12 +16,12 @@ DataFileRead readDataFile(const char* path, std::span<std::uint8_t> buffer)
         return result;
     }
     result.opened = true;
-    // The size as a 32-bit count, as the board's transfer counts it. Only a
-    // disk file has one; a pipe or a device reads as having none.
+    // Only a disk file has a size; a pipe or a device is read as far as it goes.
     if (GetFileType(file) == FILE_TYPE_DISK) {
-        const DWORD size = GetFileSize(file, nullptr);
-        if (size != INVALID_FILE_SIZE || GetLastError() == NO_ERROR) {
-            result.size = size;
+        LARGE_INTEGER size{};
+        if (GetFileSizeEx(file, &size) && size.QuadPart >= 0) {
+            result.sized = true;
+            result.size = static_cast<std::uint64_t>(size.QuadPart);
         }
     }
     while (result.bytesRead < buffer.size()) {

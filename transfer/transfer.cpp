@@ -12,7 +12,10 @@
 namespace {
 
 /// The file's last bytes that are never sent.
-constexpr std::uint32_t UNSENT_TAIL = 64;
+constexpr std::size_t UNSENT_TAIL = 64;
+
+/// The most bytes read from a file: a file this long or longer sends DATA_FILE_LIMIT.
+constexpr std::size_t READ_LIMIT = DATA_FILE_LIMIT + UNSENT_TAIL;
 
 /// A file that yields fewer bytes than this is refused.
 constexpr std::size_t MIN_DATA_FILE = 256;
@@ -49,15 +52,12 @@ bool streamData(std::span<const std::uint8_t> data, ProgressDisplay showProgress
 
 void transferDataFile(const char* path, ProgressDisplay showProgress)
 {
-    std::vector<std::uint8_t> buffer(DATA_FILE_LIMIT);
+    std::vector<std::uint8_t> buffer(READ_LIMIT);
     const DataFileRead file = readDataFile(path, buffer);
     if (!file.opened) {
         std::printf("file open error.\n");
         return;
     }
-    // The size less the tail, in 32-bit arithmetic as the board counts it: a
-    // file under 64 bytes wraps to a huge count, which the limit caps.
-    const std::uint32_t total = std::min<std::uint32_t>(file.size - UNSENT_TAIL, DATA_FILE_LIMIT);
     if (file.bytesRead < MIN_DATA_FILE) {
         std::printf("file read error.\n");
         return;
@@ -71,8 +71,13 @@ void transferDataFile(const char* path, ProgressDisplay showProgress)
         std::printf("wp reset error.\n");
         return;
     }
-    const bool sent =
-        streamData(std::span(buffer).first(std::min<std::size_t>(total, file.bytesRead)), showProgress);
+    // All but the tail of the file, by its 64-bit size; a file whose size is
+    // not known (a FIFO) ends where its reading ended.
+    const std::uint64_t size =
+        file.sized ? std::max<std::uint64_t>(file.size, file.bytesRead) : std::uint64_t{file.bytesRead};
+    const std::size_t total =
+        static_cast<std::size_t>(std::min<std::uint64_t>(size - UNSENT_TAIL, DATA_FILE_LIMIT));
+    const bool sent = streamData(std::span(buffer).first(std::min(total, file.bytesRead)), showProgress);
     std::printf("\n");
     if (!sent) {
         return;

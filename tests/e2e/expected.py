@@ -8,11 +8,15 @@ reply: verdict(kind, ordinal, index) with kind "write"/"commit" (loader) or
 command, index over all its frames, both from 1. It returns None (confirm),
 ("byte", b) (answer b), ("short",) (no reply, then hang up), or ("last",)
 (confirm, then hang up: the last frame before an unplugged board).
+
+The console sees a board that hung up when it next sends or waits: the
+command then ends with "connection lost.", and the link is closed.
 """
 
 import random
 
 OK = b"\x01"
+LOST = "connection lost.\n"
 WELCOME = "connect..ok\nWelcome to YM2608!\nReady\n"
 IDENTIFY = [("rx", b"\x10"), ("tx", b"2608")]
 
@@ -42,12 +46,14 @@ class Exchange:
         self.counts = {}
         self.index = 0
         self.dead = False
+        self.lost = False  # the console saw the board gone
 
     def send(self, kind, frame):
         """True when the board confirms `frame`."""
         self.counts[kind] = self.counts.get(kind, 0) + 1
         self.index += 1
         if self.dead:
+            self.lost = True
             return False
         verdict = self.verdict(kind, self.counts[kind], self.index)
         self.frames.append(("rx", frame))
@@ -63,7 +69,12 @@ class Exchange:
             self.frames.append(("hangup", b""))
             return True
         self.frames.append(("hangup", b""))
+        self.lost = True
         return False
+
+    def ending(self):
+        """What the console prints after the command's own output."""
+        return LOST if self.lost else ""
 
 
 def granules(size):
@@ -94,13 +105,14 @@ def load_frames(data, start):
 def load(path, data, slot, start, verdict=confirm_all):
     """An `l` of `data` when the next sample address is `start`: the frames of
     load_frames until the first one the board does not confirm, and the
-    progress line after every other chunk and after the last.
+    progress line after every other chunk and after the last. The slot
+    records what confirmed commits hold.
 
     Returns (stdout, stderr, frames, units recorded)."""
     out = "[%s] -> [%d,%d]\n" % (path, start, len(data))
     err = ""
     x = Exchange(verdict)
-    accepted = 0
+    committed = 0
     for number, (write, commit, done) in enumerate(load_frames(data, start), 1):
         if not x.send("write", write):
             err += "cache write error.\n"
@@ -108,11 +120,12 @@ def load(path, data, slot, start, verdict=confirm_all):
         if commit is not None and not x.send("commit", commit):
             err += "ym2608 write error.\n"
             break
-        accepted = done
+        if commit is not None:
+            committed = done
         if number % 2 == 1 or done == len(data):
             out += progress(done, len(data))
-    units = -(-accepted // UNIT)
-    out += "\nidx:%d:[%d,%d]\n" % (slot, start, units)
+    units = -(-committed // UNIT)
+    out += "\nidx:%d:[%d,%d]\n" % (slot, start, units) + x.ending()
     return out, err, x.frames, units
 
 
@@ -147,9 +160,9 @@ def transfer(data, verdict=confirm_all):
     total = transfer_total(len(data))
     x = Exchange(verdict)
     if not x.send("stop", b"\x00"):
-        return "stop error.\n", x.frames, b""
+        return "stop error.\n" + x.ending(), x.frames, b""
     if not x.send("wp", b"\x01"):
-        return "wp reset error.\n", x.frames, b""
+        return "wp reset error.\n" + x.ending(), x.frames, b""
     out = ""
     offset, remaining, counter, failed = 0, total, 0, False
     while True:
@@ -168,7 +181,7 @@ def transfer(data, verdict=confirm_all):
     out += "\n"
     if not failed and not x.send("start", b"\x03\x02"):
         out += "start error.\n"
-    return out, x.frames, data[:offset]
+    return out + x.ending(), x.frames, data[:offset]
 
 
 def pattern(size, seed):

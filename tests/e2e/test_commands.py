@@ -2,7 +2,7 @@
 
 import unittest
 
-from expected import IDENTIFY, OK, WELCOME, load, pattern, play, prompts, rhythm, transfer
+from expected import IDENTIFY, LOST, OK, WELCOME, load, pattern, play, prompts, rhythm, transfer
 from harness import E2ETest, MISSING_PORT
 
 
@@ -52,9 +52,9 @@ class RegisterCommands(E2ETest):
         self.assertEqual(board.frames(), IDENTIFY + rhythm(63) + rhythm(65) + rhythm(0) + [
             ("rx", b"\x00"), ("tx", OK)])
 
-    def test_reset_ignores_the_reply(self):
+    def test_reset_says_reset_only_when_confirmed(self):
         board, *got = self.session("c\nr\nreset\nq\n", "--fail", "OP_STOP:1")
-        self.assertRun(got, prompts(WELCOME, "reset\n", "reset\n", "exit!\n"))
+        self.assertRun(got, prompts(WELCOME, "reset error.\n", "reset\n", "exit!\n"))
         self.assertEqual(board.frames(), IDENTIFY + [("rx", b"\x00"), ("tx", b"\x00"), ("rx", b"\x00"),
                                                      ("tx", OK)])
 
@@ -68,10 +68,10 @@ class RegisterCommands(E2ETest):
 
     def test_replies_cut_short(self):
         board, *got = self.session("c\nb\nb\nq\n", "--short", "OP_BACKLIGHT:1")
-        self.assertRun(got, prompts(WELCOME, "", "", "exit!\n"))
+        self.assertRun(got, prompts(WELCOME, "backlight error.\n" + LOST, "no connect.\n", "exit!\n"))
         self.assertEqual(board.frames(), IDENTIFY + [("rx", b"\x15\x00"), ("hangup", b"")])
         board, *got = self.session("c\nr\nb\nq\n", "--short", "OP_STOP:1")
-        self.assertRun(got, prompts(WELCOME, "reset\n", "", "exit!\n"))
+        self.assertRun(got, prompts(WELCOME, "reset error.\n" + LOST, "no connect.\n", "exit!\n"))
         self.assertEqual(board.frames(), IDENTIFY + [("rx", b"\x00"), ("hangup", b"")])
 
     def test_n_is_sent_connected_and_silent_when_not(self):

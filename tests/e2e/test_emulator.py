@@ -118,7 +118,9 @@ class Emulator(E2ETest):
         board = self.board("--hangup-after", "0")
         got = self.console("c\nb\nq\n", board.path)
         self.assertBoardStops(board)
-        self.assertRun(got, prompts("connect error.\n", "no connect.\n", "exit!\n"))
+        self.assertRun(got, prompts("connect error.\n", "no connect.\n", "exit!\n"),
+                       "COM3: %s: no such device\nCOM4: /nonexistent/ym2608-no-such-port: no such device\n"
+                       % board.path)
         self.assertEqual(board.frames(), [("hangup", b"")])
 
 

@@ -1,0 +1,297 @@
+// The POSIX terminal: libedit for lines typed at a terminal, with history in
+// $XDG_STATE_HOME/ym2608-console/history (default ~/.local/state/...), and
+// the signal handlers. libedit's own signal handling stays off: it passes a
+// signal on to the whole process group, which is not ours to signal.
+#include "app/terminal.h"
+
+#include "link/device_link.h"
+#include "link/port.h"
+
+#include <cerrno>
+#include <clocale>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include <fcntl.h>
+#include <histedit.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+/// Lines the history keeps, in the session and in its file.
+constexpr int HISTORY_LINES = 1000;
+
+struct Terminal {
+    EditLine* editor = nullptr;
+    History* history = nullptr;
+    HistEvent event{};
+    std::string historyPath; // empty: no history kept across sessions
+    std::FILE* editorOutput = nullptr;
+    bool ownsEditorOutput = false;
+    termios saved{}; // standard input's settings before the editor ran
+    bool echoOff = false;
+};
+
+Terminal terminal;
+
+// What the signal handlers read: plain flags, and the saved terminal settings
+// once they are complete.
+volatile std::sig_atomic_t interrupted = 0;
+volatile std::sig_atomic_t terminalSaved = 0;
+
+void onInterrupt(int)
+{
+    interrupted = 1;
+    interruptLink();
+}
+
+void onEndingSignal(int signal)
+{
+    restorePortFromSignal();
+    if (terminalSaved != 0) {
+        tcsetattr(STDIN_FILENO, TCSANOW, &terminal.saved);
+    }
+    // Ends the process with the signal's own status once the handler returns
+    // and the signal is unblocked.
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
+void handle(int signal, void (*handler)(int))
+{
+    struct sigaction action {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0; // no SA_RESTART: a read waiting on the board ends with EINTR
+    sigaction(signal, &action, nullptr);
+}
+
+const char* prompt(EditLine*)
+{
+    return ">";
+}
+
+// Tab completes file names in the operand of `l` and `t`, and nothing else.
+unsigned char complete(EditLine* editor, int key)
+{
+    const LineInfo* line = el_line(editor);
+    const bool takesFile =
+        line->lastchar > line->buffer && (line->buffer[0] == 'l' || line->buffer[0] == 't');
+    if (!takesFile) {
+        return CC_ERROR;
+    }
+    return _el_fn_complete(editor, key);
+}
+
+bool makeDirectories(const std::string& path)
+{
+    for (std::size_t slash = 1; slash <= path.size(); ++slash) {
+        if (slash != path.size() && path[slash] != '/') {
+            continue;
+        }
+        const std::string prefix = path.substr(0, slash);
+        if (mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// $XDG_STATE_HOME/ym2608-console/history, or ~/.local/state/...; empty when
+// neither an absolute XDG_STATE_HOME nor HOME is set.
+std::string historyPath()
+{
+    std::string state;
+    const char* xdg = std::getenv("XDG_STATE_HOME");
+    const char* home = std::getenv("HOME");
+    if (xdg != nullptr && xdg[0] == '/') {
+        state = xdg;
+    } else if (home != nullptr && home[0] != '\0') {
+        state = std::string(home) + "/.local/state";
+    } else {
+        return {};
+    }
+    const std::string folder = state + "/ym2608-console";
+    return makeDirectories(folder) ? folder + "/history" : std::string();
+}
+
+void setEcho(bool on)
+{
+    termios settings{};
+    if (tcgetattr(STDIN_FILENO, &settings) != 0) {
+        return;
+    }
+    if (on) {
+        settings.c_lflag |= ECHO;
+    } else {
+        settings.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    }
+    tcsetattr(STDIN_FILENO, TCSANOW, &settings);
+}
+
+} // namespace
+
+void prepareProcess()
+{
+    // A closed descriptor 0, 1 or 2 would be the next one opened: the port
+    // itself, which would then get the console's text as frames.
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+            const int opened = open("/dev/null", O_RDWR);
+            if (opened >= 0 && opened != fd) {
+                close(opened); // cannot happen: the lowest free number is fd
+            }
+        }
+    }
+    // A closed pipe on standard output, or a board that vanishes while a frame
+    // is written, must end a write, not the process.
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+void installSignalHandlers()
+{
+    handle(SIGINT, onInterrupt);
+    handle(SIGTERM, onEndingSignal);
+    handle(SIGHUP, onEndingSignal);
+    handle(SIGQUIT, onEndingSignal);
+}
+
+bool takeInterrupt()
+{
+    const bool was = interrupted != 0;
+    interrupted = 0;
+    return was;
+}
+
+bool interruptEndedInput()
+{
+    return std::ferror(stdin) != 0 && errno == EINTR && takeInterrupt();
+}
+
+bool inputIsTerminal()
+{
+    return isatty(STDIN_FILENO) != 0;
+}
+
+std::string portHelp()
+{
+    return "COM3 is the device named by YM2608_COM3 (default /dev/ttyS2), COM4 the one named by\n"
+           "YM2608_COM4 (default /dev/ttyS3); now: COM3 " +
+           portDevicePath("COM3") + ", COM4 " + portDevicePath("COM4") +
+           ".\n"
+           "The tool keeps the line's speed: set it first, e.g. stty -F /dev/ttyUSB0 115200.\n";
+}
+
+bool startLineEditor()
+{
+    if (!inputIsTerminal() || tcgetattr(STDIN_FILENO, &terminal.saved) != 0) {
+        return false;
+    }
+    terminalSaved = 1;
+    // The editor's prompt and echo go to the terminal: to standard output
+    // when that is the terminal, else to the terminal of standard input, so
+    // that output piped elsewhere holds only the tool's own text.
+    terminal.editorOutput = stdout;
+    if (!isatty(STDOUT_FILENO)) {
+        const char* name = ttyname(STDIN_FILENO);
+        const int fd = name != nullptr ? open(name, O_WRONLY | O_NOCTTY | O_CLOEXEC) : -1;
+        terminal.editorOutput = fd >= 0 ? fdopen(fd, "w") : nullptr;
+        if (terminal.editorOutput == nullptr) {
+            if (fd >= 0) {
+                close(fd);
+            }
+            return false;
+        }
+        terminal.ownsEditorOutput = true;
+    }
+    // File names and lines in the user's character set.
+    std::setlocale(LC_CTYPE, "");
+    terminal.editor = el_init("ym2608-console", stdin, terminal.editorOutput, stderr);
+    terminal.history = history_init();
+    if (terminal.editor == nullptr || terminal.history == nullptr) {
+        stopLineEditor();
+        return false;
+    }
+    history(terminal.history, &terminal.event, H_SETSIZE, HISTORY_LINES);
+    history(terminal.history, &terminal.event, H_SETUNIQUE, 1);
+    terminal.historyPath = historyPath();
+    if (!terminal.historyPath.empty()) {
+        history(terminal.history, &terminal.event, H_LOAD, terminal.historyPath.c_str());
+    }
+    el_set(terminal.editor, EL_EDITOR, "emacs");
+    el_set(terminal.editor, EL_PROMPT, prompt);
+    el_set(terminal.editor, EL_HIST, history, terminal.history);
+    el_set(terminal.editor, EL_ADDFN, "ym2608-complete", "Complete a file name after l or t", complete);
+    el_set(terminal.editor, EL_BIND, "^I", "ym2608-complete", nullptr);
+    // The user's own bindings from ~/.editrc, as in other libedit programs.
+    el_source(terminal.editor, nullptr);
+    return true;
+}
+
+EditedLine readEditedLine(std::string& line)
+{
+    int count = 0;
+    errno = 0;
+    const char* text = el_gets(terminal.editor, &count);
+    if (text == nullptr) {
+        if (count < 0 && (errno == EINTR || interrupted != 0)) {
+            takeInterrupt();
+            return EditedLine::INTERRUPTED;
+        }
+        return EditedLine::END;
+    }
+    line.assign(text, static_cast<std::size_t>(count));
+    if (!line.empty() && line.back() == '\n') {
+        line.pop_back();
+    }
+    if (!line.empty()) {
+        history(terminal.history, &terminal.event, H_ENTER, line.c_str());
+        if (!terminal.historyPath.empty()) {
+            // Saved at once: a session ended by a signal keeps its lines too.
+            history(terminal.history, &terminal.event, H_SAVE, terminal.historyPath.c_str());
+        }
+    }
+    return EditedLine::LINE;
+}
+
+void stopLineEditor()
+{
+    if (terminal.editor != nullptr) {
+        el_end(terminal.editor);
+    }
+    if (terminal.history != nullptr) {
+        history_end(terminal.history);
+    }
+    if (terminal.ownsEditorOutput) {
+        std::fclose(terminal.editorOutput);
+    }
+    terminalSaved = 0;
+    if (terminal.editor != nullptr) {
+        tcsetattr(STDIN_FILENO, TCSANOW, &terminal.saved);
+    }
+    terminal = Terminal{};
+}
+
+void beginCommand()
+{
+    if (terminal.editor == nullptr) {
+        return;
+    }
+    setEcho(false);
+    terminal.echoOff = true;
+}
+
+void endCommand()
+{
+    if (!terminal.echoOff) {
+        return;
+    }
+    tcflush(STDIN_FILENO, TCIFLUSH);
+    setEcho(true);
+    terminal.echoOff = false;
+}
