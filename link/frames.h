@@ -156,18 +156,22 @@ constexpr bool matchesFrameTable(const Frame& frame)
     if (frame.size == 0) {
         return false;
     }
-    const FrameInfo* info = findFrame(frame.bytes[0]);
-    if (info == nullptr) {
-        return false;
-    }
-    switch (info->lengthKind) {
-    case FrameLength::FIXED:
-        return frame.size == info->length;
-    case FrameLength::COUNT_BYTE:
-        return frame.size > info->length && frame.bytes[1] >= 1 && frame.bytes[1] <= MAX_CHUNK &&
-               frame.size == info->length + frame.bytes[1];
-    case FrameLength::BURST:
-        return frame.size > info->length && frame.size <= info->length + MAX_CHUNK;
+    // The entry is looked up by reference, not through findFrame's pointer:
+    // g++ with the undefined-behaviour sanitizer cannot compare that pointer
+    // with nullptr in a constant expression.
+    for (const FrameInfo& info : FRAME_TABLE) {
+        if (info.opcode != frame.bytes[0]) {
+            continue;
+        }
+        switch (info.lengthKind) {
+        case FrameLength::FIXED:
+            return frame.size == info.length;
+        case FrameLength::COUNT_BYTE:
+            return frame.size > info.length && frame.bytes[1] >= 1 && frame.bytes[1] <= MAX_CHUNK &&
+                   frame.size == info.length + frame.bytes[1];
+        case FrameLength::BURST:
+            return frame.size > info.length && frame.size <= info.length + MAX_CHUNK;
+        }
     }
     return false;
 }
