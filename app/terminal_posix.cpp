@@ -8,15 +8,18 @@
 #include "link/port.h"
 
 #include <cerrno>
+#include <climits>
 #include <clocale>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <string>
 
 #include <fcntl.h>
 #include <histedit.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -25,6 +28,9 @@ namespace {
 
 /// Lines the history keeps, in the session and in its file.
 constexpr int HISTORY_LINES = 1000;
+
+/// A line longer than this is no command (the console answers "??") and is not kept.
+constexpr std::size_t HISTORY_LINE_MAX = 4096;
 
 struct Terminal {
     EditLine* editor = nullptr;
@@ -44,10 +50,69 @@ Terminal terminal;
 volatile std::sig_atomic_t interrupted = 0;
 volatile std::sig_atomic_t terminalSaved = 0;
 
+// Ctrl-C at the prompt wakes the editor's wait for a key through this pipe,
+// wherever the editor was when the signal came.
+int wakeRead = -1;
+volatile std::sig_atomic_t wakeWrite = -1;
+
 void onInterrupt(int)
 {
+    const int savedErrno = errno;
     interrupted = 1;
     interruptLink();
+    if (wakeWrite >= 0) {
+        const char byte = 1;
+        [[maybe_unused]] const ssize_t ignored = write(wakeWrite, &byte, 1);
+    }
+    errno = savedErrno;
+}
+
+void drainWake()
+{
+    char bytes[64];
+    while (wakeRead >= 0 && read(wakeRead, bytes, sizeof bytes) > 0) {
+    }
+}
+
+// The editor's key reader: one character from standard input, decoded in the
+// user's character set, or -1 (errno EINTR) once Ctrl-C has come.
+int readCharacter(EditLine*, wchar_t* character)
+{
+    std::mbstate_t state{};
+    for (;;) {
+        pollfd ready[2] = {{STDIN_FILENO, POLLIN, 0}, {wakeRead, POLLIN, 0}};
+        if (poll(ready, 2, -1) < 0 && errno != EINTR) {
+            return -1;
+        }
+        if (interrupted != 0 || (ready[1].revents & POLLIN) != 0) {
+            drainWake();
+            errno = EINTR;
+            return -1;
+        }
+        if ((ready[0].revents & (POLLIN | POLLHUP | POLLERR)) == 0) {
+            continue;
+        }
+        char byte = 0;
+        const ssize_t got = read(STDIN_FILENO, &byte, 1);
+        if (got == 0) {
+            return 0;
+        }
+        if (got < 0) {
+            if (errno == EINTR || errno == EAGAIN) {
+                continue;
+            }
+            return -1;
+        }
+        const std::size_t used = std::mbrtowc(character, &byte, 1, &state);
+        if (used == static_cast<std::size_t>(-2)) {
+            continue; // more bytes of the character to come
+        }
+        if (used == static_cast<std::size_t>(-1)) {
+            *character = static_cast<unsigned char>(byte); // not in the character set: the byte itself
+            state = std::mbstate_t{};
+        }
+        return 1;
+    }
 }
 
 void onEndingSignal(int signal)
@@ -213,7 +278,9 @@ bool startLineEditor()
     std::setlocale(LC_CTYPE, "");
     terminal.editor = el_init("ym2608-console", stdin, terminal.editorOutput, stderr);
     terminal.history = history_init();
-    if (terminal.editor == nullptr || terminal.history == nullptr) {
+    int wake[2] = {-1, -1};
+    if (terminal.editor == nullptr || terminal.history == nullptr ||
+        pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
         stopLineEditor();
         return false;
     }
@@ -223,6 +290,9 @@ bool startLineEditor()
     if (!terminal.historyPath.empty()) {
         history(terminal.history, &terminal.event, H_LOAD, terminal.historyPath.c_str());
     }
+    wakeRead = wake[0];
+    wakeWrite = wake[1];
+    el_set(terminal.editor, EL_GETCFN, readCharacter);
     el_set(terminal.editor, EL_EDITOR, "emacs");
     el_set(terminal.editor, EL_PROMPT, prompt);
     el_set(terminal.editor, EL_HIST, history, terminal.history);
@@ -235,11 +305,16 @@ bool startLineEditor()
 
 EditedLine readEditedLine(std::string& line)
 {
+    // A Ctrl-C during the command before was that command's.
+    drainWake();
+    takeInterrupt();
     int count = 0;
     errno = 0;
     const char* text = el_gets(terminal.editor, &count);
     if (text == nullptr) {
         if (count < 0 && (errno == EINTR || interrupted != 0)) {
+            // Keys typed but not yet read belong to the dropped line too.
+            tcflush(STDIN_FILENO, TCIFLUSH);
             takeInterrupt();
             return EditedLine::INTERRUPTED;
         }
@@ -249,7 +324,7 @@ EditedLine readEditedLine(std::string& line)
     if (!line.empty() && line.back() == '\n') {
         line.pop_back();
     }
-    if (!line.empty()) {
+    if (!line.empty() && line.size() <= HISTORY_LINE_MAX) {
         history(terminal.history, &terminal.event, H_ENTER, line.c_str());
         if (!terminal.historyPath.empty()) {
             // Saved at once: a session ended by a signal keeps its lines too.
@@ -273,6 +348,13 @@ void stopLineEditor()
     terminalSaved = 0;
     if (terminal.editor != nullptr) {
         tcsetattr(STDIN_FILENO, TCSANOW, &terminal.saved);
+    }
+    if (wakeWrite >= 0) {
+        const int write = wakeWrite;
+        wakeWrite = -1;
+        close(write);
+        close(wakeRead);
+        wakeRead = -1;
     }
     terminal = Terminal{};
 }
