@@ -4,11 +4,13 @@
 #include <sndfile.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <sys/stat.h>
 
 namespace adpcm {
 
@@ -29,7 +31,13 @@ std::string formatName(SNDFILE* file, int format)
 bool openAudio(const std::string& path, AudioSource& source, std::string& error)
 {
     // Open it ourselves first: libsndfile reports a missing file and a file
-    // it does not understand alike, and the two need different answers.
+    // it does not understand alike, and the two need different answers. A
+    // directory opens for reading and then reads as nothing.
+    struct stat status {};
+    if (::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
+        error = path + " is a directory";
+        return false;
+    }
     std::FILE* probe = std::fopen(path.c_str(), "rb");
     if (probe == nullptr) {
         error = "cannot read " + path + ": " + std::strerror(errno);
@@ -79,7 +87,7 @@ std::int64_t resampledLength(const AudioSource& source, int rate)
     return (source.frames * rate + source.rate / 2) / source.rate;
 }
 
-bool readResampled(AudioSource& source, int rate, std::vector<std::int16_t>& samples, std::int64_t& clipped,
+bool readResampled(AudioSource& source, int rate, std::vector<std::int16_t>& samples, ReadReport& report,
                    std::string& error)
 {
     auto* file = static_cast<SNDFILE*>(source.handle);
@@ -90,16 +98,31 @@ bool readResampled(AudioSource& source, int rate, std::vector<std::int16_t>& sam
         error = std::string("cannot read the audio: ") + sf_strerror(file);
         return false;
     }
+    report = {};
+    // A float file can hold NaN and infinities: NaN would spread through the
+    // converter's filter and come out as full-scale clicks.
+    for (float& value : interleaved) {
+        if (std::isnan(value)) {
+            value = 0.0F;
+            ++report.notFinite;
+        } else if (std::isinf(value)) {
+            value = value > 0 ? 1.0F : -1.0F;
+            ++report.notFinite;
+        }
+    }
     // A file shorter than its header claims is taken as far as it goes.
     std::vector<float> mono(static_cast<std::size_t>(got));
+    double inputEnergy = 0.0;
     for (std::size_t frame = 0; frame < mono.size(); ++frame) {
         float sum = 0.0F;
         for (std::size_t channel = 0; channel < channels; ++channel) {
             sum += interleaved[frame * channels + channel];
         }
         mono[frame] = sum / static_cast<float>(channels);
+        inputEnergy += static_cast<double>(mono[frame]) * mono[frame];
     }
     interleaved = {};
+    const double inputPower = inputEnergy / static_cast<double>(mono.size());
 
     const auto wanted = static_cast<std::size_t>(resampledLength(source, rate));
     std::vector<float> resampled;
@@ -130,16 +153,73 @@ bool readResampled(AudioSource& source, int rate, std::vector<std::int16_t>& sam
     // two; the length promised to the caller wins, any shortfall is silence.
     resampled.resize(wanted, 0.0F);
 
-    samples.resize(wanted);
-    clipped = 0;
-    for (std::size_t i = 0; i < wanted; ++i) {
-        const double value = std::lround(static_cast<double>(resampled[i]) * 32768.0);
-        if (value > 32767.0 || value < -32768.0) {
-            ++clipped;
+    if (source.rate != rate && inputPower > 0.0) {
+        double outputEnergy = 0.0;
+        for (const float value : resampled) {
+            outputEnergy += static_cast<double>(value) * value;
         }
-        samples[i] = static_cast<std::int16_t>(std::clamp(value, -32768.0, 32767.0));
+        const double outputPower = wanted == 0 ? 0.0 : outputEnergy / static_cast<double>(wanted);
+        report.removedDecibels = outputPower > 0.0 ? 10.0 * std::log10(inputPower / outputPower)
+                                                   : std::numeric_limits<double>::infinity();
+    }
+
+    samples.resize(wanted);
+    for (std::size_t i = 0; i < wanted; ++i) {
+        // Clamped before rounding: a float file may hold values far beyond
+        // full scale, which lround cannot represent.
+        const double scaled = static_cast<double>(resampled[i]) * 32768.0;
+        if (scaled >= 32767.5 || scaled <= -32768.5) {
+            ++report.clipped;
+        }
+        samples[i] = static_cast<std::int16_t>(std::lround(std::clamp(scaled, -32768.0, 32767.0)));
     }
     return true;
+}
+
+std::string audioFormatOf(const std::string& path)
+{
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    if (file == nullptr) {
+        return {};
+    }
+    std::string format = formatName(file, info.format & SF_FORMAT_TYPEMASK);
+    sf_close(file);
+    return format;
+}
+
+bool hasAudioExtension(const std::string& path)
+{
+    const std::size_t dot = path.find_last_of("./");
+    if (dot == std::string::npos || path[dot] != '.') {
+        return false;
+    }
+    std::string extension = path.substr(dot + 1);
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (extension.empty()) {
+        return false;
+    }
+    // libsndfile lists its formats' main extensions; it reads these spellings too.
+    for (const char* other : {"aif", "aifc", "snd", "ogg", "opus", "mp3", "mp2", "wavex"}) {
+        if (extension == other) {
+            return true;
+        }
+    }
+    for (const int listing : {SFC_GET_FORMAT_MAJOR_COUNT, SFC_GET_SIMPLE_FORMAT_COUNT}) {
+        int count = 0;
+        sf_command(nullptr, listing, &count, sizeof count);
+        const int query = listing == SFC_GET_FORMAT_MAJOR_COUNT ? SFC_GET_FORMAT_MAJOR : SFC_GET_SIMPLE_FORMAT;
+        for (int i = 0; i < count; ++i) {
+            SF_FORMAT_INFO info{};
+            info.format = i;
+            if (sf_command(nullptr, query, &info, sizeof info) == 0 && info.extension != nullptr &&
+                extension == info.extension) {
+                return true;
+            }
+        }
+    }
+    return false;
 }
 
 } // namespace adpcm

@@ -2,7 +2,8 @@
 // to mono, resampled with libsamplerate's best converter to the rate the
 // chip will play it at, and turned into 16-bit values.
 //
-// Functions: openAudio, closeAudio, resampledLength, readResampled.
+// Functions: openAudio, closeAudio, resampledLength, readResampled,
+// audioFormatOf, hasAudioExtension.
 #pragma once
 
 #include <cstdint>
@@ -31,10 +32,26 @@ void closeAudio(AudioSource& source);
 /// recording too long for the chip is turned away at once.
 std::int64_t resampledLength(const AudioSource& source, int rate);
 
+/// What reading a recording came across, for the program to report.
+struct ReadReport {
+    std::int64_t clipped = 0;   // values the converter pushed beyond full scale, clipped
+    std::int64_t notFinite = 0; // NaN (taken as 0) and infinite values (taken as full scale) in the file
+    double removedDecibels = 0; // energy the band-limiting to the new rate took away; 0 at the same rate
+};
+
 /// The recording as 16-bit mono values at `rate`, exactly
 /// resampledLength(source, rate) of them. Values the converter pushes beyond
-/// full scale are clipped and counted in `clipped`.
-bool readResampled(AudioSource& source, int rate, std::vector<std::int16_t>& samples, std::int64_t& clipped,
+/// full scale are clipped; float files' NaN and infinite values are replaced
+/// before anything else sees them. Both are counted in `report`.
+bool readResampled(AudioSource& source, int rate, std::vector<std::int16_t>& samples, ReadReport& report,
                    std::string& error);
+
+/// The format libsndfile recognises in the file at `path` by its header,
+/// "WAV (Microsoft)"; empty when it recognises none or cannot read the file.
+std::string audioFormatOf(const std::string& path);
+
+/// Whether `path` ends in an extension of an audio format libsndfile knows
+/// (".wav", ".flac", ".ogg", ...), in any case.
+bool hasAudioExtension(const std::string& path);
 
 } // namespace adpcm

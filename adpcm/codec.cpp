@@ -2,6 +2,7 @@
 
 #include "chip/ym2608.h"
 
+#include <bit>
 #include <cmath>
 #include <limits>
 
@@ -9,12 +10,11 @@ namespace adpcm {
 
 namespace {
 
-/// Paths the search encoder keeps alive per input value. 16 give nearly all
-/// of the gain that 64 reach (within 0.1 dB on sines) at a quarter of the time.
-constexpr std::size_t SEARCH_BEAM = 16;
-static_assert(SEARCH_BEAM <= 256, "path indices are kept in one byte");
+/// The most paths a search keeps: path indices are kept in one byte.
+constexpr std::size_t MAX_PATHS = 256;
 
 constexpr std::int32_t CODE_COUNT = 16;
+constexpr std::int32_t LEVEL_COUNT = 8;
 
 /// Codes ranked by the value they decode to from any state: 0xF (down the
 /// most) ... 0x8, 0x0 ... 0x7 (up the most).
@@ -29,6 +29,43 @@ constexpr std::uint8_t codeOf(std::int32_t order)
     return static_cast<std::uint8_t>(order < 8 ? CODE_SIGN | (7 - order) : order - 8);
 }
 
+constexpr std::int32_t levelOf(std::int32_t order)
+{
+    return order < 8 ? 7 - order : order - 8;
+}
+
+/// The regions of the spread paths: octaves of step (STEP_MIN in octave 0,
+/// STEP_MAX in octave 8) by rows of SPREAD_CELL accumulator values.
+constexpr std::int32_t STEP_OCTAVES = 9;
+constexpr std::int32_t SPREAD_ROWS = (ACCUMULATOR_MAX - ACCUMULATOR_MIN + 1) / SPREAD_CELL;
+constexpr std::int32_t SPREAD_REGIONS = STEP_OCTAVES * SPREAD_ROWS;
+
+constexpr std::int32_t nearCellOf(std::int32_t accumulator)
+{
+    return (accumulator - ACCUMULATOR_MIN) / NEAR_CELL;
+}
+
+constexpr std::int32_t spreadRegionOf(std::int32_t accumulator, std::int32_t step)
+{
+    // The octave nearest in log scale, floor(log2(step) + 1/2) - 7: regions
+    // centred on the powers of two. floor(log2(2 step^2)) / 2 is the same.
+    const auto square = static_cast<std::uint64_t>(step) * static_cast<std::uint64_t>(step);
+    const std::int32_t octave = (static_cast<std::int32_t>(std::bit_width(2 * square)) - 1) / 2 - 7;
+    return octave * SPREAD_ROWS + (accumulator - ACCUMULATOR_MIN) / SPREAD_CELL;
+}
+
+static_assert(spreadRegionOf(ACCUMULATOR_MIN, STEP_MIN) == 0, "STEP_MIN in the first region");
+static_assert(spreadRegionOf(ACCUMULATOR_MAX, STEP_MAX) == SPREAD_REGIONS - 1, "STEP_MAX in the last region");
+
+constexpr std::uint64_t NO_CHILD = std::numeric_limits<std::uint64_t>::max();
+
+std::uint64_t squareOf(std::int32_t difference)
+{
+    const auto magnitude =
+        static_cast<std::uint64_t>(difference < 0 ? -std::int64_t{difference} : difference);
+    return magnitude * magnitude;
+}
+
 /// One live path of the search: the decoder state it reaches and the squared
 /// error it has gathered on the way.
 struct SearchPath {
@@ -37,11 +74,201 @@ struct SearchPath {
     std::uint64_t cost;
 };
 
-std::uint64_t squareOf(std::int32_t difference)
+/// The sixteen children of one path, by order, worked out with the decoder's
+/// own arithmetic, and a cursor over those not yet taken: two runs from the
+/// cheapest child, upwards through larger decoded values and downwards
+/// through smaller ones. Decoded values never fall as the order rises (the
+/// clamp only flattens them), so along each run the error only grows and the
+/// cheaper of the two run heads is the cheapest child not yet taken.
+struct Children {
+    std::array<std::int32_t, CODE_COUNT> accumulator;
+    std::array<std::int32_t, LEVEL_COUNT> step; // by level: the sign leaves the step alone
+    std::array<std::uint64_t, CODE_COUNT> cost;
+    std::int32_t run[2]; // next order upwards and downwards; outside 0..15 when spent
+    std::uint64_t head;  // the cost of the cheaper run head, or NO_CHILD
+};
+
+std::uint64_t runCost(const Children& children, int run)
 {
-    const auto magnitude =
-        static_cast<std::uint64_t>(difference < 0 ? -std::int64_t{difference} : difference);
-    return magnitude * magnitude;
+    const std::int32_t order = children.run[run];
+    return order < 0 || order >= CODE_COUNT ? NO_CHILD : children.cost[static_cast<std::size_t>(order)];
+}
+
+void expand(const SearchPath& parent, std::int32_t x, Children& children)
+{
+    for (std::int32_t level = 0; level < LEVEL_COUNT; ++level) {
+        // As decodeCode: the magnitude truncated, then the clamps.
+        const std::int32_t magnitude = (2 * level + 1) * parent.step / 8;
+        children.step[static_cast<std::size_t>(level)] =
+            std::clamp(parent.step * STEP_FACTOR[static_cast<std::size_t>(level)] / 64, STEP_MIN, STEP_MAX);
+        children.accumulator[static_cast<std::size_t>(8 + level)] =
+            std::min(parent.accumulator + magnitude, ACCUMULATOR_MAX);
+        children.accumulator[static_cast<std::size_t>(7 - level)] =
+            std::max(parent.accumulator - magnitude, ACCUMULATOR_MIN);
+    }
+    std::int32_t cheapest = 0;
+    for (std::int32_t order = 0; order < CODE_COUNT; ++order) {
+        const auto o = static_cast<std::size_t>(order);
+        children.cost[o] = parent.cost + squareOf(x - children.accumulator[o]);
+        if (children.cost[o] < children.cost[static_cast<std::size_t>(cheapest)]) {
+            cheapest = order;
+        }
+    }
+    children.run[0] = cheapest;
+    children.run[1] = cheapest - 1;
+    children.head = std::min(runCost(children, 0), runCost(children, 1));
+}
+
+/// The search: after each input value, the paths kept are the nearPaths
+/// cheapest distinct states (taken cheapest first by merging the paths' runs
+/// through a heap, so that this part looks at little more than the children
+/// that survive), then the cheapest child of each spread region not yet held,
+/// the spreadPaths cheapest of those. Each kept path records its code and its
+/// predecessor; at the end the cheapest path is traced back.
+std::vector<std::uint8_t> encodeSearch(std::span<const std::int16_t> samples, SearchWidth width,
+                                       DecoderState& state)
+{
+    const std::size_t nearPaths = std::clamp<std::size_t>(width.nearPaths, 1, MAX_PATHS);
+    const std::size_t spreadPaths = std::min(width.spreadPaths, MAX_PATHS - nearPaths);
+    const std::size_t paths = nearPaths + spreadPaths;
+    const std::size_t count = samples.size();
+    std::vector<std::uint8_t> codeAt(count * paths);
+    std::vector<std::uint8_t> parentAt(count * paths);
+
+    std::vector<SearchPath> beam(paths);
+    std::vector<SearchPath> next(paths);
+    std::size_t beamSize = 1;
+    beam[0] = {state.accumulator, state.step, 0};
+
+    std::vector<Children> children(paths);
+    std::vector<std::uint8_t> heap(paths);
+    // std::*_heap keep the largest on top; "later" puts the cheapest head there,
+    // ties to the lower path index.
+    const auto later = [&children](std::uint8_t a, std::uint8_t b) {
+        const std::uint64_t costA = children[a].head;
+        const std::uint64_t costB = children[b].head;
+        return costA != costB ? costA > costB : a > b;
+    };
+
+    // Per spread region: the cost of its cheapest child so far and which one
+    // (path << 4 | order), HELD for a region a near path holds.
+    constexpr std::uint16_t HELD = 0xFFFF;
+    std::array<std::uint32_t, SPREAD_REGIONS> regionStamp{};
+    std::array<std::uint64_t, SPREAD_REGIONS> regionCost{};
+    std::array<std::uint16_t, SPREAD_REGIONS> regionChild{};
+    std::vector<std::uint16_t> spread;
+    spread.reserve(SPREAD_REGIONS);
+
+    for (std::size_t t = 0; t < count; ++t) {
+        const std::int32_t x = samples[t];
+        std::size_t heapSize = 0;
+        for (std::size_t p = 0; p < beamSize; ++p) {
+            expand(beam[p], x, children[p]);
+            heap[heapSize++] = static_cast<std::uint8_t>(p);
+        }
+        std::make_heap(heap.begin(), heap.begin() + static_cast<std::ptrdiff_t>(heapSize), later);
+
+        std::size_t nextSize = 0;
+        std::uint8_t* const codes = &codeAt[t * paths];
+        std::uint8_t* const parents = &parentAt[t * paths];
+        while (nextSize < nearPaths && heapSize > 0) {
+            std::pop_heap(heap.begin(), heap.begin() + static_cast<std::ptrdiff_t>(heapSize), later);
+            const std::uint8_t p = heap[heapSize - 1];
+            Children& from = children[p];
+            const int run = runCost(from, 0) <= runCost(from, 1) ? 0 : 1;
+            const std::int32_t order = from.run[run];
+            const std::int32_t accumulator = from.accumulator[static_cast<std::size_t>(order)];
+            const std::int32_t step = from.step[static_cast<std::size_t>(levelOf(order))];
+            const std::int32_t cell = nearCellOf(accumulator);
+            const auto same = [cell, step](const SearchPath& path) {
+                return path.step == step && nearCellOf(path.accumulator) == cell;
+            };
+            if (std::none_of(next.begin(), next.begin() + static_cast<std::ptrdiff_t>(nextSize), same)) {
+                next[nextSize] = {accumulator, step, from.cost[static_cast<std::size_t>(order)]};
+                codes[nextSize] = codeOf(order);
+                parents[nextSize] = p;
+                ++nextSize;
+            }
+            from.run[run] += run == 0 ? 1 : -1;
+            from.head = std::min(runCost(from, 0), runCost(from, 1));
+            if (from.head == NO_CHILD) {
+                --heapSize;
+                continue;
+            }
+            std::push_heap(heap.begin(), heap.begin() + static_cast<std::ptrdiff_t>(heapSize), later);
+        }
+
+        if (spreadPaths > 0) {
+            // Regions are reset lazily: one first touched at this value is
+            // stamped and listed, so only the regions in use are looked at.
+            const auto stamp = static_cast<std::uint32_t>(t + 1);
+            spread.clear();
+            for (std::size_t i = 0; i < nextSize; ++i) {
+                const auto region = static_cast<std::size_t>(spreadRegionOf(next[i].accumulator, next[i].step));
+                regionStamp[region] = stamp;
+                regionCost[region] = 0;
+                regionChild[region] = HELD;
+            }
+            for (std::size_t p = 0; p < beamSize; ++p) {
+                const Children& from = children[p];
+                std::array<std::int32_t, LEVEL_COUNT> octaveRow{};
+                for (std::size_t level = 0; level < LEVEL_COUNT; ++level) {
+                    octaveRow[level] = spreadRegionOf(ACCUMULATOR_MIN, from.step[level]);
+                }
+                for (std::int32_t order = 0; order < CODE_COUNT; ++order) {
+                    const auto o = static_cast<std::size_t>(order);
+                    const auto region = static_cast<std::size_t>(
+                        octaveRow[static_cast<std::size_t>(levelOf(order))] +
+                        (from.accumulator[o] - ACCUMULATOR_MIN) / SPREAD_CELL);
+                    if (regionStamp[region] != stamp) {
+                        regionStamp[region] = stamp;
+                        regionCost[region] = from.cost[o];
+                        regionChild[region] = static_cast<std::uint16_t>(p << 4 | o);
+                        spread.push_back(static_cast<std::uint16_t>(region));
+                    } else if (from.cost[o] < regionCost[region]) {
+                        regionCost[region] = from.cost[o];
+                        regionChild[region] = static_cast<std::uint16_t>(p << 4 | o);
+                    }
+                }
+            }
+            const auto cheaper = [&regionCost](std::uint16_t a, std::uint16_t b) {
+                return regionCost[a] != regionCost[b] ? regionCost[a] < regionCost[b] : a < b;
+            };
+            if (spread.size() > spreadPaths) {
+                std::nth_element(spread.begin(), spread.begin() + static_cast<std::ptrdiff_t>(spreadPaths),
+                                 spread.end(), cheaper);
+                spread.resize(spreadPaths);
+            }
+            for (const std::uint16_t region : spread) {
+                const std::size_t p = regionChild[region] >> 4;
+                const std::int32_t order = regionChild[region] & 0x0F;
+                const Children& from = children[p];
+                next[nextSize] = {from.accumulator[static_cast<std::size_t>(order)],
+                                  from.step[static_cast<std::size_t>(levelOf(order))], regionCost[region]};
+                codes[nextSize] = codeOf(order);
+                parents[nextSize] = static_cast<std::uint8_t>(p);
+                ++nextSize;
+            }
+        }
+        std::swap(beam, next);
+        beamSize = nextSize;
+    }
+
+    std::size_t index = 0;
+    for (std::size_t i = 1; i < beamSize; ++i) {
+        if (beam[i].cost < beam[index].cost) {
+            index = i;
+        }
+    }
+    std::vector<std::uint8_t> result(count);
+    if (count > 0) {
+        state = {beam[index].accumulator, beam[index].step};
+    }
+    for (std::size_t t = count; t-- > 0;) {
+        result[t] = codeAt[t * paths + index];
+        index = parentAt[t * paths + index];
+    }
+    return result;
 }
 
 std::vector<std::uint8_t> encodeGreedy(std::span<const std::int16_t> samples, DecoderState& state)
@@ -66,119 +293,6 @@ std::uint64_t errorOfCodes(std::span<const std::int16_t> samples, std::span<cons
     return cost;
 }
 
-/// The codes of one path not yet taken, in two runs from its greedy code:
-/// upwards through larger decoded values and downwards through smaller ones.
-/// Along each run the error only grows, so the cheaper of the two run heads is
-/// the path's cheapest child not yet taken.
-struct ChildCursor {
-    std::int32_t order[2]; // next order of each run; outside 0..15 when the run is spent
-    std::uint64_t cost[2]; // its cost, or NO_CHILD
-    DecoderState reached[2];
-    std::uint64_t head; // the smaller of the two costs
-};
-
-constexpr std::uint64_t NO_CHILD = std::numeric_limits<std::uint64_t>::max();
-
-void aimCursor(ChildCursor& cursor, int run, const SearchPath& parent, std::int32_t x)
-{
-    const std::int32_t order = cursor.order[run];
-    if (order < 0 || order >= CODE_COUNT) {
-        cursor.cost[run] = NO_CHILD;
-        cursor.head = std::min(cursor.cost[0], cursor.cost[1]);
-        return;
-    }
-    cursor.reached[run] = {parent.accumulator, parent.step};
-    decodeCode(cursor.reached[run], codeOf(order));
-    cursor.cost[run] = parent.cost + squareOf(x - cursor.reached[run].accumulator);
-    cursor.head = std::min(cursor.cost[0], cursor.cost[1]);
-}
-
-/// A beam search: after each input value, keep the SEARCH_BEAM cheapest
-/// distinct decoder states reachable by any code sequence, each with the code
-/// and the predecessor that reached it, and at the end trace the cheapest one
-/// back. Paths that meet in the same state are merged, keeping the cheaper.
-///
-/// The children of all live paths are taken cheapest first by merging the
-/// paths' runs through a heap, so each step looks at little more than the
-/// SEARCH_BEAM children that survive.
-std::vector<std::uint8_t> encodeSearch(std::span<const std::int16_t> samples, DecoderState& state)
-{
-    const std::size_t count = samples.size();
-    std::vector<std::uint8_t> codeAt(count * SEARCH_BEAM);
-    std::vector<std::uint8_t> parentAt(count * SEARCH_BEAM);
-
-    // The live paths, cheapest first.
-    std::array<SearchPath, SEARCH_BEAM> beam{};
-    std::size_t beamSize = 1;
-    beam[0] = {state.accumulator, state.step, 0};
-
-    std::array<ChildCursor, SEARCH_BEAM> cursors{};
-    std::array<std::uint8_t, SEARCH_BEAM> heap{};
-    // std::*_heap keep the largest on top; "later" puts the cheapest head there,
-    // ties to the lower path index.
-    const auto later = [&cursors](std::uint8_t a, std::uint8_t b) {
-        const std::uint64_t costA = cursors[a].head;
-        const std::uint64_t costB = cursors[b].head;
-        return costA != costB ? costA > costB : a > b;
-    };
-
-    for (std::size_t t = 0; t < count; ++t) {
-        const std::int32_t x = samples[t];
-        std::size_t heapSize = 0;
-        for (std::size_t p = 0; p < beamSize; ++p) {
-            ChildCursor& cursor = cursors[p];
-            const std::int32_t first = orderOf(greedyCode({beam[p].accumulator, beam[p].step}, x));
-            cursor.order[0] = first;
-            cursor.order[1] = first - 1;
-            cursor.cost[1] = NO_CHILD;
-            aimCursor(cursor, 0, beam[p], x);
-            aimCursor(cursor, 1, beam[p], x);
-            heap[heapSize++] = static_cast<std::uint8_t>(p);
-        }
-        std::make_heap(heap.begin(), heap.begin() + static_cast<std::ptrdiff_t>(heapSize), later);
-
-        std::array<SearchPath, SEARCH_BEAM> next{};
-        std::size_t nextSize = 0;
-        std::uint8_t* const codes = &codeAt[t * SEARCH_BEAM];
-        std::uint8_t* const parents = &parentAt[t * SEARCH_BEAM];
-        while (nextSize < SEARCH_BEAM && heapSize > 0) {
-            std::pop_heap(heap.begin(), heap.begin() + static_cast<std::ptrdiff_t>(heapSize), later);
-            const std::uint8_t p = heap[heapSize - 1];
-            ChildCursor& cursor = cursors[p];
-            const int run = cursor.cost[0] <= cursor.cost[1] ? 0 : 1;
-            const DecoderState reached = cursor.reached[run];
-            const auto same = [&reached](const SearchPath& path) {
-                return path.accumulator == reached.accumulator && path.step == reached.step;
-            };
-            if (!std::any_of(next.begin(), next.begin() + static_cast<std::ptrdiff_t>(nextSize), same)) {
-                next[nextSize] = {reached.accumulator, reached.step, cursor.cost[run]};
-                codes[nextSize] = codeOf(cursor.order[run]);
-                parents[nextSize] = p;
-                ++nextSize;
-            }
-            cursor.order[run] += run == 0 ? 1 : -1;
-            aimCursor(cursor, run, beam[p], x);
-            if (cursor.head == NO_CHILD) {
-                --heapSize;
-                continue;
-            }
-            std::push_heap(heap.begin(), heap.begin() + static_cast<std::ptrdiff_t>(heapSize), later);
-        }
-        beam = next;
-        beamSize = nextSize;
-    }
-
-    // The beam is ranked, so its first path is the cheapest.
-    std::vector<std::uint8_t> result(count);
-    std::size_t index = 0;
-    for (std::size_t t = count; t-- > 0;) {
-        result[t] = codeAt[t * SEARCH_BEAM + index];
-        index = parentAt[t * SEARCH_BEAM + index];
-    }
-    state = {beam[0].accumulator, beam[0].step};
-    return result;
-}
-
 } // namespace
 
 void decodeBytes(std::span<const std::uint8_t> bytes, DecoderState& state, std::span<std::int16_t> out)
@@ -201,8 +315,47 @@ std::uint8_t greedyCode(const DecoderState& state, std::int32_t x)
 {
     const std::int32_t difference = x - state.accumulator;
     const std::int32_t magnitude = difference < 0 ? -difference : difference;
-    const std::int32_t level = std::min(std::int32_t{7}, 4 * magnitude / state.step);
-    return static_cast<std::uint8_t>(level | (difference < 0 ? CODE_SIGN : 0));
+    const std::uint8_t sign = difference < 0 ? CODE_SIGN : 0;
+    // The level the unclamped arithmetic points at; next to a limit the clamp
+    // can make a larger level land nearer, so all eight are weighed. A code of
+    // the other sign never lands nearer than this sign's level 0.
+    const std::int32_t estimate = std::min(std::int32_t{7}, 4 * magnitude / state.step);
+    const auto distance = [&state, x, sign](std::int32_t level) {
+        DecoderState reached = state;
+        const std::int32_t value = decodeCode(reached, static_cast<std::uint8_t>(level | sign));
+        return value < x ? x - value : value - x;
+    };
+    std::int32_t best = estimate;
+    std::int32_t bestDistance = distance(estimate);
+    for (std::int32_t level = 0; level < 8; ++level) {
+        const std::int32_t d = distance(level);
+        if (d < bestDistance) {
+            best = level;
+            bestDistance = d;
+        }
+    }
+    return static_cast<std::uint8_t>(best | sign);
+}
+
+SearchWidth searchWidthOf(Encoder encoder)
+{
+    switch (encoder) {
+    case Encoder::GREEDY:
+        return {0, 0};
+    case Encoder::SEARCH_FAST:
+        return {8, 8};
+    case Encoder::SEARCH:
+        return {16, 16};
+    case Encoder::SEARCH_BEST:
+        return {64, 64};
+    }
+    return {0, 0};
+}
+
+std::vector<std::uint8_t> searchCodes(std::span<const std::int16_t> samples, SearchWidth width,
+                                      DecoderState& state)
+{
+    return encodeSearch(samples, width, state);
 }
 
 std::vector<std::uint8_t> encodeCodes(std::span<const std::int16_t> samples, Encoder encoder,
@@ -211,11 +364,11 @@ std::vector<std::uint8_t> encodeCodes(std::span<const std::int16_t> samples, Enc
     if (encoder == Encoder::GREEDY) {
         return encodeGreedy(samples, state);
     }
-    // The beam keeps the greedy path only while it stays among the cheapest,
+    // The search keeps the greedy path only while it stays among the cheapest,
     // so compare with it at the end: the search is never the worse choice.
     DecoderState greedyState = state;
     const DecoderState start = state;
-    std::vector<std::uint8_t> searched = encodeSearch(samples, state);
+    std::vector<std::uint8_t> searched = encodeSearch(samples, searchWidthOf(encoder), state);
     std::vector<std::uint8_t> greedy = encodeGreedy(samples, greedyState);
     if (errorOfCodes(samples, greedy, start) < errorOfCodes(samples, searched, start)) {
         state = greedyState;
@@ -255,9 +408,17 @@ std::vector<std::int16_t> padWithSilence(std::span<const std::int16_t> samples)
 
 std::vector<std::uint8_t> encodeSample(std::span<const std::int16_t> samples, Encoder encoder)
 {
+    // The sound is encoded on its own and the silence after it continues from
+    // where it ended: a search over both would start the sound's last values
+    // down towards the silence, trading the recording's accuracy for the
+    // padding's.
     const std::vector<std::int16_t> padded = padWithSilence(samples);
     DecoderState state;
-    return packCodes(encodeCodes(padded, encoder, state));
+    std::vector<std::uint8_t> codes = encodeCodes(samples, encoder, state);
+    const std::vector<std::uint8_t> silence =
+        encodeCodes(std::span(padded).subspan(samples.size()), encoder, state);
+    codes.insert(codes.end(), silence.begin(), silence.end());
+    return packCodes(codes);
 }
 
 std::uint64_t squaredError(std::span<const std::int16_t> reference, std::span<const std::int16_t> decoded)

@@ -10,8 +10,8 @@
 // advance with exactly the decoder's rules, so what they predict is what the
 // chip plays.
 //
-// Functions: decodeCode, decodeBytes, decodeSample, greedyCode, encodeCodes,
-// packCodes, paddedSampleBytes, maxSamplesThatFit, padWithSilence,
+// Functions: decodeCode, decodeBytes, decodeSample, greedyCode, searchWidthOf,
+// encodeCodes, searchCodes, packCodes, paddedSampleBytes, maxSamplesThatFit, padWithSilence,
 // encodeSample, squaredError, snrDecibels.
 #pragma once
 
@@ -65,19 +65,45 @@ void decodeBytes(std::span<const std::uint8_t> bytes, DecoderState& state, std::
 /// A whole sample file decoded from the reset state: one value per code.
 std::vector<std::int16_t> decodeSample(std::span<const std::uint8_t> bytes);
 
-/// The greedy choice for input `x`: the code whose decoded value lies nearest,
-/// L = min(7, floor(4 |x - acc| / step)) with the sign of x - acc.
+/// The greedy choice for input `x`: the code whose decoded value, clamped to
+/// the accumulator's limits as the decoder clamps it, lies nearest to `x`.
+/// Ties go to L = min(7, floor(4 |x - acc| / step)) with the sign of x - acc.
 std::uint8_t greedyCode(const DecoderState& state, std::int32_t x);
 
 enum class Encoder : std::uint8_t {
-    GREEDY, // one code at a time, nearest decoded value
-    SEARCH, // a beam search over code sequences for the least squared error
+    GREEDY,      // one code at a time, nearest decoded value
+    SEARCH_FAST, // a narrow search, about as fast as the first search encoder was
+    SEARCH,      // the default search: within a few tenths of a dB of a far wider one
+    SEARCH_BEST, // a wide search, several times slower, for what little more it finds
 };
 
+/// How widely a search looks: after each input value it keeps `nearPaths`
+/// of the cheapest decoder states (two states with the same step and
+/// accumulators in the same NEAR_CELL of values count as one) and then up to
+/// `spreadPaths` more, the cheapest of each region of SPREAD_CELL values and
+/// one octave of step not yet held. The near paths follow the input closely;
+/// the spread ones keep paths with a larger or smaller step, or away from the
+/// input, alive until an edge or a jump makes them the best.
+struct SearchWidth {
+    std::size_t nearPaths;
+    std::size_t spreadPaths;
+};
+
+inline constexpr std::int32_t NEAR_CELL = 256;
+inline constexpr std::int32_t SPREAD_CELL = 4096;
+
+/// The width each search encoder uses; {0, 0} for GREEDY.
+SearchWidth searchWidthOf(Encoder encoder);
+
 /// One code per input value, continuing from `state`, which is left as the
-/// decoder would have it after those codes. The search encoder never ends
+/// decoder would have it after those codes. The search encoders never end
 /// with a larger squared error than the greedy one on the same input.
 std::vector<std::uint8_t> encodeCodes(std::span<const std::int16_t> samples, Encoder encoder,
+                                      DecoderState& state);
+
+/// The search itself at any width (at most 256 paths in all), without the
+/// comparison with greedy that encodeCodes adds.
+std::vector<std::uint8_t> searchCodes(std::span<const std::int16_t> samples, SearchWidth width,
                                       DecoderState& state);
 
 /// Two codes per byte, the first in the high nibble. An odd count is not
@@ -98,7 +124,9 @@ std::size_t maxSamplesThatFit();
 std::vector<std::int16_t> padWithSilence(std::span<const std::int16_t> samples);
 
 /// The bytes of a sample file for `samples`: encoded from the reset state,
-/// padded with encoded silence as paddedSampleBytes says.
+/// padded with encoded silence as paddedSampleBytes says. The silence is
+/// encoded after the sound, from the state the sound ends in, so that it
+/// never costs the sound's own values any accuracy.
 std::vector<std::uint8_t> encodeSample(std::span<const std::int16_t> samples, Encoder encoder);
 
 /// The sum of squared differences over the common length.

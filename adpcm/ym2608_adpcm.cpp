@@ -1,16 +1,18 @@
 // ym2608-adpcm: makes sample files for `l` from recordings, and turns sample
 // files back into WAV files for checking by ear.
 //
-//   ym2608-adpcm encode IN OUT.bin [--rate HZ] [--greedy]
-//   ym2608-adpcm decode IN.bin OUT.wav [--rate HZ]
+//   ym2608-adpcm encode IN OUT.bin [--rate HZ] [--effort fast|default|best] [--greedy] [--force]
+//   ym2608-adpcm decode IN.bin OUT.wav [--rate HZ] [--force]
 //
 // Failures are one line on standard error and exit status 1 (2 for a wrong
 // command line); the output file is written only when everything succeeded.
+// Warnings go to standard error too, prefixed "warning:".
 #include "adpcm/atomic_file.h"
 #include "adpcm/audio_input.h"
 #include "adpcm/codec.h"
 #include "adpcm/render.h"
 #include "chip/ym2608.h"
+#include "version.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -19,6 +21,8 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -34,15 +38,36 @@ constexpr int MAX_RATE = 55555;
 constexpr int EXIT_FAILED = 1;
 constexpr int EXIT_USAGE = 2;
 
-constexpr const char* USAGE = "usage: ym2608-adpcm encode IN OUT.bin [--rate HZ] [--greedy]\n"
-                              "       ym2608-adpcm decode IN.bin OUT.wav [--rate HZ]\n";
+constexpr const char* USAGE =
+    "usage: ym2608-adpcm encode IN OUT.bin [--rate HZ] [--effort fast|default|best] [--greedy] [--force]\n"
+    "       ym2608-adpcm decode IN.bin OUT.wav [--rate HZ] [--force]\n"
+    "       ym2608-adpcm --help | --version\n";
+
+/// The rest of --help, after USAGE; %d is the playback rate.
+constexpr const char* HELP =
+    "\n"
+    "encode reads any audio file that libsndfile reads, mixes it to mono, resamples\n"
+    "it and writes the YM2608's 4-bit ADPCM codes for `l`, ended with silence.\n"
+    "decode writes a sample file back as a 16-bit mono WAV file.\n"
+    "\n"
+    "  --rate HZ      the rate the sample plays at, 1000 to 55555 (default %d,\n"
+    "                 the rate at which `p` plays)\n"
+    "  --effort E     how widely the encoder searches: fast, default or best\n"
+    "  --greedy       the plain encoder: each code on its own\n"
+    "  --force        encode to an output named like an audio file; decode a file\n"
+    "                 that looks like audio rather than ADPCM\n"
+    "  -h, --help     this help\n"
+    "  --version      the program's version\n";
 
 struct Options {
     std::string command;
     std::string input;
     std::string output;
     int rate = PLAYBACK_RATE;
+    adpcm::Encoder encoder = adpcm::Encoder::SEARCH;
+    bool effortGiven = false;
     bool greedy = false;
+    bool force = false;
 };
 
 int fail(const std::string& message)
@@ -76,9 +101,38 @@ bool parseRate(std::string_view text, int& rate)
     return true;
 }
 
-/// Reads the command line; an empty string when it is sound, else what is wrong.
-std::string parseOptions(int argc, char** argv, Options& options)
+bool parseEffort(std::string_view text, adpcm::Encoder& encoder)
 {
+    if (text == "fast") {
+        encoder = adpcm::Encoder::SEARCH_FAST;
+    } else if (text == "default") {
+        encoder = adpcm::Encoder::SEARCH;
+    } else if (text == "best") {
+        encoder = adpcm::Encoder::SEARCH_BEST;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+/// What the command line asks beyond a command: help or the version.
+enum class Request : std::uint8_t { RUN, HELP, VERSION };
+
+/// Reads the command line; an empty string when it is sound, else what is wrong.
+std::string parseOptions(int argc, char** argv, Options& options, Request& request)
+{
+    request = Request::RUN;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument = argv[i];
+        if (argument == "--help" || argument == "-h") {
+            request = Request::HELP;
+            return {};
+        }
+        if (argument == "--version") {
+            request = Request::VERSION;
+            return {};
+        }
+    }
     if (argc < 2) {
         return "no command";
     }
@@ -86,6 +140,7 @@ std::string parseOptions(int argc, char** argv, Options& options)
     if (options.command != "encode" && options.command != "decode") {
         return "unknown command " + options.command;
     }
+    const bool encoding = options.command == "encode";
     std::vector<std::string> paths;
     for (int i = 2; i < argc; ++i) {
         const std::string_view argument = argv[i];
@@ -95,13 +150,27 @@ std::string parseOptions(int argc, char** argv, Options& options)
                        std::to_string(MAX_RATE);
             }
             ++i;
-        } else if (argument == "--greedy" && options.command == "encode") {
+        } else if (argument == "--effort" && encoding) {
+            if (i + 1 >= argc || !parseEffort(argv[i + 1], options.encoder)) {
+                return "--effort needs fast, default or best";
+            }
+            options.effortGiven = true;
+            ++i;
+        } else if (argument == "--greedy" && encoding) {
             options.greedy = true;
+        } else if (argument == "--force") {
+            options.force = true;
         } else if (argument.size() > 1 && argument[0] == '-') {
             return "unknown option " + std::string(argument);
         } else {
             paths.emplace_back(argument);
         }
+    }
+    if (options.greedy && options.effortGiven) {
+        return "--greedy does not search: it takes no --effort";
+    }
+    if (options.greedy) {
+        options.encoder = adpcm::Encoder::GREEDY;
     }
     if (paths.size() != 2) {
         return "expected an input and an output file";
@@ -111,29 +180,138 @@ std::string parseOptions(int argc, char** argv, Options& options)
     return {};
 }
 
+const char* encoderName(adpcm::Encoder encoder)
+{
+    switch (encoder) {
+    case adpcm::Encoder::GREEDY:
+        return "greedy";
+    case adpcm::Encoder::SEARCH_FAST:
+        return "search, effort fast";
+    case adpcm::Encoder::SEARCH:
+        return "search, effort default";
+    case adpcm::Encoder::SEARCH_BEST:
+        return "search, effort best";
+    }
+    return "search";
+}
+
+/// Checks that the output can be written before any work is done: it must
+/// not be the input itself (the same file under any name), nor a directory,
+/// and its folder must exist. Empty when sound, else the failure.
+std::string checkOutput(const Options& options)
+{
+    struct stat input {};
+    struct stat output {};
+    if (::stat(options.output.c_str(), &output) == 0) {
+        if (S_ISDIR(output.st_mode)) {
+            return "cannot write " + options.output + ": it is a directory";
+        }
+        if (::stat(options.input.c_str(), &input) == 0 && input.st_dev == output.st_dev &&
+            input.st_ino == output.st_ino) {
+            return "cannot write " + options.output + ": it is the input file; choose another output name";
+        }
+    }
+    const std::size_t slash = options.output.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : options.output.substr(0, slash + 1);
+    struct stat place {};
+    if (::stat(folder.c_str(), &place) != 0) {
+        return "cannot write " + options.output + ": " + std::strerror(errno);
+    }
+    if (!S_ISDIR(place.st_mode)) {
+        return "cannot write " + options.output + ": " + std::strerror(ENOTDIR);
+    }
+    if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+        return "cannot write " + options.output + ": " + std::strerror(errno);
+    }
+    return {};
+}
+
+void warn(const std::string& message)
+{
+    std::fprintf(stderr, "ym2608-adpcm: warning: %s\n", message.c_str());
+}
+
 std::uint32_t deltaNFor(int rate)
 {
     return static_cast<std::uint32_t>(std::lround(rate * 65536.0 / adpcm::OUTPUT_RATE));
 }
 
-std::string seconds(double value)
+std::string seconds(double value, int decimals = 2)
 {
     char text[32];
-    std::snprintf(text, sizeof text, "%.2f s", value);
+    std::snprintf(text, sizeof text, "%.*f s", decimals, value);
     return text;
+}
+
+/// Two durations with enough decimals (two at least) to tell them apart.
+std::pair<std::string, std::string> distinctSeconds(double first, double second)
+{
+    int decimals = 2;
+    while (decimals < 6 && seconds(first, decimals) == seconds(second, decimals)) {
+        ++decimals;
+    }
+    return {seconds(first, decimals), seconds(second, decimals)};
 }
 
 std::string tooLong(const std::string& path, std::int64_t samples, int rate)
 {
     const std::size_t bytes = adpcm::paddedSampleBytes(static_cast<std::size_t>(samples));
-    const double longest = static_cast<double>(adpcm::maxSamplesThatFit()) / rate;
-    return path + " is too long: " + seconds(static_cast<double>(samples) / rate) + " at " +
-           std::to_string(rate) + " Hz needs " + std::to_string(bytes) + " bytes, the chip holds " +
-           std::to_string(SAMPLE_MEMORY_SIZE) + "; at most " + seconds(longest) + " fits";
+    const auto [length, longest] = distinctSeconds(static_cast<double>(samples) / rate,
+                                                   static_cast<double>(adpcm::maxSamplesThatFit()) / rate);
+    return path + " is too long: " + length + " at " + std::to_string(rate) + " Hz needs " +
+           std::to_string(bytes) + " bytes, the chip holds " + std::to_string(SAMPLE_MEMORY_SIZE) +
+           "; at most " + longest + " fits";
+}
+
+/// Band-limiting that takes away more than this much of a recording's energy
+/// is worth a warning: the sample will play far quieter than the recording.
+constexpr double BAND_LIMIT_WARNING_DB = 3.0;
+
+void reportReading(const adpcm::ReadReport& report, int rate)
+{
+    if (report.notFinite > 0) {
+        warn(std::to_string(report.notFinite) +
+             " values in the input are not numbers (NaN or infinite); taken as 0, or as full scale "
+             "for infinities");
+    }
+    if (report.removedDecibels > BAND_LIMIT_WARNING_DB) {
+        char amount[64];
+        if (std::isinf(report.removedDecibels)) {
+            std::snprintf(amount, sizeof amount, "all");
+        } else {
+            std::snprintf(amount, sizeof amount, "%.1f dB", report.removedDecibels);
+        }
+        warn(std::string("band-limiting to ") + std::to_string(rate / 2) + " Hz removed " + amount +
+             " of the input's energy: most of the recording lies above what " + std::to_string(rate) +
+             " Hz can hold");
+    }
+    if (report.clipped > 0) {
+        std::printf("%lld values clipped at full scale\n", static_cast<long long>(report.clipped));
+    }
+}
+
+/// `p` programs the playback rate; a sample made for another rate needs its
+/// own delta-N, written by hand after `p` starts it.
+void reportPlaybackRate(int rate)
+{
+    const std::uint32_t deltaN = deltaNFor(rate);
+    if (deltaN == PLAYBACK_DELTA_N) {
+        return;
+    }
+    std::printf("note: `p` plays at %d Hz; for %d Hz, type these after `p N`:\n", PLAYBACK_RATE, rate);
+    std::printf("o %x %02x\n", 0x100U + ADPCM_DELTA_N_LOW, deltaN & 0xFFU);
+    std::printf("o %x %02x\n", 0x100U + ADPCM_DELTA_N_HIGH, deltaN >> 8);
 }
 
 int encode(const Options& options)
 {
+    if (const std::string problem = checkOutput(options); !problem.empty()) {
+        return fail(problem);
+    }
+    if (adpcm::hasAudioExtension(options.output) && !options.force) {
+        return fail("will not write ADPCM codes to " + options.output +
+                    ", a name for an audio file; --force writes it anyway");
+    }
     adpcm::AudioSource source;
     std::string error;
     if (!adpcm::openAudio(options.input, source, error)) {
@@ -153,23 +331,20 @@ int encode(const Options& options)
     }
 
     std::vector<std::int16_t> samples;
-    std::int64_t clipped = 0;
-    const bool read = adpcm::readResampled(source, options.rate, samples, clipped, error);
+    adpcm::ReadReport report;
+    const bool read = adpcm::readResampled(source, options.rate, samples, report, error);
     closeAudio(source);
     if (!read) {
         return fail(options.input + ": " + error);
     }
     std::printf("resampled to %d Hz (delta-N 0x%04X): %zu values%s\n", options.rate, deltaNFor(options.rate),
                 samples.size(), options.rate == source.rate ? ", rate unchanged" : "");
-    if (clipped > 0) {
-        std::printf("%lld values clipped at full scale\n", static_cast<long long>(clipped));
-    }
+    reportReading(report, options.rate);
 
-    const adpcm::Encoder encoder = options.greedy ? adpcm::Encoder::GREEDY : adpcm::Encoder::SEARCH;
-    const std::vector<std::uint8_t> bytes = adpcm::encodeSample(samples, encoder);
+    const std::vector<std::uint8_t> bytes = adpcm::encodeSample(samples, options.encoder);
     const std::size_t units = bytes.size() / ADDRESS_UNIT;
     std::printf("encoded (%s): %zu bytes, %zu units of %zu bytes, the last one silence\n",
-                options.greedy ? "greedy" : "search", bytes.size(), units, ADDRESS_UNIT);
+                encoderName(options.encoder), bytes.size(), units, ADDRESS_UNIT);
 
     const std::vector<std::int16_t> decoded = adpcm::decodeSample(bytes);
     const bool silent = std::all_of(samples.begin(), samples.end(), [](std::int16_t x) { return x == 0; });
@@ -183,11 +358,24 @@ int encode(const Options& options)
         return fail(error);
     }
     std::printf("wrote %s\n", options.output.c_str());
+    reportPlaybackRate(options.rate);
     return 0;
 }
 
 int decode(const Options& options)
 {
+    if (const std::string problem = checkOutput(options); !problem.empty()) {
+        return fail(problem);
+    }
+    struct stat status {};
+    if (::stat(options.input.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
+        return fail(options.input + " is a directory");
+    }
+    // Sample files have no header; one that libsndfile recognises is audio.
+    if (const std::string format = adpcm::audioFormatOf(options.input); !format.empty() && !options.force) {
+        return fail(options.input + " is a " + format +
+                    " file, not ADPCM codes; --force decodes its bytes as codes anyway");
+    }
     std::FILE* file = std::fopen(options.input.c_str(), "rb");
     if (file == nullptr) {
         return fail("cannot read " + options.input + ": " + std::strerror(errno));
@@ -226,8 +414,18 @@ int decode(const Options& options)
 int main(int argc, char** argv)
 {
     Options options;
-    if (const std::string problem = parseOptions(argc, argv, options); !problem.empty()) {
+    Request request = Request::RUN;
+    if (const std::string problem = parseOptions(argc, argv, options, request); !problem.empty()) {
         return usage(problem);
+    }
+    if (request == Request::HELP) {
+        std::fputs(USAGE, stdout);
+        std::printf(HELP, PLAYBACK_RATE);
+        return 0;
+    }
+    if (request == Request::VERSION) {
+        std::printf("ym2608-adpcm %s\n", YM2608_VERSION);
+        return 0;
     }
     return options.command == "encode" ? encode(options) : decode(options);
 }
