@@ -10,6 +10,10 @@ namespace adpcm {
 
 namespace {
 
+#ifndef SEARCH_NEAR
+#define SEARCH_NEAR 16
+#define SEARCH_SPREAD 16
+#endif
 /// The most paths a search keeps: path indices are kept in one byte.
 constexpr std::size_t MAX_PATHS = 256;
 
@@ -40,22 +44,36 @@ constexpr std::int32_t STEP_OCTAVES = 9;
 constexpr std::int32_t SPREAD_ROWS = (ACCUMULATOR_MAX - ACCUMULATOR_MIN + 1) / SPREAD_CELL;
 constexpr std::int32_t SPREAD_REGIONS = STEP_OCTAVES * SPREAD_ROWS;
 
+// Cells and rows count from the lowest accumulator value; the offsets are
+// never negative, so unsigned division is a shift.
 constexpr std::int32_t nearCellOf(std::int32_t accumulator)
 {
-    return (accumulator - ACCUMULATOR_MIN) / NEAR_CELL;
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(accumulator - ACCUMULATOR_MIN) / NEAR_CELL);
+}
+
+constexpr std::int32_t spreadRowOf(std::int32_t accumulator)
+{
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(accumulator - ACCUMULATOR_MIN) / SPREAD_CELL);
+}
+
+/// The first region of a step's octave: the octave nearest in log scale,
+/// floor(log2(step) + 1/2) - 7, so that octaves are centred on the powers of
+/// two. floor(log2(2 step^2)) / 2 is the same number.
+constexpr std::int32_t octaveRegionOf(std::int32_t step)
+{
+    const auto square = static_cast<std::uint64_t>(step) * static_cast<std::uint64_t>(step);
+    const std::int32_t octave = (static_cast<std::int32_t>(std::bit_width(2 * square)) - 1) / 2 - 7;
+    return octave * SPREAD_ROWS;
 }
 
 constexpr std::int32_t spreadRegionOf(std::int32_t accumulator, std::int32_t step)
 {
-    // The octave nearest in log scale, floor(log2(step) + 1/2) - 7: regions
-    // centred on the powers of two. floor(log2(2 step^2)) / 2 is the same.
-    const auto square = static_cast<std::uint64_t>(step) * static_cast<std::uint64_t>(step);
-    const std::int32_t octave = (static_cast<std::int32_t>(std::bit_width(2 * square)) - 1) / 2 - 7;
-    return octave * SPREAD_ROWS + (accumulator - ACCUMULATOR_MIN) / SPREAD_CELL;
+    return octaveRegionOf(step) + spreadRowOf(accumulator);
 }
 
 static_assert(spreadRegionOf(ACCUMULATOR_MIN, STEP_MIN) == 0, "STEP_MIN in the first region");
 static_assert(spreadRegionOf(ACCUMULATOR_MAX, STEP_MAX) == SPREAD_REGIONS - 1, "STEP_MAX in the last region");
+static_assert(SPREAD_REGIONS <= 256, "regions are kept in one byte");
 
 constexpr std::uint64_t NO_CHILD = std::numeric_limits<std::uint64_t>::max();
 
@@ -84,6 +102,7 @@ struct Children {
     std::array<std::int32_t, CODE_COUNT> accumulator;
     std::array<std::int32_t, LEVEL_COUNT> step; // by level: the sign leaves the step alone
     std::array<std::uint64_t, CODE_COUNT> cost;
+    std::array<std::uint8_t, CODE_COUNT> region; // spread region, when the search has spread paths
     std::int32_t run[2]; // next order upwards and downwards; outside 0..15 when spent
     std::uint64_t head;  // the cost of the cheaper run head, or NO_CHILD
 };
@@ -94,7 +113,7 @@ std::uint64_t runCost(const Children& children, int run)
     return order < 0 || order >= CODE_COUNT ? NO_CHILD : children.cost[static_cast<std::size_t>(order)];
 }
 
-void expand(const SearchPath& parent, std::int32_t x, Children& children)
+void expand(const SearchPath& parent, std::int32_t x, bool regions, Children& children)
 {
     for (std::int32_t level = 0; level < LEVEL_COUNT; ++level) {
         // As decodeCode: the magnitude truncated, then the clamps.
@@ -106,17 +125,31 @@ void expand(const SearchPath& parent, std::int32_t x, Children& children)
         children.accumulator[static_cast<std::size_t>(7 - level)] =
             std::max(parent.accumulator - magnitude, ACCUMULATOR_MIN);
     }
-    std::int32_t cheapest = 0;
-    for (std::int32_t order = 0; order < CODE_COUNT; ++order) {
-        const auto o = static_cast<std::size_t>(order);
-        children.cost[o] = parent.cost + squareOf(x - children.accumulator[o]);
-        if (children.cost[o] < children.cost[static_cast<std::size_t>(cheapest)]) {
-            cheapest = order;
-        }
+    // Values rise with the order, so the cheapest child sits where they
+    // cross x: the last below it or the first at or above it.
+    std::int32_t below = 0;
+    for (std::size_t o = 0; o < CODE_COUNT; ++o) {
+        const std::int64_t difference = x - children.accumulator[o];
+        children.cost[o] = parent.cost + static_cast<std::uint64_t>(difference * difference);
+        below += children.accumulator[o] < x ? 1 : 0;
+    }
+    std::int32_t cheapest = std::min(below, CODE_COUNT - 1);
+    if (below > 0 && children.cost[static_cast<std::size_t>(below - 1)] <=
+                         children.cost[static_cast<std::size_t>(cheapest)]) {
+        cheapest = below - 1;
     }
     children.run[0] = cheapest;
     children.run[1] = cheapest - 1;
     children.head = std::min(runCost(children, 0), runCost(children, 1));
+    if (regions) {
+        for (std::int32_t level = 0; level < LEVEL_COUNT; ++level) {
+            const std::int32_t octave = octaveRegionOf(children.step[static_cast<std::size_t>(level)]);
+            const auto up = static_cast<std::size_t>(8 + level);
+            const auto down = static_cast<std::size_t>(7 - level);
+            children.region[up] = static_cast<std::uint8_t>(octave + spreadRowOf(children.accumulator[up]));
+            children.region[down] = static_cast<std::uint8_t>(octave + spreadRowOf(children.accumulator[down]));
+        }
+    }
 }
 
 /// The search: after each input value, the paths kept are the nearPaths
@@ -151,10 +184,11 @@ std::vector<std::uint8_t> encodeSearch(std::span<const std::int16_t> samples, Se
     };
 
     // Per spread region: the cost of its cheapest child so far and which one
-    // (path << 4 | order), HELD for a region a near path holds.
+    // (path << 4 | order); HELD for a region a near path holds. NO_CHILD
+    // marks a region no child reached.
     constexpr std::uint16_t HELD = 0xFFFF;
-    std::array<std::uint32_t, SPREAD_REGIONS> regionStamp{};
     std::array<std::uint64_t, SPREAD_REGIONS> regionCost{};
+    regionCost.fill(NO_CHILD);
     std::array<std::uint16_t, SPREAD_REGIONS> regionChild{};
     std::vector<std::uint16_t> spread;
     spread.reserve(SPREAD_REGIONS);
@@ -163,7 +197,7 @@ std::vector<std::uint8_t> encodeSearch(std::span<const std::int16_t> samples, Se
         const std::int32_t x = samples[t];
         std::size_t heapSize = 0;
         for (std::size_t p = 0; p < beamSize; ++p) {
-            expand(beam[p], x, children[p]);
+            expand(beam[p], x, spreadPaths > 0, children[p]);
             heap[heapSize++] = static_cast<std::uint8_t>(p);
         }
         std::make_heap(heap.begin(), heap.begin() + static_cast<std::ptrdiff_t>(heapSize), later);
@@ -199,36 +233,26 @@ std::vector<std::uint8_t> encodeSearch(std::span<const std::int16_t> samples, Se
         }
 
         if (spreadPaths > 0) {
-            // Regions are reset lazily: one first touched at this value is
-            // stamped and listed, so only the regions in use are looked at.
-            const auto stamp = static_cast<std::uint32_t>(t + 1);
-            spread.clear();
             for (std::size_t i = 0; i < nextSize; ++i) {
                 const auto region = static_cast<std::size_t>(spreadRegionOf(next[i].accumulator, next[i].step));
-                regionStamp[region] = stamp;
                 regionCost[region] = 0;
                 regionChild[region] = HELD;
             }
             for (std::size_t p = 0; p < beamSize; ++p) {
                 const Children& from = children[p];
-                std::array<std::int32_t, LEVEL_COUNT> octaveRow{};
-                for (std::size_t level = 0; level < LEVEL_COUNT; ++level) {
-                    octaveRow[level] = spreadRegionOf(ACCUMULATOR_MIN, from.step[level]);
+                for (std::size_t o = 0; o < CODE_COUNT; ++o) {
+                    // Without a branch: which child wins a region is no
+                    // pattern a processor could predict.
+                    const std::size_t region = from.region[o];
+                    const bool cheaper = from.cost[o] < regionCost[region];
+                    regionCost[region] = cheaper ? from.cost[o] : regionCost[region];
+                    regionChild[region] = cheaper ? static_cast<std::uint16_t>(p << 4 | o) : regionChild[region];
                 }
-                for (std::int32_t order = 0; order < CODE_COUNT; ++order) {
-                    const auto o = static_cast<std::size_t>(order);
-                    const auto region = static_cast<std::size_t>(
-                        octaveRow[static_cast<std::size_t>(levelOf(order))] +
-                        (from.accumulator[o] - ACCUMULATOR_MIN) / SPREAD_CELL);
-                    if (regionStamp[region] != stamp) {
-                        regionStamp[region] = stamp;
-                        regionCost[region] = from.cost[o];
-                        regionChild[region] = static_cast<std::uint16_t>(p << 4 | o);
-                        spread.push_back(static_cast<std::uint16_t>(region));
-                    } else if (from.cost[o] < regionCost[region]) {
-                        regionCost[region] = from.cost[o];
-                        regionChild[region] = static_cast<std::uint16_t>(p << 4 | o);
-                    }
+            }
+            spread.clear();
+            for (std::size_t region = 0; region < SPREAD_REGIONS; ++region) {
+                if (regionCost[region] != NO_CHILD && regionChild[region] != HELD) {
+                    spread.push_back(static_cast<std::uint16_t>(region));
                 }
             }
             const auto cheaper = [&regionCost](std::uint16_t a, std::uint16_t b) {
@@ -249,6 +273,8 @@ std::vector<std::uint8_t> encodeSearch(std::span<const std::int16_t> samples, Se
                 parents[nextSize] = static_cast<std::uint8_t>(p);
                 ++nextSize;
             }
+            regionCost.fill(NO_CHILD);
+            regionChild.fill(0);
         }
         std::swap(beam, next);
         beamSize = nextSize;
@@ -315,26 +341,26 @@ std::uint8_t greedyCode(const DecoderState& state, std::int32_t x)
 {
     const std::int32_t difference = x - state.accumulator;
     const std::int32_t magnitude = difference < 0 ? -difference : difference;
-    const std::uint8_t sign = difference < 0 ? CODE_SIGN : 0;
-    // The level the unclamped arithmetic points at; next to a limit the clamp
-    // can make a larger level land nearer, so all eight are weighed. A code of
-    // the other sign never lands nearer than this sign's level 0.
-    const std::int32_t estimate = std::min(std::int32_t{7}, 4 * magnitude / state.step);
-    const auto distance = [&state, x, sign](std::int32_t level) {
+    // The code the unclamped arithmetic points at. Next to a limit the clamp
+    // can make a larger level, or even the other sign, land nearer, so all
+    // sixteen codes are weighed; this one wins ties.
+    const auto estimate = static_cast<std::uint8_t>(std::min(std::int32_t{7}, 4 * magnitude / state.step) |
+                                                    (difference < 0 ? CODE_SIGN : 0));
+    const auto distance = [&state, x](std::uint8_t code) {
         DecoderState reached = state;
-        const std::int32_t value = decodeCode(reached, static_cast<std::uint8_t>(level | sign));
+        const std::int32_t value = decodeCode(reached, code);
         return value < x ? x - value : value - x;
     };
-    std::int32_t best = estimate;
+    std::uint8_t best = estimate;
     std::int32_t bestDistance = distance(estimate);
-    for (std::int32_t level = 0; level < 8; ++level) {
-        const std::int32_t d = distance(level);
+    for (std::uint8_t code = 0; code < CODE_COUNT; ++code) {
+        const std::int32_t d = distance(code);
         if (d < bestDistance) {
-            best = level;
+            best = code;
             bestDistance = d;
         }
     }
-    return static_cast<std::uint8_t>(best | sign);
+    return best;
 }
 
 SearchWidth searchWidthOf(Encoder encoder)
@@ -345,7 +371,7 @@ SearchWidth searchWidthOf(Encoder encoder)
     case Encoder::SEARCH_FAST:
         return {8, 8};
     case Encoder::SEARCH:
-        return {16, 16};
+        return {SEARCH_NEAR, SEARCH_SPREAD};
     case Encoder::SEARCH_BEST:
         return {64, 64};
     }

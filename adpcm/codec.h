@@ -67,7 +67,7 @@ std::vector<std::int16_t> decodeSample(std::span<const std::uint8_t> bytes);
 
 /// The greedy choice for input `x`: the code whose decoded value, clamped to
 /// the accumulator's limits as the decoder clamps it, lies nearest to `x`.
-/// Ties go to L = min(7, floor(4 |x - acc| / step)) with the sign of x - acc.
+/// Ties go to level min(7, floor(4 |x - acc| / step)) with the sign of x - acc.
 std::uint8_t greedyCode(const DecoderState& state, std::int32_t x);
 
 enum class Encoder : std::uint8_t {

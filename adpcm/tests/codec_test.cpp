@@ -1,5 +1,6 @@
 #include "adpcm/codec.h"
 #include "chip/ym2608.h"
+#include "reference_search.h"
 #include "test_signals.h"
 
 #include <gtest/gtest.h>
@@ -73,10 +74,40 @@ TEST(GreedyEncoder, FollowsTheKnownVector)
     EXPECT_EQ(adpcm::packCodes(codes), (std::vector<std::uint8_t>{0x77, 0x74, 0xFB}));
 }
 
+TEST(GreedyEncoder, TakesTheNearestCodeNextToTheLimits)
+{
+    // Unclamped, level 2 looks nearest; the clamp makes level 3 land exactly.
+    EXPECT_EQ(adpcm::greedyCode({16954, 23525}, 32767), 0x3);
+    EXPECT_EQ(adpcm::greedyCode({-16954, 23525}, -32768), 0xB);
+
+    // Against every code tried in turn, from states all over the range and
+    // near both limits with large steps.
+    adpcm::test::Noise noise{99};
+    for (int i = 0; i < 20000; ++i) {
+        const auto accumulator = static_cast<std::int32_t>(noise.uniform() * 65535.0);
+        const auto step = static_cast<std::int32_t>(adpcm::STEP_MIN + (noise.uniform() + 0.5) *
+                                                                          (adpcm::STEP_MAX - adpcm::STEP_MIN));
+        const std::int32_t x = i % 3 == 0 ? 32767 : i % 3 == 1 ? -32768 : static_cast<std::int32_t>(
+                                                                                noise.uniform() * 65535.0);
+        const DecoderState from{accumulator, step};
+        const auto distanceOf = [&from, x](std::uint8_t code) {
+            DecoderState state = from;
+            return std::abs(x - adpcm::decodeCode(state, code));
+        };
+        int nearest = distanceOf(0);
+        for (std::uint8_t code = 1; code < 16; ++code) {
+            nearest = std::min(nearest, distanceOf(code));
+        }
+        ASSERT_EQ(distanceOf(adpcm::greedyCode(from, x)), nearest)
+            << "accumulator " << accumulator << " step " << step << " x " << x;
+    }
+}
+
 TEST(Encoders, EndInTheStateTheDecoderReaches)
 {
     const std::vector<std::int16_t> signal = adpcm::test::tune(0.5);
-    for (const Encoder encoder : {Encoder::GREEDY, Encoder::SEARCH}) {
+    for (const Encoder encoder :
+         {Encoder::GREEDY, Encoder::SEARCH_FAST, Encoder::SEARCH, Encoder::SEARCH_BEST}) {
         DecoderState encoderState;
         const std::vector<std::uint8_t> codes = adpcm::encodeCodes(signal, encoder, encoderState);
         ASSERT_EQ(codes.size(), signal.size());
@@ -141,6 +172,56 @@ TEST(Encoders, SearchIsNeverWorseThanGreedy)
         return values;
     };
     EXPECT_LE(adpcm::squaredError(harsh, decoded(search)), adpcm::squaredError(harsh, decoded(greedy)));
+}
+
+double snrOfCodes(const std::vector<std::int16_t>& signal, const std::vector<std::uint8_t>& codes)
+{
+    std::vector<std::int16_t> decoded;
+    DecoderState state;
+    for (const std::uint8_t code : codes) {
+        decoded.push_back(adpcm::decodeCode(state, code));
+    }
+    return adpcm::snrDecibels(signal, decoded);
+}
+
+double encodedSnr(const std::vector<std::int16_t>& signal, Encoder encoder)
+{
+    DecoderState state;
+    return snrOfCodes(signal, adpcm::encodeCodes(signal, encoder, state));
+}
+
+// The gap to a search a thousand states wide, on short pieces of the signals
+// where a narrow search loses most: square edges, noise and clicks, where the
+// paths that win must leave the input early or keep a large step through
+// quiet values; and on music and a low sine, where fine differences count.
+TEST(SearchGap, DefaultEffortComesWithinAFewTenthsOfAWideSearch)
+{
+    struct Case {
+        const char* name;
+        std::vector<std::int16_t> signal;
+    };
+    constexpr double SECONDS = 0.1;
+    const Case cases[] = {
+        {"square 440 Hz", adpcm::test::square(440.0, 0.5, SECONDS)},
+        {"square 1 kHz", adpcm::test::square(1000.0, 0.25, SECONDS)},
+        {"white noise", adpcm::test::whiteNoise(0.25, SECONDS)},
+        {"pink noise", adpcm::test::pinkNoise(0.25, SECONDS)},
+        {"clicks", adpcm::test::clicks(0.5, SECONDS)},
+        {"tune", adpcm::test::tune(SECONDS)},
+        {"sine 100 Hz", adpcm::test::sine(100.0, 0.5, SECONDS)},
+    };
+    for (const Case& c : cases) {
+        const double wide = snrOfCodes(c.signal, adpcm::test::referenceSearch(c.signal, 512));
+        const double fast = encodedSnr(c.signal, Encoder::SEARCH_FAST);
+        const double search = encodedSnr(c.signal, Encoder::SEARCH);
+        const double best = encodedSnr(c.signal, Encoder::SEARCH_BEST);
+        const double greedy = encodedSnr(c.signal, Encoder::GREEDY);
+        std::printf("%-14s greedy %6.2f fast %6.2f default %6.2f best %6.2f wide %6.2f\n", c.name, greedy, fast,
+                    search, best, wide);
+        EXPECT_GE(search, wide - 0.3) << c.name;
+        EXPECT_GE(best, wide - 0.2) << c.name;
+        EXPECT_GE(fast, greedy) << c.name;
+    }
 }
 
 TEST(SamplePadding, EndsOnAWholeUnitPlusOneOfSilence)
