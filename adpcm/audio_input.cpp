@@ -209,7 +209,8 @@ bool hasAudioExtension(const std::string& path)
     for (const int listing : {SFC_GET_FORMAT_MAJOR_COUNT, SFC_GET_SIMPLE_FORMAT_COUNT}) {
         int count = 0;
         sf_command(nullptr, listing, &count, sizeof count);
-        const int query = listing == SFC_GET_FORMAT_MAJOR_COUNT ? SFC_GET_FORMAT_MAJOR : SFC_GET_SIMPLE_FORMAT;
+        const int query =
+            listing == SFC_GET_FORMAT_MAJOR_COUNT ? SFC_GET_FORMAT_MAJOR : SFC_GET_SIMPLE_FORMAT;
         for (int i = 0; i < count; ++i) {
             SF_FORMAT_INFO info{};
             info.format = i;

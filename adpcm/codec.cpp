@@ -4,16 +4,13 @@
 
 #include <bit>
 #include <cmath>
+#include <functional>
 #include <limits>
 
 namespace adpcm {
 
 namespace {
 
-#ifndef SEARCH_NEAR
-#define SEARCH_NEAR 16
-#define SEARCH_SPREAD 16
-#endif
 /// The most paths a search keeps: path indices are kept in one byte.
 constexpr std::size_t MAX_PATHS = 256;
 
@@ -75,8 +72,6 @@ static_assert(spreadRegionOf(ACCUMULATOR_MIN, STEP_MIN) == 0, "STEP_MIN in the f
 static_assert(spreadRegionOf(ACCUMULATOR_MAX, STEP_MAX) == SPREAD_REGIONS - 1, "STEP_MAX in the last region");
 static_assert(SPREAD_REGIONS <= 256, "regions are kept in one byte");
 
-constexpr std::uint64_t NO_CHILD = std::numeric_limits<std::uint64_t>::max();
-
 std::uint64_t squareOf(std::int32_t difference)
 {
     const auto magnitude =
@@ -92,6 +87,30 @@ struct SearchPath {
     std::uint64_t cost;
 };
 
+/// A child of a path packed into one number that sorts by cost: the squared
+/// error in the high bits, then the path's index and the code's order, so
+/// ties go to the lower path and order. Costs are capped at COST_LIMIT (a
+/// path that far behind is lost anyway) so that the packing never overflows.
+constexpr int KEY_SHIFT = 12;
+constexpr std::uint64_t COST_LIMIT = (std::uint64_t{1} << (64 - KEY_SHIFT)) - 1;
+constexpr std::uint64_t NO_CHILD = std::numeric_limits<std::uint64_t>::max();
+static_assert(MAX_PATHS * CODE_COUNT <= (1U << KEY_SHIFT), "path and order fit below the cost");
+
+constexpr std::uint64_t costOf(std::uint64_t key)
+{
+    return key >> KEY_SHIFT;
+}
+
+constexpr std::size_t pathOf(std::uint64_t key)
+{
+    return static_cast<std::size_t>(key >> 4) & (MAX_PATHS - 1);
+}
+
+constexpr std::int32_t orderOfKey(std::uint64_t key)
+{
+    return static_cast<std::int32_t>(key & 0x0F);
+}
+
 /// The sixteen children of one path, by order, worked out with the decoder's
 /// own arithmetic, and a cursor over those not yet taken: two runs from the
 /// cheapest child, upwards through larger decoded values and downwards
@@ -101,55 +120,57 @@ struct SearchPath {
 struct Children {
     std::array<std::int32_t, CODE_COUNT> accumulator;
     std::array<std::int32_t, LEVEL_COUNT> step; // by level: the sign leaves the step alone
-    std::array<std::uint64_t, CODE_COUNT> cost;
+    std::array<std::uint64_t, CODE_COUNT> key;
     std::array<std::uint8_t, CODE_COUNT> region; // spread region, when the search has spread paths
-    std::int32_t run[2]; // next order upwards and downwards; outside 0..15 when spent
-    std::uint64_t head;  // the cost of the cheaper run head, or NO_CHILD
+    std::int32_t run[2];                         // next order upwards and downwards; outside 0..15 when spent
 };
 
-std::uint64_t runCost(const Children& children, int run)
+std::uint64_t runKey(const Children& children, int run)
 {
     const std::int32_t order = children.run[run];
-    return order < 0 || order >= CODE_COUNT ? NO_CHILD : children.cost[static_cast<std::size_t>(order)];
+    return order < 0 || order >= CODE_COUNT ? NO_CHILD : children.key[static_cast<std::size_t>(order)];
 }
 
-void expand(const SearchPath& parent, std::int32_t x, bool regions, Children& children)
+std::uint64_t headKey(const Children& children)
 {
+    return std::min(runKey(children, 0), runKey(children, 1));
+}
+
+void expand(const SearchPath& parent, std::size_t index, std::int32_t x, bool regions, Children& children)
+{
+    // Capped so that no child's cost passes COST_LIMIT: one error adds less than 2^32.
+    const std::uint64_t base = std::min(parent.cost, COST_LIMIT - (std::uint64_t{1} << 32));
+    const std::uint64_t tag = static_cast<std::uint64_t>(index) << 4;
+    std::uint64_t cheapest = NO_CHILD;
     for (std::int32_t level = 0; level < LEVEL_COUNT; ++level) {
+        const auto l = static_cast<std::size_t>(level);
+        const auto up = static_cast<std::size_t>(8 + level);
+        const auto down = static_cast<std::size_t>(7 - level);
         // As decodeCode: the magnitude truncated, then the clamps.
         const std::int32_t magnitude = (2 * level + 1) * parent.step / 8;
-        children.step[static_cast<std::size_t>(level)] =
-            std::clamp(parent.step * STEP_FACTOR[static_cast<std::size_t>(level)] / 64, STEP_MIN, STEP_MAX);
-        children.accumulator[static_cast<std::size_t>(8 + level)] =
-            std::min(parent.accumulator + magnitude, ACCUMULATOR_MAX);
-        children.accumulator[static_cast<std::size_t>(7 - level)] =
-            std::max(parent.accumulator - magnitude, ACCUMULATOR_MIN);
-    }
-    // Values rise with the order, so the cheapest child sits where they
-    // cross x: the last below it or the first at or above it.
-    std::int32_t below = 0;
-    for (std::size_t o = 0; o < CODE_COUNT; ++o) {
-        const std::int64_t difference = x - children.accumulator[o];
-        children.cost[o] = parent.cost + static_cast<std::uint64_t>(difference * difference);
-        below += children.accumulator[o] < x ? 1 : 0;
-    }
-    std::int32_t cheapest = std::min(below, CODE_COUNT - 1);
-    if (below > 0 && children.cost[static_cast<std::size_t>(below - 1)] <=
-                         children.cost[static_cast<std::size_t>(cheapest)]) {
-        cheapest = below - 1;
-    }
-    children.run[0] = cheapest;
-    children.run[1] = cheapest - 1;
-    children.head = std::min(runCost(children, 0), runCost(children, 1));
-    if (regions) {
-        for (std::int32_t level = 0; level < LEVEL_COUNT; ++level) {
-            const std::int32_t octave = octaveRegionOf(children.step[static_cast<std::size_t>(level)]);
-            const auto up = static_cast<std::size_t>(8 + level);
-            const auto down = static_cast<std::size_t>(7 - level);
-            children.region[up] = static_cast<std::uint8_t>(octave + spreadRowOf(children.accumulator[up]));
-            children.region[down] = static_cast<std::uint8_t>(octave + spreadRowOf(children.accumulator[down]));
+        const std::int32_t step = std::clamp(parent.step * STEP_FACTOR[l] / 64, STEP_MIN, STEP_MAX);
+        const std::int32_t upValue = std::min(parent.accumulator + magnitude, ACCUMULATOR_MAX);
+        const std::int32_t downValue = std::max(parent.accumulator - magnitude, ACCUMULATOR_MIN);
+        children.step[l] = step;
+        children.accumulator[up] = upValue;
+        children.accumulator[down] = downValue;
+        const std::int64_t upError = x - upValue;
+        const std::int64_t downError = x - downValue;
+        const std::uint64_t upKey =
+            (base + static_cast<std::uint64_t>(upError * upError)) << KEY_SHIFT | tag | up;
+        const std::uint64_t downKey =
+            (base + static_cast<std::uint64_t>(downError * downError)) << KEY_SHIFT | tag | down;
+        children.key[up] = upKey;
+        children.key[down] = downKey;
+        cheapest = std::min(cheapest, std::min(upKey, downKey));
+        if (regions) {
+            const std::int32_t octave = octaveRegionOf(step);
+            children.region[up] = static_cast<std::uint8_t>(octave + spreadRowOf(upValue));
+            children.region[down] = static_cast<std::uint8_t>(octave + spreadRowOf(downValue));
         }
     }
+    children.run[0] = orderOfKey(cheapest);
+    children.run[1] = orderOfKey(cheapest) - 1;
 }
 
 /// The search: after each input value, the paths kept are the nearPaths
@@ -174,43 +195,36 @@ std::vector<std::uint8_t> encodeSearch(std::span<const std::int16_t> samples, Se
     beam[0] = {state.accumulator, state.step, 0};
 
     std::vector<Children> children(paths);
-    std::vector<std::uint8_t> heap(paths);
-    // std::*_heap keep the largest on top; "later" puts the cheapest head there,
-    // ties to the lower path index.
-    const auto later = [&children](std::uint8_t a, std::uint8_t b) {
-        const std::uint64_t costA = children[a].head;
-        const std::uint64_t costB = children[b].head;
-        return costA != costB ? costA > costB : a > b;
-    };
+    // The run heads of all paths, cheapest on top.
+    std::vector<std::uint64_t> heap(paths);
+    const std::greater<> cheapestOnTop;
 
-    // Per spread region: the cost of its cheapest child so far and which one
-    // (path << 4 | order); HELD for a region a near path holds. NO_CHILD
-    // marks a region no child reached.
-    constexpr std::uint16_t HELD = 0xFFFF;
-    std::array<std::uint64_t, SPREAD_REGIONS> regionCost{};
-    regionCost.fill(NO_CHILD);
-    std::array<std::uint16_t, SPREAD_REGIONS> regionChild{};
-    std::vector<std::uint16_t> spread;
+    // Per spread region: its cheapest child's key, and whether a near path
+    // already holds it.
+    std::array<std::uint64_t, SPREAD_REGIONS> regionKey{};
+    std::array<bool, SPREAD_REGIONS> regionHeld{};
+    regionKey.fill(NO_CHILD);
+    std::vector<std::uint64_t> spread;
     spread.reserve(SPREAD_REGIONS);
 
     for (std::size_t t = 0; t < count; ++t) {
         const std::int32_t x = samples[t];
         std::size_t heapSize = 0;
         for (std::size_t p = 0; p < beamSize; ++p) {
-            expand(beam[p], x, spreadPaths > 0, children[p]);
-            heap[heapSize++] = static_cast<std::uint8_t>(p);
+            expand(beam[p], p, x, spreadPaths > 0, children[p]);
+            heap[heapSize++] = headKey(children[p]);
         }
-        std::make_heap(heap.begin(), heap.begin() + static_cast<std::ptrdiff_t>(heapSize), later);
+        std::make_heap(heap.begin(), heap.begin() + static_cast<std::ptrdiff_t>(heapSize), cheapestOnTop);
 
         std::size_t nextSize = 0;
         std::uint8_t* const codes = &codeAt[t * paths];
         std::uint8_t* const parents = &parentAt[t * paths];
         while (nextSize < nearPaths && heapSize > 0) {
-            std::pop_heap(heap.begin(), heap.begin() + static_cast<std::ptrdiff_t>(heapSize), later);
-            const std::uint8_t p = heap[heapSize - 1];
+            std::pop_heap(heap.begin(), heap.begin() + static_cast<std::ptrdiff_t>(heapSize), cheapestOnTop);
+            const std::uint64_t key = heap[heapSize - 1];
+            const std::size_t p = pathOf(key);
+            const std::int32_t order = orderOfKey(key);
             Children& from = children[p];
-            const int run = runCost(from, 0) <= runCost(from, 1) ? 0 : 1;
-            const std::int32_t order = from.run[run];
             const std::int32_t accumulator = from.accumulator[static_cast<std::size_t>(order)];
             const std::int32_t step = from.step[static_cast<std::size_t>(levelOf(order))];
             const std::int32_t cell = nearCellOf(accumulator);
@@ -218,63 +232,60 @@ std::vector<std::uint8_t> encodeSearch(std::span<const std::int16_t> samples, Se
                 return path.step == step && nearCellOf(path.accumulator) == cell;
             };
             if (std::none_of(next.begin(), next.begin() + static_cast<std::ptrdiff_t>(nextSize), same)) {
-                next[nextSize] = {accumulator, step, from.cost[static_cast<std::size_t>(order)]};
-                codes[nextSize] = codeOf(order);
-                parents[nextSize] = p;
-                ++nextSize;
-            }
-            from.run[run] += run == 0 ? 1 : -1;
-            from.head = std::min(runCost(from, 0), runCost(from, 1));
-            if (from.head == NO_CHILD) {
-                --heapSize;
-                continue;
-            }
-            std::push_heap(heap.begin(), heap.begin() + static_cast<std::ptrdiff_t>(heapSize), later);
-        }
-
-        if (spreadPaths > 0) {
-            for (std::size_t i = 0; i < nextSize; ++i) {
-                const auto region = static_cast<std::size_t>(spreadRegionOf(next[i].accumulator, next[i].step));
-                regionCost[region] = 0;
-                regionChild[region] = HELD;
-            }
-            for (std::size_t p = 0; p < beamSize; ++p) {
-                const Children& from = children[p];
-                for (std::size_t o = 0; o < CODE_COUNT; ++o) {
-                    // Without a branch: which child wins a region is no
-                    // pattern a processor could predict.
-                    const std::size_t region = from.region[o];
-                    const bool cheaper = from.cost[o] < regionCost[region];
-                    regionCost[region] = cheaper ? from.cost[o] : regionCost[region];
-                    regionChild[region] = cheaper ? static_cast<std::uint16_t>(p << 4 | o) : regionChild[region];
-                }
-            }
-            spread.clear();
-            for (std::size_t region = 0; region < SPREAD_REGIONS; ++region) {
-                if (regionCost[region] != NO_CHILD && regionChild[region] != HELD) {
-                    spread.push_back(static_cast<std::uint16_t>(region));
-                }
-            }
-            const auto cheaper = [&regionCost](std::uint16_t a, std::uint16_t b) {
-                return regionCost[a] != regionCost[b] ? regionCost[a] < regionCost[b] : a < b;
-            };
-            if (spread.size() > spreadPaths) {
-                std::nth_element(spread.begin(), spread.begin() + static_cast<std::ptrdiff_t>(spreadPaths),
-                                 spread.end(), cheaper);
-                spread.resize(spreadPaths);
-            }
-            for (const std::uint16_t region : spread) {
-                const std::size_t p = regionChild[region] >> 4;
-                const std::int32_t order = regionChild[region] & 0x0F;
-                const Children& from = children[p];
-                next[nextSize] = {from.accumulator[static_cast<std::size_t>(order)],
-                                  from.step[static_cast<std::size_t>(levelOf(order))], regionCost[region]};
+                next[nextSize] = {accumulator, step, costOf(key)};
                 codes[nextSize] = codeOf(order);
                 parents[nextSize] = static_cast<std::uint8_t>(p);
                 ++nextSize;
             }
-            regionCost.fill(NO_CHILD);
-            regionChild.fill(0);
+            if (order == from.run[0]) {
+                ++from.run[0];
+            } else {
+                --from.run[1];
+            }
+            const std::uint64_t head = headKey(from);
+            if (head == NO_CHILD) {
+                --heapSize;
+                continue;
+            }
+            heap[heapSize - 1] = head;
+            std::push_heap(heap.begin(), heap.begin() + static_cast<std::ptrdiff_t>(heapSize), cheapestOnTop);
+        }
+
+        if (spreadPaths > 0) {
+            for (std::size_t i = 0; i < nextSize; ++i) {
+                regionHeld[static_cast<std::size_t>(spreadRegionOf(next[i].accumulator, next[i].step))] =
+                    true;
+            }
+            for (std::size_t p = 0; p < beamSize; ++p) {
+                const Children& from = children[p];
+                for (std::size_t o = 0; o < CODE_COUNT; ++o) {
+                    std::uint64_t& best = regionKey[from.region[o]];
+                    best = std::min(best, from.key[o]);
+                }
+            }
+            spread.clear();
+            for (std::size_t region = 0; region < SPREAD_REGIONS; ++region) {
+                if (regionKey[region] != NO_CHILD && !regionHeld[region]) {
+                    spread.push_back(regionKey[region]);
+                }
+            }
+            if (spread.size() > spreadPaths) {
+                std::nth_element(spread.begin(), spread.begin() + static_cast<std::ptrdiff_t>(spreadPaths),
+                                 spread.end());
+                spread.resize(spreadPaths);
+            }
+            for (const std::uint64_t key : spread) {
+                const std::size_t p = pathOf(key);
+                const std::int32_t order = orderOfKey(key);
+                const Children& from = children[p];
+                next[nextSize] = {from.accumulator[static_cast<std::size_t>(order)],
+                                  from.step[static_cast<std::size_t>(levelOf(order))], costOf(key)};
+                codes[nextSize] = codeOf(order);
+                parents[nextSize] = static_cast<std::uint8_t>(p);
+                ++nextSize;
+            }
+            regionKey.fill(NO_CHILD);
+            regionHeld.fill(false);
         }
         std::swap(beam, next);
         beamSize = nextSize;
@@ -368,10 +379,14 @@ SearchWidth searchWidthOf(Encoder encoder)
     switch (encoder) {
     case Encoder::GREEDY:
         return {0, 0};
+    // Measured on sines, noise, square waves, clicks, music and recordings
+    // against a search of 4096 states: near paths carry sines and music,
+    // spread ones square edges, noise and clicks; 16 of each come within a
+    // few tenths of a dB on all of them.
     case Encoder::SEARCH_FAST:
-        return {8, 8};
+        return {8, 0};
     case Encoder::SEARCH:
-        return {SEARCH_NEAR, SEARCH_SPREAD};
+        return {16, 16};
     case Encoder::SEARCH_BEST:
         return {64, 64};
     }

@@ -2,6 +2,7 @@
 // directory, exit status, the lines it prints, and what it leaves behind.
 #include "adpcm/codec.h"
 #include "chip/ym2608.h"
+#include "version.h"
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -91,6 +92,24 @@ class Program : public ::testing::Test {
         }
         sf_writef_short(file, values.data(), static_cast<sf_count_t>(frames));
         sf_close(file);
+    }
+
+    void writeFloatWav(const std::string& name, int rate, const std::vector<float>& values) const
+    {
+        SF_INFO info{};
+        info.samplerate = rate;
+        info.channels = 1;
+        info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+        SNDFILE* file = sf_open(path(name).c_str(), SFM_WRITE, &info);
+        ASSERT_NE(file, nullptr);
+        sf_writef_float(file, values.data(), static_cast<sf_count_t>(values.size()));
+        sf_close(file);
+    }
+
+    std::vector<std::uint8_t> readBytes(const std::string& name) const
+    {
+        std::ifstream in(path(name), std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
 
     void writeBytes(const std::string& name, std::size_t count, std::uint8_t value) const
@@ -213,6 +232,181 @@ TEST_F(Program, AnswersAWrongCommandLineWithUsage)
         EXPECT_EQ(result.status, 2) << arguments;
         EXPECT_NE(result.err.find("usage:"), std::string::npos) << arguments;
     }
+}
+
+TEST_F(Program, AnswersHelpAndVersion)
+{
+    for (const char* arguments : {"--help", "-h", "encode --help", "decode a b -h"}) {
+        const RunResult result = run(arguments);
+        EXPECT_EQ(result.status, 0) << arguments;
+        EXPECT_EQ(result.out.rfind("usage: ym2608-adpcm encode IN OUT.bin", 0), 0U) << result.out;
+        EXPECT_NE(result.out.find("(default 16016,"), std::string::npos) << result.out;
+        EXPECT_NE(result.out.find("--effort E"), std::string::npos) << result.out;
+        EXPECT_EQ(result.err, "") << arguments;
+    }
+    const RunResult version = run("--version");
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, std::string("ym2608-adpcm ") + YM2608_VERSION + "\n");
+
+    for (const char* arguments :
+         {"encode a b --effort", "encode a b --effort slow", "encode a b --greedy --effort best",
+          "decode a b --effort fast", "--verbose"}) {
+        const RunResult result = run(arguments);
+        EXPECT_EQ(result.status, 2) << arguments;
+        EXPECT_NE(result.err.find("usage:"), std::string::npos) << arguments;
+    }
+}
+
+TEST_F(Program, EncodesAtEachEffort)
+{
+    writeWav("in.wav", 16016, 1, 4000);
+    for (const char* effort : {"fast", "default", "best"}) {
+        const RunResult result =
+            run("encode '" + path("in.wav") + "' '" + path("out.bin") + "' --effort " + effort);
+        ASSERT_EQ(result.status, 0) << result.err;
+        EXPECT_NE(result.out.find(std::string("encoded (search, effort ") + effort + "): 2048 bytes"),
+                  std::string::npos)
+            << result.out;
+    }
+}
+
+TEST_F(Program, RefusesToWriteOverItsInput)
+{
+    writeWav("in.wav", 16016, 1, 1000);
+    const std::vector<std::uint8_t> original = readBytes("in.wav");
+    expectFailure("encode '" + path("in.wav") + "' '" + path("in.wav") + "' --force", "is the input file",
+                  {"in.wav"});
+    // The same file under another name.
+    fs::create_hard_link(path("in.wav"), path("also.bin"));
+    expectFailure("encode '" + path("in.wav") + "' '" + path("also.bin") + "'", "is the input file",
+                  {"in.wav", "also.bin"});
+    writeBytes("codes.bin", 64, 0x80);
+    expectFailure("decode '" + path("codes.bin") + "' '" + path("codes.bin") + "'", "is the input file",
+                  {"in.wav", "also.bin", "codes.bin"});
+    EXPECT_EQ(readBytes("in.wav"), original);
+    EXPECT_EQ(readBytes("codes.bin"), std::vector<std::uint8_t>(64, 0x80));
+}
+
+TEST_F(Program, WritesCodesUnderAnAudioNameOnlyWhenForced)
+{
+    writeWav("in.wav", 16016, 1, 1000);
+    for (const char* name : {"out.wav", "OUT.FLAC", "out.ogg", "out.aiff"}) {
+        expectFailure("encode '" + path("in.wav") + "' '" + path(name) + "'",
+                      "a name for an audio file; --force", {"in.wav"});
+    }
+    const RunResult forced = run("encode '" + path("in.wav") + "' '" + path("out.wav") + "' --force");
+    ASSERT_EQ(forced.status, 0) << forced.err;
+    EXPECT_EQ(fs::file_size(path("out.wav")), adpcm::paddedSampleBytes(1000));
+    // Names that are not audio pass without --force.
+    for (const char* name : {"out.adpcm", "out", "out.wav.bin"}) {
+        EXPECT_EQ(run("encode '" + path("in.wav") + "' '" + path(name) + "'").status, 0) << name;
+    }
+}
+
+TEST_F(Program, DecodesAudioFilesOnlyWhenForced)
+{
+    writeWav("in.wav", 16016, 1, 1000);
+    expectFailure("decode '" + path("in.wav") + "' '" + path("out.wav") + "'",
+                  "in.wav is a WAV (Microsoft) file, not ADPCM codes; --force", {"in.wav"});
+    const RunResult forced = run("decode '" + path("in.wav") + "' '" + path("out.wav") + "' --force");
+    EXPECT_EQ(forced.status, 0) << forced.err;
+}
+
+TEST_F(Program, WarnsWhenBandLimitingTakesMostOfTheSound)
+{
+    // A 12 kHz tone lies above the 8008 Hz that 16016 Hz can hold.
+    writeWav("high.wav", 44100, 1, 22050, 12000.0);
+    const RunResult high = run("encode '" + path("high.wav") + "' '" + path("high.bin") + "'");
+    ASSERT_EQ(high.status, 0) << high.err;
+    const std::string warning = "ym2608-adpcm: warning: band-limiting to 8008 Hz removed ";
+    ASSERT_NE(high.err.find(warning), std::string::npos) << high.err;
+    const double removed = std::atof(high.err.c_str() + high.err.find(warning) + warning.size());
+    EXPECT_GT(removed, 20.0) << high.err;
+    EXPECT_NE(high.err.find(" dB of the input's energy"), std::string::npos) << high.err;
+
+    // A 440 Hz tone passes whole, and so does a 6 kHz one at 16016 Hz.
+    writeWav("low.wav", 44100, 1, 22050, 440.0);
+    const RunResult low = run("encode '" + path("low.wav") + "' '" + path("low.bin") + "'");
+    EXPECT_EQ(low.status, 0);
+    EXPECT_EQ(low.err, "");
+    // At 8000 Hz, the 6 kHz tone is gone.
+    writeWav("mid.wav", 44100, 1, 22050, 6000.0);
+    EXPECT_EQ(run("encode '" + path("mid.wav") + "' '" + path("mid.bin") + "'").err, "");
+    const RunResult slow = run("encode '" + path("mid.wav") + "' '" + path("mid.bin") + "' --rate 8000");
+    EXPECT_NE(slow.err.find("band-limiting to 4000 Hz removed "), std::string::npos) << slow.err;
+}
+
+TEST_F(Program, TakesNotANumberAsSilenceAndInfinityAsFullScale)
+{
+    std::vector<float> values(2000, 0.0F);
+    values[100] = std::numeric_limits<float>::quiet_NaN();
+    values[101] = std::numeric_limits<float>::quiet_NaN();
+    values[900] = -std::numeric_limits<float>::quiet_NaN();
+    writeFloatWav("nan.wav", 16016, values);
+    const RunResult result = run("encode '" + path("nan.wav") + "' '" + path("nan.bin") + "'");
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_NE(result.err.find("warning: 3 values in the input are not numbers (NaN or infinite)"),
+              std::string::npos)
+        << result.err;
+    // Silence, not full-scale clicks.
+    for (const std::int16_t value : adpcm::decodeSample(readBytes("nan.bin"))) {
+        ASSERT_LE(std::abs(value), 30);
+    }
+
+    values.assign(2000, 0.0F);
+    values[500] = std::numeric_limits<float>::infinity();
+    values[501] = -std::numeric_limits<float>::infinity();
+    values[700] = 1e30F; // finite, far beyond full scale
+    writeFloatWav("inf.wav", 16016, values);
+    const RunResult infinite = run("encode '" + path("inf.wav") + "' '" + path("inf.bin") + "'");
+    ASSERT_EQ(infinite.status, 0) << infinite.err;
+    EXPECT_NE(infinite.err.find("warning: 2 values in the input are not numbers"), std::string::npos)
+        << infinite.err;
+    EXPECT_NE(infinite.out.find("2 values clipped at full scale"), std::string::npos) << infinite.out;
+}
+
+TEST_F(Program, PrintsTheDeltaNLinesForAnotherRate)
+{
+    writeWav("in.wav", 8000, 1, 4000);
+    const RunResult other = run("encode '" + path("in.wav") + "' '" + path("out.bin") + "' --rate 8000");
+    ASSERT_EQ(other.status, 0) << other.err;
+    EXPECT_NE(other.out.find("note: `p` plays at 16016 Hz; for 8000 Hz, type these after `p N`:\n"
+                             "o 109 dd\no 10a 24\n"),
+              std::string::npos)
+        << other.out;
+    const RunResult own = run("encode '" + path("in.wav") + "' '" + path("out.bin") + "'");
+    ASSERT_EQ(own.status, 0) << own.err;
+    EXPECT_EQ(own.out.find("note:"), std::string::npos) << own.out;
+}
+
+TEST_F(Program, ChecksTheOutputBeforeAnyWork)
+{
+    fs::create_directory(path("somedir"));
+    expectFailure("encode '" + path("somedir") + "' '" + path("out.bin") + "'", "somedir is a directory",
+                  {"somedir"});
+    expectFailure("decode '" + path("somedir") + "' '" + path("out.wav") + "'", "somedir is a directory",
+                  {"somedir"});
+    writeWav("in.wav", 16016, 1, 1000);
+    expectFailure("encode '" + path("in.wav") + "' '" + path("somedir") + "'", "it is a directory",
+                  {"in.wav", "somedir"});
+    // Nothing read nor encoded when the folder is missing: not even the first line.
+    const RunResult missing = run("encode '" + path("in.wav") + "' '" + path("none/out.bin") + "'");
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.out, "");
+    EXPECT_NE(missing.err.find("cannot write " + path("none/out.bin") + ": No such file or directory"),
+              std::string::npos)
+        << missing.err;
+}
+
+TEST_F(Program, TellsALengthJustOverTheLimitFromTheLimit)
+{
+    // One value more than fits: 32.73 s either way at two decimals.
+    writeWav("edge.wav", 16016, 1, adpcm::maxSamplesThatFit() + 1);
+    expectFailure(
+        "encode '" + path("edge.wav") + "' '" + path("out.bin") + "'",
+        "is too long: 32.73133 s at 16016 Hz needs 262176 bytes, the chip holds 262144; at most 32.73127 s "
+        "fits",
+        {"edge.wav"});
 }
 
 } // namespace

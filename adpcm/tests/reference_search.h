@@ -56,8 +56,9 @@ inline std::vector<std::uint8_t> referenceSearch(std::span<const std::int16_t> s
                 const State child{state.accumulator, state.step,
                                   kept[p].cost + static_cast<std::uint64_t>(error * error),
                                   static_cast<std::uint32_t>(p), code};
-                const auto key = static_cast<std::uint32_t>(state.step) << 16 |
-                                 static_cast<std::uint32_t>((state.accumulator - ACCUMULATOR_MIN) / NEAR_CELL);
+                const auto key =
+                    static_cast<std::uint32_t>(state.step) << 16 |
+                    static_cast<std::uint32_t>((state.accumulator - ACCUMULATOR_MIN) / NEAR_CELL);
                 std::size_t slot = (key * 2654435761U) & (tableSize - 1);
                 while (slotStamp[slot] == stamp && slotKey[slot] != key) {
                     slot = (slot + 1) & (tableSize - 1);
