@@ -5,7 +5,8 @@
 //   ym2608-adpcm decode IN.bin OUT.wav [--rate HZ] [--force]
 //
 // Failures are one line on standard error and exit status 1 (2 for a wrong
-// command line); the output file is written only when everything succeeded.
+// command line, the line then ending with the usage's shape); the output file
+// is written only when everything succeeded.
 // Warnings go to standard error too, prefixed "warning:".
 #include "adpcm/atomic_file.h"
 #include "adpcm/audio_input.h"
@@ -52,12 +53,15 @@ constexpr const char* HELP =
     "\n"
     "  --rate HZ      the rate the sample plays at, 1000 to 55555 (default %d,\n"
     "                 the rate at which `p` plays)\n"
-    "  --effort E     how widely the encoder searches: fast, default or best\n"
+    "  --effort fast|default|best\n"
+    "                 how widely the encoder searches (default: default)\n"
     "  --greedy       the plain encoder: each code on its own\n"
     "  --force        encode to an output named like an audio file; decode a file\n"
     "                 that looks like audio rather than ADPCM\n"
     "  -h, --help     this help\n"
-    "  --version      the program's version\n";
+    "  --version      the program's version\n"
+    "\n"
+    "See man ym2608-adpcm for more.\n";
 
 struct Options {
     std::string command;
@@ -76,9 +80,12 @@ int fail(const std::string& message)
     return EXIT_FAILED;
 }
 
+/// A wrong command line: one line, what is wrong and the shape of a right one.
 int usage(const std::string& message)
 {
-    std::fprintf(stderr, "ym2608-adpcm: %s\n%s", message.c_str(), USAGE);
+    std::fprintf(stderr,
+                 "ym2608-adpcm: %s (usage: ym2608-adpcm encode|decode IN OUT [OPTION]...; see --help)\n",
+                 message.c_str());
     return EXIT_USAGE;
 }
 
@@ -137,6 +144,9 @@ std::string parseOptions(int argc, char** argv, Options& options, Request& reque
         return "no command";
     }
     options.command = argv[1];
+    if (options.command.size() > 1 && options.command[0] == '-') {
+        return "unknown option " + options.command;
+    }
     if (options.command != "encode" && options.command != "decode") {
         return "unknown command " + options.command;
     }

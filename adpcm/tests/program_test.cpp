@@ -241,7 +241,8 @@ TEST_F(Program, AnswersHelpAndVersion)
         EXPECT_EQ(result.status, 0) << arguments;
         EXPECT_EQ(result.out.rfind("usage: ym2608-adpcm encode IN OUT.bin", 0), 0U) << result.out;
         EXPECT_NE(result.out.find("(default 16016,"), std::string::npos) << result.out;
-        EXPECT_NE(result.out.find("--effort E"), std::string::npos) << result.out;
+        EXPECT_NE(result.out.find("--effort fast|default|best"), std::string::npos) << result.out;
+        EXPECT_NE(result.out.find("man ym2608-adpcm"), std::string::npos) << result.out;
         EXPECT_EQ(result.err, "") << arguments;
     }
     const RunResult version = run("--version");
@@ -254,6 +255,8 @@ TEST_F(Program, AnswersHelpAndVersion)
         const RunResult result = run(arguments);
         EXPECT_EQ(result.status, 2) << arguments;
         EXPECT_NE(result.err.find("usage:"), std::string::npos) << arguments;
+        EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+        EXPECT_EQ(result.out, "") << arguments;
     }
 }
 
