@@ -46,17 +46,23 @@ def quantile(values, q):
 
 
 def schedule(play, path, loops, dropping):
-    """(due_us, register, value, sent) for every write of the play, from --stats --list."""
+    """(due_us, register, value, sent) for every write of the play, and the
+    play's length in microseconds, from --stats --list."""
     args = [play, "--stats", "--list", "--baud", str(BAUD), "--loops", str(loops)]
     if not dropping:
         args.append("--no-drop")
     out = subprocess.run(args + [path], capture_output=True, text=True, check=True).stdout
     writes = []
+    length = None
     for line in out.splitlines():
         fields = line.split()
         if len(fields) == 4 and fields[3] in ("send", "drop"):
             writes.append((int(fields[0]), int(fields[1], 16), int(fields[2], 16), fields[3] == "send"))
-    return writes, out
+        elif len(fields) == 2 and fields[1] == "end":
+            length = int(fields[0])
+    if length is None:
+        raise RuntimeError("no length in --stats --list")
+    return writes, length
 
 
 def ideal_arrivals(writes):
@@ -73,15 +79,6 @@ def ideal_arrivals(writes):
 def ideal_lateness(writes):
     """The line-limited ideal's lateness over `writes`, in microseconds."""
     return [arrival - w[0] for arrival, w in zip(ideal_arrivals(writes), writes)]
-
-
-def song_length_us(stats_text):
-    for line in stats_text.splitlines():
-        if line.strip().startswith("length"):
-            clock = line.split()[1].rstrip(",")
-            minutes, seconds = clock.split(":")
-            return (int(minutes) * 60 + float(seconds)) * 1e6
-    raise RuntimeError("no length in --stats")
 
 
 def play_once(args, path, dropping, loops, work):
@@ -116,7 +113,7 @@ def play_once(args, path, dropping, loops, work):
 
 
 def measure(args, path, dropping, work):
-    planned, stats = schedule(args.play, path, args.loops, dropping)
+    planned, song_length = schedule(args.play, path, args.loops, dropping)
     sent = [w for w in planned if w[3]]
     arrivals, cpu, wall = play_once(args, path, dropping, args.loops, work)
     music, silence = arrivals[:-SILENCE_WRITES], arrivals[-SILENCE_WRITES:]
@@ -125,10 +122,15 @@ def measure(args, path, dropping, work):
     origin = min(arrival - ideal for (arrival, _, _), ideal in zip(music, ideal_arrivals(sent)))
     late = [arrival - (origin + due) for (arrival, _, _), (due, _, _, _) in zip(music, sent)]
     length = silence[0][0] - origin
+    if args.series:
+        name = "%s-%s.txt" % (os.path.basename(path), "drop" if dropping else "nodrop")
+        with open(os.path.join(args.series, name), "w") as f:
+            for (due, _, _, _), lateness in zip(sent, late):
+                f.write("%d %.0f\n" % (due, lateness))
     return {
         "writes": len(planned), "sent": len(sent),
         "median": statistics.median(late), "p99": quantile(late, 0.99),
-        "length_error": (length - song_length_us(stats)) / song_length_us(stats),
+        "length_error": (length - song_length) / song_length,
         "cpu": cpu / wall, "wall": wall, "planned": planned,
     }
 
@@ -143,6 +145,7 @@ def main():
     parser.add_argument("--priority", type=int, default=10 if os.geteuid() == 0 else 0,
                         help="run the emulator and the player this much above other work (nice -N; "
                              "default 10 as root, else 0)")
+    parser.add_argument("--series", help="write each run's due times and lateness (microseconds) into this folder")
     parser.add_argument("files", nargs="*", help="logs to play (default: the .vgm files in --logs)")
     args = parser.parse_args()
     args.play = os.path.join(args.build, "play", "ym2608-play")

@@ -54,9 +54,17 @@ std::vector<MemoryLoad> memoryLoads(const MusicLog& log)
             }
             break;
         }
+        // The commits round the run up to whole granules from its start; a
+        // run that would reach past the memory's end starts at its granule
+        // instead, the bytes before it taken from the image.
+        std::size_t first = unit;
+        const std::size_t granuleUnits = GRANULE / UNIT;
+        if (first + (end - first + granuleUnits - 1) / granuleUnits * granuleUnits > UNITS) {
+            first -= first % granuleUnits;
+        }
         MemoryLoad load;
-        load.unit = static_cast<std::uint32_t>(unit);
-        load.bytes.assign(image.begin() + static_cast<std::ptrdiff_t>(unit * UNIT),
+        load.unit = static_cast<std::uint32_t>(first);
+        load.bytes.assign(image.begin() + static_cast<std::ptrdiff_t>(first * UNIT),
                           image.begin() + static_cast<std::ptrdiff_t>(end * UNIT));
         loads.push_back(std::move(load));
         unit = end;

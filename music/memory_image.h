@@ -5,6 +5,8 @@
 // in ascending address order. Runs less than a commit granule apart are
 // joined, the gap between them taken from the image, so that the tail of one
 // run's last granule never lands on bytes of the next after it was written.
+// A run whose last granule would pass the memory's end starts at a granule
+// boundary instead, so that every run can be committed.
 //
 // Functions: memoryLoads.
 #pragma once

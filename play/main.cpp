@@ -166,6 +166,7 @@ int printStats(const PlayOptions& options, const std::vector<Song>& songs)
             for (const ScheduledWrite& w : sent) {
                 std::fputs(listLine(w).c_str(), stdout);
             }
+            std::fputs(listEndLine(length).c_str(), stdout);
         }
     }
     return 0;

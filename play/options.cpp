@@ -53,7 +53,8 @@ const char* playUsageText()
            "  --no-drop           send every write, also those that change nothing\n"
            "  --stats             play nothing: print what would be sent and what the line makes of it\n"
            "  --list              with --stats: every write, one line each: due time in microseconds,\n"
-           "                      register, value, \"send\" or \"drop\"\n"
+           "                      register, value, \"send\" or \"drop\"; last the play's length:\n"
+           "                      microseconds, \"end\"\n"
            "  -h, --help, --version\n"
            "Ctrl-C or SIGTERM silences the chip and ends the play (status 130 after Ctrl-C).\n"
            "The manual: man ym2608-play\n";

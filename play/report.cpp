@@ -103,6 +103,11 @@ std::string listLine(const ScheduledWrite& write)
                   unsigned{write.value}, write.send ? "send" : "drop");
 }
 
+std::string listEndLine(std::int64_t lengthNs)
+{
+    return format("%lld end\n", static_cast<long long>(lengthNs / 1000));
+}
+
 std::string statusLine(const StatusFigures& f)
 {
     return format("\r %s / %s  loop %d/%d  %5u writes/s  line %3u%%  late %6.1f ms ", formatClock(f.elapsedNs).c_str(),

@@ -3,7 +3,8 @@
 // functions of the log and the figures, so that every line's exact text is
 // tested; main decides where each goes.
 //
-// Functions: formatClock, tagLines, clockWarning, statsReport, listLine, statusLine.
+// Functions: formatClock, tagLines, clockWarning, statsReport, listLine, listEndLine,
+// statusLine.
 #pragma once
 
 #include "music/music_log.h"
@@ -39,6 +40,9 @@ std::string statsReport(const StatsInput& input);
 
 /// One --list line: "12345 028 f0 send".
 std::string listLine(const ScheduledWrite& write);
+
+/// The --list line after the writes, with the play's length: "192000000 end".
+std::string listEndLine(std::int64_t lengthNs);
 
 /// The status line's figures at one moment of a play.
 struct StatusFigures {

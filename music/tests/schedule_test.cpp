@@ -98,6 +98,17 @@ TEST(MemoryImage, RunsCoverEveryBlockAndJoinAcrossShortGaps)
     EXPECT_EQ(loads[1].bytes.size(), 608u);
     EXPECT_EQ(loads[1].bytes[599], 4);
     EXPECT_TRUE(memoryLoads(MusicLog{}).empty());
+
+    // A block in the memory's last units: its run starts at the granule, so
+    // that the commit's whole granules stay inside the 256 KiB.
+    MusicLog end;
+    end.blocks.push_back(MemoryBlock{256 * 1024 - 40, Bytes(40, 5), 0, 0});
+    const auto last = memoryLoads(end);
+    ASSERT_EQ(last.size(), 1u);
+    EXPECT_EQ(last[0].unit, 8192u - 16u);
+    ASSERT_EQ(last[0].bytes.size(), 512u);
+    EXPECT_EQ(last[0].bytes[471], 0);
+    EXPECT_EQ(last[0].bytes[472], 5);
 }
 
 } // namespace

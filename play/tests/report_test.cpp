@@ -56,6 +56,7 @@ TEST(PlayReport, StatsListAndStatusLines)
               "  lateness      median 0.26 ms, 99% within 3.00 ms, at most 10.42 ms (at 0:12.3)\n"
               "                without dropping: median 0.26 ms, 99% within 4.50 ms, at most 10.42 ms\n");
     EXPECT_EQ(listLine(ScheduledWrite{12'345'678, 0x1A4, 0x0F, false}), "12345 1a4 0f drop\n");
+    EXPECT_EQ(listEndLine(192'000'456'789), "192000456 end\n");
     StatusFigures status;
     status.elapsedNs = 12'300'000'000;
     status.totalNs = 107'200'000'000;

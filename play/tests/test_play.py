@@ -87,7 +87,8 @@ class Memory(PlayerTest):
     def test_vgm_blocks_reach_the_memory_before_the_music(self):
         first = bytes((i * 7 + 3) & 0xFF for i in range(1000))
         second = bytes((i * 13 + 1) & 0xFF for i in range(300))
-        vgm = (Vgm().block(0, first).block(0x8010, second).block(0, b"")
+        tail = bytes(range(40))  # the memory's last bytes: the load must stay inside it
+        vgm = (Vgm().block(0, first).block(0x8010, second).block(0, b"").block(256 * 1024 - 40, tail)
                .block(0, b"\x55" * 10, type_=0x82)  # another chip's memory: skipped
                .write(0x100, 0x01).write(0x28, 0xF0).wait_ms(5))
         self.file("mem.vgm", vgm.file())
@@ -95,11 +96,12 @@ class Memory(PlayerTest):
         out, err, status = self.play("mem.vgm", board=board)
         self.assertBoardStops(board)
         self.assertEqual(status, 0, err)
-        self.assertEqual(out, "mem.vgm\n  ADPCM memory: 1344 bytes loaded\n")
+        self.assertEqual(out, "mem.vgm\n  ADPCM memory: 1856 bytes loaded\n")
         self.assertIn("note: skipped 1 commands for other chips or other data (0x67)", err)
         memory = board.memory()
         self.assertEqual(memory[:1000], first)
         self.assertEqual(memory[0x8010:0x8010 + 300], second)
+        self.assertEqual(memory[-40:], tail)
         # Every memory frame came before the first register write.
         received = board.received()
         first_write = next(i for i, f in enumerate(received) if f[0] in (0x13, 0x14))
@@ -182,7 +184,8 @@ class Text(PlayerTest):
         self.assertEqual(lines[5], "  line          115200 baud: 0.6% busy on average, 0.6% in the busiest second")
         self.assertEqual(lines[6], "  lateness      median 3.12 ms, 99% within 5.99 ms, at most 5.99 ms (at 0:00.0)")
         listed = lines[8:]
-        self.assertEqual(len(listed), len(START))
+        self.assertEqual(len(listed), len(START) + 1)
+        self.assertEqual(listed[-1], "1000000 end")
         self.assertEqual(listed[:3], ["0 029 80 send", "0 040 10 send", "0 040 10 drop"])
 
     def test_help_and_version(self):
