@@ -254,7 +254,8 @@ std::string portHelp()
 
 bool startLineEditor()
 {
-    if (!inputIsTerminal() || tcgetattr(STDIN_FILENO, &terminal.saved) != 0) {
+    // Only when the stdin stream is descriptor 0 itself (the fuzzers read from memory).
+    if (fileno(stdin) != STDIN_FILENO || !inputIsTerminal() || tcgetattr(STDIN_FILENO, &terminal.saved) != 0) {
         return false;
     }
     terminalSaved = 1;

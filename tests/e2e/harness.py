@@ -30,6 +30,12 @@ MISSING_PORT = "/nonexistent/ym2608-no-such-port"
 UNDER_WINE = os.environ.get("YM2608_UNDER_WINE") == "1"
 
 
+def device(name, path):
+    """The device that port `name` opened, as the console names it in its
+    lines on standard error: under Wine the Windows port itself."""
+    return "\\\\.\\" + name if UNDER_WINE else path
+
+
 def read_until(fd, wanted, timeout=STEP_TIMEOUT):
     """Reads from a pipe until `wanted` has appeared; returns all that came."""
     got = b""

@@ -4,21 +4,21 @@ import os
 import unittest
 
 from expected import IDENTIFY, LOST, WELCOME, prompts
-from harness import MISSING_PORT, UNDER_WINE, E2ETest, read_until
+from harness import MISSING_PORT, UNDER_WINE, E2ETest, device, read_until
 
 
 class Connect(E2ETest):
     def test_identify_mismatch_stays_connected(self):
         board, *got = self.session("c\no 10 01\nq\n", "--identify", "2609")
         self.assertRun(got, prompts("connect..err.\n", "r:10 o:01\n", "exit!\n"),
-                       "COM3: %s: not identified: the board answered 32 36 30 39\n" % board.path)
+                       "COM3: %s: not identified: the board answered 32 36 30 39\n" % device("COM3", board.path))
         self.assertEqual(board.frames(), [("rx", b"\x10"), ("tx", b"2609"), ("rx", b"\x13\x10\x01")])
 
     def test_identify_cut_short_is_a_mismatch(self):
         # The board hung up after its three bytes: the link is gone with it.
         board, *got = self.session("c\nb\no 10 01\nq\n", "--short", "OP_IDENTIFY:1")
         self.assertRun(got, prompts("connect..err.\n" + LOST, "no connect.\n", "no connect.\n", "exit!\n"),
-                       "COM3: %s: not identified: the board answered 32 36 30\n" % board.path)
+                       "COM3: %s: not identified: the board answered 32 36 30\n" % device("COM3", board.path))
         self.assertEqual(board.frames(), [("rx", b"\x10"), ("tx", b"260"), ("hangup", b"")])
 
     def test_com4_when_com3_is_absent(self):
@@ -37,7 +37,8 @@ class Connect(E2ETest):
     def test_neither_port(self):
         got = self.console("c\nb\nn\nq\n", MISSING_PORT, MISSING_PORT + "4")
         self.assertRun(got, prompts("connect error.\n", "no connect.\n", "", "exit!\n"),
-                       "COM3: %s: no such device\nCOM4: %s4: no such device\n" % (MISSING_PORT, MISSING_PORT))
+                       "COM3: %s: no such device\nCOM4: %s: no such device\n"
+                       % (device("COM3", MISSING_PORT), device("COM4", MISSING_PORT + "4")))
 
     def test_connect_twice_reopens_the_same_port(self):
         link = str(self.dir / "com3")
