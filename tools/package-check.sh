@@ -32,8 +32,11 @@ rm -rf build/package
 (cd build && cpack -G DEB -B "$root/build/package" >/dev/null)
 deb=build/package/ym2608-console_${version}_amd64.deb
 [ -f "$deb" ] || fail "cpack made no $deb"
-dpkg-deb --field "$deb" Depends | grep -q libsndfile1 || fail "shlibdeps found no library dependencies"
-dpkg-deb --contents "$deb" | grep -q ' ./usr/share/man/man1/ym2608-console\.1\.gz$' ||
+# Read whole first: grep -q stopping early would break dpkg-deb's pipe.
+depends=$(dpkg-deb --field "$deb" Depends)
+contents=$(dpkg-deb --contents "$deb")
+grep -q libsndfile1 <<<"$depends" || fail "shlibdeps found no library dependencies: '$depends'"
+grep -q ' ./usr/share/man/man1/ym2608-console\.1\.gz$' <<<"$contents" ||
   fail "the console's man page is not in the package, gzipped"
 
 # Errors fail; the warnings left are listed in the README.
@@ -53,12 +56,13 @@ $sudo apt-get install -y -q --no-install-recommends "./$deb" >"$scratch/apt.log"
   fail "apt-get install ./$deb failed: $(cat "$scratch/apt.log")"
 trap '$sudo apt-get remove -y -q ym2608-console >/dev/null; cleanup' EXIT
 
-for program in ym2608-board-emu ym2608-play; do
+programs=$(dpkg -L ym2608-console | sed -n 's|^/usr/bin/||p')
+for program in $programs; do
   got=$("/usr/bin/$program" --version </dev/null)
   [ "$got" = "$program $version" ] || fail "installed $program --version printed '$got'"
 done
 # bash-completion finds the script by the program's name, for every program.
-for program in $(dpkg -L ym2608-console | sed -n 's|^/usr/bin/||p'); do
+for program in $programs; do
   bash -c 'source /usr/share/bash-completion/bash_completion; _completion_loader "$1"; complete -p "$1"' \
     check "$program" 2>/dev/null | grep -q -- '-F _ym2608 ' || fail "bash-completion does not find $program's completion"
 done
