@@ -142,8 +142,11 @@ class Timing(PlayerTest):
         music = writes[:6]
         self.assertEqual([v for _, _, v in music], list(range(6)))
         first = music[0][0]
-        for i, (us, _, _) in enumerate(music):
-            self.assertAlmostEqual(us - first, i * 100_000, delta=25_000, msg="write %d" % i)
+        # Each write's offset from its due time (its place in the schedule,
+        # 100 ms apart) differs from the others' only by what a loaded
+        # machine's wake-ups cost: no drift, no unscaled wait.
+        offsets = [us - first - i * 100_000 for i, (us, _, _) in enumerate(music)]
+        self.assertLess(max(offsets) - min(offsets), 60_000, offsets)
         # The song lasts 2.4 s, at 4 times 600 ms: the silence comes after its end.
         self.assertGreaterEqual(writes[6][0] - first, 580_000)
         self.assertLess(writes[6][0] - first, 1_000_000)
