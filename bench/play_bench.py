@@ -89,6 +89,8 @@ def play_once(args, path, dropping, loops, work):
     # On a machine shared with other work, both run above it (as root), so
     # that the figures are the player's and the line's, not the machine's load.
     boost = ["nice", "-n", str(-args.priority)] if args.priority else []
+    if args.realtime:
+        boost = ["chrt", "--fifo", str(args.realtime)]
     emu = subprocess.Popen(boost + [args.emu, "--baud", str(BAUD), "--log-writes", writes_log],
                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
     try:
@@ -147,6 +149,9 @@ def main():
     parser.add_argument("--priority", type=int, default=10 if os.geteuid() == 0 else 0,
                         help="run the emulator and the player this much above other work (nice -N; "
                              "default 10 as root, else 0)")
+    parser.add_argument("--realtime", type=int, default=0,
+                        help="run the emulator and the player at this real-time priority (chrt --fifo N, as "
+                             "root) instead: what a machine with nothing else to run would give")
     parser.add_argument("--series", help="write each run's due times and lateness (microseconds) into this folder")
     parser.add_argument("files", nargs="*", help="logs to play (default: the .vgm files in --logs)")
     args = parser.parse_args()
@@ -156,7 +161,10 @@ def main():
     print("machine: %d cores, %s, Linux %s, Python %s, load %.1f" % (
         os.cpu_count(), platform.processor() or platform.machine(), platform.release(),
         platform.python_version(), os.getloadavg()[0]))
-    print("the emulator and the player at nice -%d" % args.priority)
+    if args.realtime:
+        print("the emulator and the player at real-time priority %d (chrt --fifo)" % args.realtime)
+    else:
+        print("the emulator and the player at nice -%d" % args.priority)
     print("| log | writes | sent | ideal median / p99 | no drop: median / p99 | drop: median / p99 | length | CPU |")
     print("|---|---|---|---|---|---|---|---|")
     with tempfile.TemporaryDirectory(prefix="ym2608-play-bench-") as work:
