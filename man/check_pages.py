@@ -6,7 +6,8 @@ completion against one another, through the real programs and man(1):
   - `PROGRAM --version` prints "PROGRAM VERSION", `--help` the usage with a
     pointer to the page, and an unknown option one line and exit status 2;
   - every option in --help is on the program's page, and every option the
-    page's OPTIONS section lists is in --help;
+    page's OPTIONS section lists is in --help; every command of a program's
+    command table has an entry in its page's COMMANDS;
   - the completion script offers exactly --help's options, and completes
     values and subcommands as the programs take them.
 
@@ -105,6 +106,18 @@ def check_program(path, version, pages, completion, ahead):
     for option in sorted(listed - help_options):
         if f"{name}:{option}" not in ahead:
             fault(f"{name}: the man page lists {option}, which --help does not know")
+
+    # A program with a command table (the console's "Commands:") has an entry
+    # on its page for each command.
+    table = re.search(r"^Commands:\n(.*?)(?:\n\n|\Z)", help_text, re.S | re.M)
+    if table:
+        with open(source, encoding="utf-8") as f:
+            section = re.search(r"^# COMMANDS\n(.*?)(?=^# )", f.read(), re.S | re.M)
+        entries = set(re.findall(r"^\*([^*\s]+)\*", section.group(1), re.M)) if section else set()
+        for line in table.group(1).splitlines():
+            command = line.split()[0] if line.strip() else ""
+            if command and command not in entries:
+                fault(f"{name}: command {command} is in --help but has no entry in the page's COMMANDS")
 
     long_options = sorted(o for o in help_options if o.startswith("--"))
     with tempfile.TemporaryDirectory() as scratch:
