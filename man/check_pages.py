@@ -158,12 +158,12 @@ def main():
     for page in sorted(os.listdir(args.pages)):
         if page.endswith(".1"):
             check_page_formats(os.path.join(args.pages, page))
-    for path in args.programs:
+    for path in map(os.path.abspath, args.programs):
         name = os.path.basename(path)
         if name in args.ahead:
             print(f"{name}: its page describes it ahead of the program; behaviour not checked")
             continue
-        check_program(path, args.version, args.pages, args.completion, set(args.ahead))
+        check_program(path, args.version, args.pages, os.path.abspath(args.completion), set(args.ahead))
     print(f"{len(faults)} faults")
     return 1 if faults else 0
 
