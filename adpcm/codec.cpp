@@ -154,12 +154,11 @@ void expand(const SearchPath& parent, std::size_t index, std::int32_t x, bool re
         children.step[l] = step;
         children.accumulator[up] = upValue;
         children.accumulator[down] = downValue;
-        const std::int64_t upError = x - upValue;
-        const std::int64_t downError = x - downValue;
-        const std::uint64_t upKey =
-            (base + static_cast<std::uint64_t>(upError * upError)) << KEY_SHIFT | tag | up;
-        const std::uint64_t downKey =
-            (base + static_cast<std::uint64_t>(downError * downError)) << KEY_SHIFT | tag | down;
+        // Errors lie within +-65535, so their squares fit 32 bits unsigned.
+        const auto upError = static_cast<std::uint32_t>(x - upValue);
+        const auto downError = static_cast<std::uint32_t>(x - downValue);
+        const std::uint64_t upKey = (base + std::uint64_t{upError * upError}) << KEY_SHIFT | tag | up;
+        const std::uint64_t downKey = (base + std::uint64_t{downError * downError}) << KEY_SHIFT | tag | down;
         children.key[up] = upKey;
         children.key[down] = downKey;
         cheapest = std::min(cheapest, std::min(upKey, downKey));
@@ -195,9 +194,8 @@ std::vector<std::uint8_t> encodeSearch(std::span<const std::int16_t> samples, Se
     beam[0] = {state.accumulator, state.step, 0};
 
     std::vector<Children> children(paths);
-    // The run heads of all paths, cheapest on top.
-    std::vector<std::uint64_t> heap(paths);
-    const std::greater<> cheapestOnTop;
+    // The run head of each path.
+    std::vector<std::uint64_t> heads(paths);
 
     // Per spread region: its cheapest child's key, and whether a near path
     // already holds it.
@@ -209,19 +207,22 @@ std::vector<std::uint8_t> encodeSearch(std::span<const std::int16_t> samples, Se
 
     for (std::size_t t = 0; t < count; ++t) {
         const std::int32_t x = samples[t];
-        std::size_t heapSize = 0;
         for (std::size_t p = 0; p < beamSize; ++p) {
             expand(beam[p], p, x, spreadPaths > 0, children[p]);
-            heap[heapSize++] = headKey(children[p]);
+            heads[p] = headKey(children[p]);
         }
-        std::make_heap(heap.begin(), heap.begin() + static_cast<std::ptrdiff_t>(heapSize), cheapestOnTop);
 
         std::size_t nextSize = 0;
         std::uint8_t* const codes = &codeAt[t * paths];
         std::uint8_t* const parents = &parentAt[t * paths];
-        while (nextSize < nearPaths && heapSize > 0) {
-            std::pop_heap(heap.begin(), heap.begin() + static_cast<std::ptrdiff_t>(heapSize), cheapestOnTop);
-            const std::uint64_t key = heap[heapSize - 1];
+        while (nextSize < nearPaths) {
+            // The cheapest head of all: a plain scan, cheaper than a heap
+            // for a few dozen paths.
+            const std::uint64_t key =
+                *std::min_element(heads.begin(), heads.begin() + static_cast<std::ptrdiff_t>(beamSize));
+            if (key == NO_CHILD) {
+                break;
+            }
             const std::size_t p = pathOf(key);
             const std::int32_t order = orderOfKey(key);
             Children& from = children[p];
@@ -242,13 +243,7 @@ std::vector<std::uint8_t> encodeSearch(std::span<const std::int16_t> samples, Se
             } else {
                 --from.run[1];
             }
-            const std::uint64_t head = headKey(from);
-            if (head == NO_CHILD) {
-                --heapSize;
-                continue;
-            }
-            heap[heapSize - 1] = head;
-            std::push_heap(heap.begin(), heap.begin() + static_cast<std::ptrdiff_t>(heapSize), cheapestOnTop);
+            heads[p] = headKey(from);
         }
 
         if (spreadPaths > 0) {
