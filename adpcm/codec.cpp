@@ -216,10 +216,12 @@ std::vector<std::uint8_t> encodeSearch(std::span<const std::int16_t> samples, Se
         std::uint8_t* const codes = &codeAt[t * paths];
         std::uint8_t* const parents = &parentAt[t * paths];
         while (nextSize < nearPaths) {
-            // The cheapest head of all: a plain scan, cheaper than a heap
-            // for a few dozen paths.
-            const std::uint64_t key =
-                *std::min_element(heads.begin(), heads.begin() + static_cast<std::ptrdiff_t>(beamSize));
+            // The cheapest head of all: a plain scan without branches,
+            // cheaper than a heap for a few dozen paths.
+            std::uint64_t key = NO_CHILD;
+            for (std::size_t p = 0; p < beamSize; ++p) {
+                key = heads[p] < key ? heads[p] : key;
+            }
             if (key == NO_CHILD) {
                 break;
             }
@@ -254,8 +256,11 @@ std::vector<std::uint8_t> encodeSearch(std::span<const std::int16_t> samples, Se
             for (std::size_t p = 0; p < beamSize; ++p) {
                 const Children& from = children[p];
                 for (std::size_t o = 0; o < CODE_COUNT; ++o) {
+                    // Without a branch: which child wins a region follows
+                    // no pattern a processor could predict.
+                    const std::uint64_t key = from.key[o];
                     std::uint64_t& best = regionKey[from.region[o]];
-                    best = std::min(best, from.key[o]);
+                    best ^= (best ^ key) & (std::uint64_t{0} - std::uint64_t{key < best});
                 }
             }
             spread.clear();
