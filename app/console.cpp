@@ -231,8 +231,11 @@ int runConsole()
         }
         const LineRead read = edited ? readEditorLine() : readLine();
         if (read == LineRead::INTERRUPTED) {
-            // Ctrl-C at the prompt drops the line; it never quits.
-            std::printf("\n");
+            // Ctrl-C at the prompt drops the line; it never quits. (The line
+            // editor ends the dropped line on the terminal itself.)
+            if (!edited) {
+                std::printf("\n");
+            }
             continue;
         }
         if (read == LineRead::OVERLONG) {

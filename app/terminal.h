@@ -49,7 +49,7 @@ enum class EditedLine {
 };
 
 /// Shows the prompt ">" and reads one line through the editor, recording it
-/// in the history.
+/// in the history. Ctrl-C drops the line and ends it on the terminal.
 EditedLine readEditedLine(std::string& line);
 
 /// Saves nothing more and gives the terminal back as it was.

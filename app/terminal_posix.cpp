@@ -150,7 +150,15 @@ unsigned char complete(EditLine* editor, int key)
     if (!takesFile) {
         return CC_ERROR;
     }
-    return _el_fn_complete(editor, key);
+    const std::ptrdiff_t before = line->cursor - line->buffer;
+    const unsigned char result = _el_fn_complete(editor, key);
+    // A whole name gets a blank after it, but blanks at the end of a line
+    // belong to the file's name: take it back.
+    const LineInfo* after = el_line(editor);
+    if (after->cursor - after->buffer > before && after->cursor[-1] == ' ') {
+        el_deletestr(editor, 1);
+    }
+    return result;
 }
 
 bool makeDirectories(const std::string& path)
@@ -255,7 +263,8 @@ std::string portHelp()
 bool startLineEditor()
 {
     // Only when the stdin stream is descriptor 0 itself (the fuzzers read from memory).
-    if (fileno(stdin) != STDIN_FILENO || !inputIsTerminal() || tcgetattr(STDIN_FILENO, &terminal.saved) != 0) {
+    if (fileno(stdin) != STDIN_FILENO || !inputIsTerminal() ||
+        tcgetattr(STDIN_FILENO, &terminal.saved) != 0) {
         return false;
     }
     terminalSaved = 1;
@@ -297,7 +306,8 @@ bool startLineEditor()
     el_set(terminal.editor, EL_EDITOR, "emacs");
     el_set(terminal.editor, EL_PROMPT, prompt);
     el_set(terminal.editor, EL_HIST, history, terminal.history);
-    el_set(terminal.editor, EL_ADDFN, "ym2608-complete", "Complete a file name after l or t", complete);
+    // The wide call: the narrow one copies the two strings and never frees them.
+    el_wset(terminal.editor, EL_ADDFN, L"ym2608-complete", L"Complete a file name after l or t", complete);
     el_set(terminal.editor, EL_BIND, "^I", "ym2608-complete", nullptr);
     // The user's own bindings from ~/.editrc, as in other libedit programs.
     el_source(terminal.editor, nullptr);
@@ -314,8 +324,11 @@ EditedLine readEditedLine(std::string& line)
     const char* text = el_gets(terminal.editor, &count);
     if (text == nullptr) {
         if (count < 0 && (errno == EINTR || interrupted != 0)) {
-            // Keys typed but not yet read belong to the dropped line too.
+            // Keys typed but not yet read belong to the dropped line too; the
+            // next prompt starts a line of its own on the terminal.
             tcflush(STDIN_FILENO, TCIFLUSH);
+            std::fputs("\n", terminal.editorOutput);
+            std::fflush(terminal.editorOutput);
             takeInterrupt();
             return EditedLine::INTERRUPTED;
         }
