@@ -1,7 +1,7 @@
 // A wide and slow search to measure the encoders against, for tests and the
 // benchmark: from every state kept, every one of the sixteen codes, decoded
 // with decodeCode itself; states with the same step and accumulators within
-// the same NEAR_CELL of values are merged, the cheaper kept; then the `width`
+// the same MERGE_CELL of values are merged, the cheaper kept; then the `width`
 // cheapest states go on. With a width of a thousand or more it finds what the
 // encoders' narrow searches leave behind, at a few hundred times their cost.
 //
@@ -17,6 +17,9 @@
 #include <vector>
 
 namespace adpcm::test {
+
+/// Its own constant, so that tuning the encoders never moves the yardstick.
+inline constexpr std::int32_t MERGE_CELL = 256;
 
 /// The codes of the cheapest sequence found for `samples` from the reset state.
 inline std::vector<std::uint8_t> referenceSearch(std::span<const std::int16_t> samples, std::size_t width)
@@ -58,7 +61,7 @@ inline std::vector<std::uint8_t> referenceSearch(std::span<const std::int16_t> s
                                   static_cast<std::uint32_t>(p), code};
                 const auto key =
                     static_cast<std::uint32_t>(state.step) << 16 |
-                    static_cast<std::uint32_t>((state.accumulator - ACCUMULATOR_MIN) / NEAR_CELL);
+                    static_cast<std::uint32_t>((state.accumulator - ACCUMULATOR_MIN) / MERGE_CELL);
                 std::size_t slot = (key * 2654435761U) & (tableSize - 1);
                 while (slotStamp[slot] == stamp && slotKey[slot] != key) {
                     slot = (slot + 1) & (tableSize - 1);
