@@ -17,14 +17,9 @@ constexpr std::size_t MAX_PATHS = 256;
 constexpr std::int32_t CODE_COUNT = 16;
 constexpr std::int32_t LEVEL_COUNT = 8;
 
-/// Codes ranked by the value they decode to from any state: 0xF (down the
-/// most) ... 0x8, 0x0 ... 0x7 (up the most).
-constexpr std::int32_t orderOf(std::uint8_t code)
-{
-    const std::int32_t level = code & CODE_MAGNITUDE;
-    return (code & CODE_SIGN) != 0 ? 7 - level : 8 + level;
-}
-
+/// Codes ranked by the value they decode to from any state, their order:
+/// 0xF (down the most) ... 0x8 is order 0 ... 7, 0x0 ... 0x7 (up the most)
+/// is order 8 ... 15.
 constexpr std::uint8_t codeOf(std::int32_t order)
 {
     return static_cast<std::uint8_t>(order < 8 ? CODE_SIGN | (7 - order) : order - 8);
@@ -35,11 +30,18 @@ constexpr std::int32_t levelOf(std::int32_t order)
     return order < 8 ? 7 - order : order - 8;
 }
 
-/// The regions of the spread paths: octaves of step (STEP_MIN in octave 0,
-/// STEP_MAX in octave 8) by rows of SPREAD_CELL accumulator values.
+/// The regions of the spread paths: octaves of step by rows of SPREAD_CELL
+/// accumulator values.
 constexpr std::int32_t STEP_OCTAVES = 9;
 constexpr std::int32_t SPREAD_ROWS = (ACCUMULATOR_MAX - ACCUMULATOR_MIN + 1) / SPREAD_CELL;
 constexpr std::int32_t SPREAD_REGIONS = STEP_OCTAVES * SPREAD_ROWS;
+static_assert(SPREAD_REGIONS <= 256, "regions are kept in one byte");
+
+/// How many of the cheapest near paths offer their children as spread
+/// candidates, besides the spread paths themselves. The dearer near paths'
+/// children seldom win a region, and leaving them out saves a third of the
+/// search's time at 56 near paths.
+constexpr std::size_t SPREAD_PARENTS = 32;
 
 // Cells and rows count from the lowest accumulator value; the offsets are
 // never negative, so unsigned division is a shift.
@@ -53,24 +55,41 @@ constexpr std::int32_t spreadRowOf(std::int32_t accumulator)
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(accumulator - ACCUMULATOR_MIN) / SPREAD_CELL);
 }
 
-/// The first region of a step's octave: the octave nearest in log scale,
-/// floor(log2(step) + 1/2) - 7, so that octaves are centred on the powers of
-/// two. floor(log2(2 step^2)) / 2 is the same number.
-constexpr std::int32_t octaveRegionOf(std::int32_t step)
+/// The smallest step of each octave but the first. Octave k holds the steps
+/// from 2^(k + 6.5) up, so that the octaves are centred on the powers of two,
+/// STEP_MIN in octave 0 and STEP_MAX in octave 8. Counting the starts a step
+/// reaches gives its octave with compares alone, which vectorise.
+constexpr std::array<std::int32_t, STEP_OCTAVES - 1> OCTAVE_STARTS = {182,  363,  725,   1449,
+                                                                      2897, 5793, 11586, 23171};
+
+constexpr std::int32_t octaveOf(std::int32_t step)
 {
-    const auto square = static_cast<std::uint64_t>(step) * static_cast<std::uint64_t>(step);
-    const std::int32_t octave = (static_cast<std::int32_t>(std::bit_width(2 * square)) - 1) / 2 - 7;
-    return octave * SPREAD_ROWS;
+    // Written out: a loop here would keep the candidates' loop from vectorising.
+    const auto reaches = [step](std::size_t octave) {
+        return static_cast<std::int32_t>(step >= OCTAVE_STARTS[octave]);
+    };
+    return reaches(0) + reaches(1) + reaches(2) + reaches(3) + reaches(4) + reaches(5) + reaches(6) +
+           reaches(7);
 }
+static_assert(OCTAVE_STARTS.size() == 8, "octaveOf counts eight starts");
+
+constexpr bool octavesCentredOnPowersOfTwo()
+{
+    // floor(log2(step) + 1/2) - 7 is floor(log2(2 step^2)) / 2 - 7.
+    for (std::int32_t step = STEP_MIN; step <= STEP_MAX; ++step) {
+        const auto square = static_cast<std::uint64_t>(step) * static_cast<std::uint64_t>(step);
+        if (octaveOf(step) != (static_cast<std::int32_t>(std::bit_width(2 * square)) - 1) / 2 - 7) {
+            return false;
+        }
+    }
+    return octaveOf(STEP_MIN) == 0 && octaveOf(STEP_MAX) == STEP_OCTAVES - 1;
+}
+static_assert(octavesCentredOnPowersOfTwo(), "each octave is centred on a power of two");
 
 constexpr std::int32_t spreadRegionOf(std::int32_t accumulator, std::int32_t step)
 {
-    return octaveRegionOf(step) + spreadRowOf(accumulator);
+    return octaveOf(step) * SPREAD_ROWS + spreadRowOf(accumulator);
 }
-
-static_assert(spreadRegionOf(ACCUMULATOR_MIN, STEP_MIN) == 0, "STEP_MIN in the first region");
-static_assert(spreadRegionOf(ACCUMULATOR_MAX, STEP_MAX) == SPREAD_REGIONS - 1, "STEP_MAX in the last region");
-static_assert(SPREAD_REGIONS <= 256, "regions are kept in one byte");
 
 std::uint64_t squareOf(std::int32_t difference)
 {
@@ -78,14 +97,6 @@ std::uint64_t squareOf(std::int32_t difference)
         static_cast<std::uint64_t>(difference < 0 ? -std::int64_t{difference} : difference);
     return magnitude * magnitude;
 }
-
-/// One live path of the search: the decoder state it reaches and the squared
-/// error it has gathered on the way.
-struct SearchPath {
-    std::int32_t accumulator;
-    std::int32_t step;
-    std::uint64_t cost;
-};
 
 /// A child of a path packed into one number that sorts by cost: the squared
 /// error in the high bits, then the path's index and the code's order, so
@@ -111,72 +122,286 @@ constexpr std::int32_t orderOfKey(std::uint64_t key)
     return static_cast<std::int32_t>(key & 0x0F);
 }
 
-/// The sixteen children of one path, by order, worked out with the decoder's
-/// own arithmetic, and a cursor over those not yet taken: two runs from the
-/// cheapest child, upwards through larger decoded values and downwards
-/// through smaller ones. Decoded values never fall as the order rises (the
-/// clamp only flattens them), so along each run the error only grows and the
-/// cheaper of the two run heads is the cheapest child not yet taken.
-struct Children {
-    std::array<std::int32_t, CODE_COUNT> accumulator;
-    std::array<std::int32_t, LEVEL_COUNT> step; // by level: the sign leaves the step alone
-    std::array<std::uint64_t, CODE_COUNT> key;
-    std::array<std::uint8_t, CODE_COUNT> region; // spread region, when the search has spread paths
-    std::int32_t run[2];                         // next order upwards and downwards; outside 0..15 when spent
+/// The live paths of the search, one array per field: the decoder state each
+/// path reaches and the squared error it has gathered on the way.
+struct Paths {
+    std::vector<std::int32_t> accumulator;
+    std::vector<std::int32_t> step;
+    std::vector<std::uint64_t> cost;
+    std::size_t size = 0;
+
+    explicit Paths(std::size_t capacity) : accumulator(capacity), step(capacity), cost(capacity) {}
+
+    /// Writes a path at the end without counting it.
+    void put(std::int32_t pathAccumulator, std::int32_t pathStep, std::uint64_t pathCost)
+    {
+        accumulator[size] = pathAccumulator;
+        step[size] = pathStep;
+        // Capped so that no child's cost passes COST_LIMIT: one error adds less than 2^32.
+        cost[size] = std::min(pathCost, COST_LIMIT - (std::uint64_t{1} << 32));
+    }
+
+    void add(std::int32_t pathAccumulator, std::int32_t pathStep, std::uint64_t pathCost)
+    {
+        put(pathAccumulator, pathStep, pathCost);
+        ++size;
+    }
 };
 
-std::uint64_t runKey(const Children& children, int run)
+/// The sixteen children of every path, worked out with the decoder's own
+/// arithmetic: one row per code order (per level for the step, which the sign
+/// leaves alone) and one column per path, so that each row is one loop over
+/// the paths that the compiler vectorises (`omp simd`, with -fopenmp-simd:
+/// no OpenMP runtime). For each path, a cursor over the
+/// children not yet taken: two runs from its cheapest child, upwards through
+/// larger decoded values and downwards through smaller ones. Decoded values
+/// never fall as the order rises (the clamp only flattens them), so along
+/// each run the error only grows and the cheaper of the two run heads is the
+/// path's cheapest child not yet taken.
+struct Children {
+    std::size_t stride;
+    std::vector<std::int32_t> accumulator; // [order * stride + path]
+    std::vector<std::int32_t> error;       // [order * stride + path]: |input - accumulator|
+    std::vector<std::int32_t> step;        // [level * stride + path]
+    std::vector<std::int32_t> nearest;     // per path: |error| * 16 + order, least first
+    std::vector<std::int32_t> up;          // per path: the next order upwards; 16 when spent
+    std::vector<std::int32_t> down;        // per path: the next order downwards; -1 when spent
+
+    explicit Children(std::size_t paths)
+        : stride(paths), accumulator(CODE_COUNT * paths), error(CODE_COUNT * paths),
+          step(LEVEL_COUNT * paths), nearest(paths), up(paths), down(paths)
+    {
+    }
+
+    std::int32_t accumulatorOf(std::int32_t order, std::size_t path) const
+    {
+        return accumulator[static_cast<std::size_t>(order) * stride + path];
+    }
+
+    std::int32_t stepOf(std::int32_t order, std::size_t path) const
+    {
+        return step[static_cast<std::size_t>(levelOf(order)) * stride + path];
+    }
+
+    /// The child's sort key, from its parent's cost.
+    std::uint64_t keyOf(std::int32_t order, std::size_t path, std::uint64_t parentCost) const
+    {
+        const auto error =
+            static_cast<std::uint64_t>(this->error[static_cast<std::size_t>(order) * stride + path]);
+        return (parentCost + error * error) << KEY_SHIFT | path << 4 | static_cast<std::uint64_t>(order);
+    }
+
+    std::uint64_t headOf(std::size_t path, std::uint64_t parentCost) const
+    {
+        // Without branches: a spent run's key is read at the end it ran off
+        // and then made NO_CHILD (all ones).
+        const std::int32_t upwards = up[path];
+        const std::int32_t downwards = down[path];
+        const std::uint64_t upKey = keyOf(std::min(upwards, CODE_COUNT - 1), path, parentCost) |
+                                    (std::uint64_t{0} - std::uint64_t{upwards >= CODE_COUNT});
+        const std::uint64_t downKey = keyOf(std::max(downwards, 0), path, parentCost) |
+                                      (std::uint64_t{0} - std::uint64_t{downwards < 0});
+        return std::min(upKey, downKey);
+    }
+};
+
+/// One level's two children of every path: the code that moves up by
+/// `level` and the one that moves down.
+template <std::int32_t LEVEL> void expandLevel(const Paths& paths, std::int32_t x, Children& children)
 {
-    const std::int32_t order = children.run[run];
-    return order < 0 || order >= CODE_COUNT ? NO_CHILD : children.key[static_cast<std::size_t>(order)];
+    constexpr std::int32_t UP = 8 + LEVEL;
+    constexpr std::int32_t DOWN = 7 - LEVEL;
+    constexpr std::int32_t ODD = 2 * LEVEL + 1;
+    constexpr std::int32_t FACTOR = STEP_FACTOR[LEVEL];
+    const std::size_t stride = children.stride;
+    const std::size_t count = paths.size;
+    const std::int32_t* __restrict const accumulator = paths.accumulator.data();
+    const std::int32_t* __restrict const parentStep = paths.step.data();
+    std::int32_t* __restrict const upValue = &children.accumulator[UP * stride];
+    std::int32_t* __restrict const downValue = &children.accumulator[DOWN * stride];
+    std::int32_t* __restrict const upError = &children.error[UP * stride];
+    std::int32_t* __restrict const downError = &children.error[DOWN * stride];
+    std::int32_t* __restrict const step = &children.step[LEVEL * stride];
+    std::int32_t* __restrict const nearest = children.nearest.data();
+#pragma omp simd
+    for (std::size_t p = 0; p < count; ++p) {
+        // As decodeCode; the step is positive, so a shift truncates as the
+        // division does.
+        const std::int32_t magnitude = ODD * parentStep[p] >> 3;
+        const std::int32_t scaled = parentStep[p] * FACTOR >> 6;
+        step[p] = scaled < STEP_MIN ? STEP_MIN : scaled > STEP_MAX ? STEP_MAX : scaled;
+        const std::int32_t rise = accumulator[p] + magnitude;
+        const std::int32_t fall = accumulator[p] - magnitude;
+        const std::int32_t up = rise > ACCUMULATOR_MAX ? ACCUMULATOR_MAX : rise;
+        const std::int32_t down = fall < ACCUMULATOR_MIN ? ACCUMULATOR_MIN : fall;
+        upValue[p] = up;
+        downValue[p] = down;
+        const std::int32_t upDistance = x > up ? x - up : up - x;
+        const std::int32_t downDistance = x > down ? x - down : down - x;
+        upError[p] = upDistance;
+        downError[p] = downDistance;
+        const std::int32_t upNearest = upDistance << 4 | UP;
+        const std::int32_t downNearest = downDistance << 4 | DOWN;
+        const std::int32_t nearer = upNearest < downNearest ? upNearest : downNearest;
+        nearest[p] = nearer < nearest[p] ? nearer : nearest[p];
+    }
 }
 
-std::uint64_t headKey(const Children& children)
+void expand(const Paths& paths, std::int32_t x, Children& children)
 {
-    return std::min(runKey(children, 0), runKey(children, 1));
+    std::fill_n(children.nearest.begin(), paths.size, std::numeric_limits<std::int32_t>::max());
+    expandLevel<0>(paths, x, children);
+    expandLevel<1>(paths, x, children);
+    expandLevel<2>(paths, x, children);
+    expandLevel<3>(paths, x, children);
+    expandLevel<4>(paths, x, children);
+    expandLevel<5>(paths, x, children);
+    expandLevel<6>(paths, x, children);
+    expandLevel<7>(paths, x, children);
 }
 
-void expand(const SearchPath& parent, std::size_t index, std::int32_t x, bool regions, Children& children)
+/// The spread candidates of paths begin .. end: each level's child on the
+/// input's side (the other one, as far again from the input, has the same
+/// step), with its key and its spread region, in one row per level.
+void findCandidates(const Paths& paths, std::size_t begin, std::size_t end, const Children& children,
+                    std::uint64_t* key, std::uint8_t* region)
 {
-    // Capped so that no child's cost passes COST_LIMIT: one error adds less than 2^32.
-    const std::uint64_t base = std::min(parent.cost, COST_LIMIT - (std::uint64_t{1} << 32));
-    const std::uint64_t tag = static_cast<std::uint64_t>(index) << 4;
-    std::uint64_t cheapest = NO_CHILD;
+    const std::size_t stride = children.stride;
     for (std::int32_t level = 0; level < LEVEL_COUNT; ++level) {
         const auto l = static_cast<std::size_t>(level);
-        const auto up = static_cast<std::size_t>(8 + level);
-        const auto down = static_cast<std::size_t>(7 - level);
-        // As decodeCode: the magnitude truncated, then the clamps.
-        const std::int32_t magnitude = (2 * level + 1) * parent.step / 8;
-        const std::int32_t step = std::clamp(parent.step * STEP_FACTOR[l] / 64, STEP_MIN, STEP_MAX);
-        const std::int32_t upValue = std::min(parent.accumulator + magnitude, ACCUMULATOR_MAX);
-        const std::int32_t downValue = std::max(parent.accumulator - magnitude, ACCUMULATOR_MIN);
-        children.step[l] = step;
-        children.accumulator[up] = upValue;
-        children.accumulator[down] = downValue;
-        // Errors lie within +-65535, so their squares fit 32 bits unsigned.
-        const auto upError = static_cast<std::uint32_t>(x - upValue);
-        const auto downError = static_cast<std::uint32_t>(x - downValue);
-        const std::uint64_t upKey = (base + std::uint64_t{upError * upError}) << KEY_SHIFT | tag | up;
-        const std::uint64_t downKey = (base + std::uint64_t{downError * downError}) << KEY_SHIFT | tag | down;
-        children.key[up] = upKey;
-        children.key[down] = downKey;
-        cheapest = std::min(cheapest, std::min(upKey, downKey));
-        if (regions) {
-            const std::int32_t octave = octaveRegionOf(step);
-            children.region[up] = static_cast<std::uint8_t>(octave + spreadRowOf(upValue));
-            children.region[down] = static_cast<std::uint8_t>(octave + spreadRowOf(downValue));
+        const std::int32_t upOrder = 8 + level;
+        const std::int32_t downOrder = 7 - level;
+        const std::int32_t* __restrict const upError =
+            &children.error[static_cast<std::size_t>(upOrder) * stride];
+        const std::int32_t* __restrict const downError =
+            &children.error[static_cast<std::size_t>(downOrder) * stride];
+        const std::int32_t* __restrict const upValue =
+            &children.accumulator[static_cast<std::size_t>(upOrder) * stride];
+        const std::int32_t* __restrict const downValue =
+            &children.accumulator[static_cast<std::size_t>(downOrder) * stride];
+        const std::int32_t* __restrict const step = &children.step[l * stride];
+        const std::uint64_t* __restrict const cost = paths.cost.data();
+        std::uint64_t* __restrict const rowKey = &key[l * stride];
+        std::uint8_t* __restrict const rowRegion = &region[l * stride];
+#pragma omp simd
+        for (std::size_t p = begin; p < end; ++p) {
+            // Ties go to the lower order, as the keys would have it.
+            const std::int32_t upwards = upError[p];
+            const std::int32_t downwards = downError[p];
+            const std::int32_t rise = upValue[p];
+            const std::int32_t fall = downValue[p];
+            const bool up = upwards < downwards;
+            const std::int32_t error = up ? upwards : downwards;
+            const std::int32_t value = up ? rise : fall;
+            const auto order = static_cast<std::uint64_t>(up ? upOrder : downOrder);
+            const auto square = static_cast<std::uint64_t>(error) * static_cast<std::uint64_t>(error);
+            rowKey[p] = (cost[p] + square) << KEY_SHIFT | p << 4 | order;
+            rowRegion[p] = static_cast<std::uint8_t>(octaveOf(step[p]) * SPREAD_ROWS + spreadRowOf(value));
         }
     }
-    children.run[0] = orderOfKey(cheapest);
-    children.run[1] = orderOfKey(cheapest) - 1;
 }
+
+/// Sets every path's runs to start at its cheapest child, and writes that
+/// child's key, the path's first head, to `head`.
+void startRuns(const Paths& paths, Children& children, std::uint64_t* __restrict head)
+{
+    const std::int32_t* __restrict const nearest = children.nearest.data();
+    const std::uint64_t* __restrict const cost = paths.cost.data();
+    std::int32_t* __restrict const up = children.up.data();
+    std::int32_t* __restrict const down = children.down.data();
+    const std::size_t count = paths.size;
+#pragma omp simd
+    for (std::size_t p = 0; p < count; ++p) {
+        const std::int32_t order = nearest[p] & 0x0F;
+        const auto error = static_cast<std::uint64_t>(nearest[p] >> 4);
+        up[p] = order;
+        down[p] = order - 1;
+        head[p] = (cost[p] + error * error) << KEY_SHIFT | p << 4 | static_cast<std::uint64_t>(order);
+    }
+}
+
+/// The near states kept so far for one input value: an open-addressing set
+/// of (step, near cell), emptied by moving to a new stamp instead of filling.
+struct KeptStates {
+    static constexpr int HASH_BITS = 10;
+    static constexpr std::size_t SLOTS = std::size_t{1} << HASH_BITS;
+    static_assert(SLOTS >= 4 * MAX_PATHS,
+                  "the set stays at most a quarter full, so that a probe rarely goes on");
+    // The table is 8 KiB: larger, it would push the children out of the first-level cache.
+    static constexpr int CELL_BITS =
+        std::bit_width(static_cast<std::uint32_t>((ACCUMULATOR_MAX - ACCUMULATOR_MIN) / NEAR_CELL));
+    static_assert(CELL_BITS + std::bit_width(static_cast<std::uint32_t>(STEP_MAX)) <= 32,
+                  "(step, cell) fits 32 bits");
+    std::array<std::uint64_t, SLOTS> slot{}; // the stamp in the high half, (step, cell) in the low
+    std::uint64_t now = 0;
+
+    void clear()
+    {
+        now += std::uint64_t{1} << 32;
+        if (now == 0) {
+            slot.fill(0);
+            now = std::uint64_t{1} << 32;
+        }
+    }
+
+    /// Adds (step, cell); false when it was kept already.
+    bool insert(std::int32_t step, std::int32_t cell)
+    {
+        const auto state = static_cast<std::uint32_t>(step) << CELL_BITS | static_cast<std::uint32_t>(cell);
+        const std::uint64_t entry = now | state;
+        std::size_t at = (state * 2654435761U) >> (32 - HASH_BITS); // Fibonacci hashing
+        while ((slot[at] & ~std::uint64_t{0xFFFFFFFF}) == now && slot[at] != entry) {
+            at = (at + 1) & (SLOTS - 1);
+        }
+        const bool added = slot[at] != entry;
+        slot[at] = entry;
+        return added;
+    }
+};
+
+/// The paths' run heads in a tournament tree: each inner node holds the
+/// loser of the match below it and the winner is the cheapest head, so that
+/// replacing the winner's key replays one match per level, from its leaf to
+/// the root, without a branch.
+struct Tournament {
+    std::size_t leaves;               // a power of two, at least the paths
+    std::vector<std::uint64_t> loser; // inner nodes 1 .. leaves - 1
+    std::vector<std::uint64_t> match; // the winners while building; the leaves at leaves .. 2 leaves - 1
+    std::uint64_t winner = NO_CHILD;
+
+    explicit Tournament(std::size_t paths) : leaves(std::bit_ceil(paths)), loser(leaves), match(2 * leaves) {}
+
+    /// Starts over from the heads in match[leaves ..]: spent leaves hold NO_CHILD.
+    void play()
+    {
+        for (std::size_t node = leaves - 1; node >= 1; --node) {
+            const std::uint64_t left = match[2 * node];
+            const std::uint64_t right = match[2 * node + 1];
+            loser[node] = std::max(left, right);
+            match[node] = std::min(left, right);
+        }
+        winner = match[1]; // with one leaf, the leaf itself
+    }
+
+    void replaceWinner(std::size_t leaf, std::uint64_t key)
+    {
+        for (std::size_t node = (leaves + leaf) / 2; node >= 1; node /= 2) {
+            // The lower of the two goes on, the higher stays; conditional
+            // moves, as a branch would be mispredicted half the time.
+            const std::uint64_t held = loser[node];
+            const bool heldWins = held < key;
+            loser[node] = heldWins ? key : held;
+            key = heldWins ? held : key;
+        }
+        winner = key;
+    }
+};
 
 /// The search: after each input value, the paths kept are the nearPaths
 /// cheapest distinct states (taken cheapest first by merging the paths' runs
-/// through a heap, so that this part looks at little more than the children
-/// that survive), then the cheapest child of each spread region not yet held,
-/// the spreadPaths cheapest of those. Each kept path records its code and its
+/// through a tournament, so that this part looks at little more than the
+/// children that survive), then the cheapest candidate of each spread region
+/// not yet held, the spreadPaths cheapest of those. Each kept path records its code and its
 /// predecessor; at the end the cheapest path is traced back.
 std::vector<std::uint8_t> encodeSearch(std::span<const std::int16_t> samples, SearchWidth width,
                                        DecoderState& state)
@@ -188,14 +413,15 @@ std::vector<std::uint8_t> encodeSearch(std::span<const std::int16_t> samples, Se
     std::vector<std::uint8_t> codeAt(count * paths);
     std::vector<std::uint8_t> parentAt(count * paths);
 
-    std::vector<SearchPath> beam(paths);
-    std::vector<SearchPath> next(paths);
-    std::size_t beamSize = 1;
-    beam[0] = {state.accumulator, state.step, 0};
-
-    std::vector<Children> children(paths);
-    // The run head of each path.
-    std::vector<std::uint64_t> heads(paths);
+    Paths beam(paths);
+    Paths next(paths);
+    beam.add(state.accumulator, state.step, 0);
+    std::size_t beamNear = 1; // the beam's near paths, cheapest first; the spread ones follow
+    Children children(paths);
+    Tournament heads(paths);
+    KeptStates kept;
+    std::vector<std::uint64_t> candidateKey(LEVEL_COUNT * paths);
+    std::vector<std::uint8_t> candidateRegion(LEVEL_COUNT * paths);
 
     // Per spread region: its cheapest child's key, and whether a near path
     // already holds it.
@@ -206,67 +432,65 @@ std::vector<std::uint8_t> encodeSearch(std::span<const std::int16_t> samples, Se
     spread.reserve(SPREAD_REGIONS);
 
     for (std::size_t t = 0; t < count; ++t) {
-        const std::int32_t x = samples[t];
-        for (std::size_t p = 0; p < beamSize; ++p) {
-            expand(beam[p], p, x, spreadPaths > 0, children[p]);
-            heads[p] = headKey(children[p]);
-        }
+        expand(beam, samples[t], children);
+        startRuns(beam, children, &heads.match[heads.leaves]);
+        std::fill(heads.match.begin() + static_cast<std::ptrdiff_t>(heads.leaves + beam.size),
+                  heads.match.end(), NO_CHILD);
+        heads.play();
 
-        std::size_t nextSize = 0;
+        next.size = 0;
         std::uint8_t* const codes = &codeAt[t * paths];
         std::uint8_t* const parents = &parentAt[t * paths];
-        while (nextSize < nearPaths) {
-            // The cheapest head of all: a plain scan without branches,
-            // cheaper than a heap for a few dozen paths.
-            std::uint64_t key = NO_CHILD;
-            for (std::size_t p = 0; p < beamSize; ++p) {
-                key = heads[p] < key ? heads[p] : key;
-            }
-            if (key == NO_CHILD) {
-                break;
-            }
+        kept.clear();
+        while (next.size < nearPaths && heads.winner != NO_CHILD) {
+            const std::uint64_t key = heads.winner;
             const std::size_t p = pathOf(key);
             const std::int32_t order = orderOfKey(key);
-            Children& from = children[p];
-            const std::int32_t accumulator = from.accumulator[static_cast<std::size_t>(order)];
-            const std::int32_t step = from.step[static_cast<std::size_t>(levelOf(order))];
-            const std::int32_t cell = nearCellOf(accumulator);
-            const auto same = [cell, step](const SearchPath& path) {
-                return path.step == step && nearCellOf(path.accumulator) == cell;
-            };
-            if (std::none_of(next.begin(), next.begin() + static_cast<std::ptrdiff_t>(nextSize), same)) {
-                next[nextSize] = {accumulator, step, costOf(key)};
-                codes[nextSize] = codeOf(order);
-                parents[nextSize] = static_cast<std::uint8_t>(p);
-                ++nextSize;
-            }
-            if (order == from.run[0]) {
-                ++from.run[0];
-            } else {
-                --from.run[1];
-            }
-            heads[p] = headKey(from);
+            const std::int32_t accumulator = children.accumulatorOf(order, p);
+            const std::int32_t step = children.stepOf(order, p);
+            // Written in any case and counted only when new: whether a
+            // state is new follows no pattern a processor could predict.
+            codes[next.size] = codeOf(order);
+            parents[next.size] = static_cast<std::uint8_t>(p);
+            next.put(accumulator, step, costOf(key));
+            next.size += kept.insert(step, nearCellOf(accumulator)) ? 1 : 0;
+            const bool upwards = order == children.up[p];
+            children.up[p] += upwards ? 1 : 0;
+            children.down[p] -= upwards ? 0 : 1;
+            heads.replaceWinner(p, children.headOf(p, beam.cost[p]));
         }
 
+        const std::size_t nextNear = next.size;
         if (spreadPaths > 0) {
-            for (std::size_t i = 0; i < nextSize; ++i) {
-                regionHeld[static_cast<std::size_t>(spreadRegionOf(next[i].accumulator, next[i].step))] =
+            for (std::size_t i = 0; i < next.size; ++i) {
+                regionHeld[static_cast<std::size_t>(spreadRegionOf(next.accumulator[i], next.step[i]))] =
                     true;
             }
-            for (std::size_t p = 0; p < beamSize; ++p) {
-                const Children& from = children[p];
-                for (std::size_t o = 0; o < CODE_COUNT; ++o) {
-                    // Without a branch: which child wins a region follows
-                    // no pattern a processor could predict.
-                    const std::uint64_t key = from.key[o];
-                    std::uint64_t& best = regionKey[from.region[o]];
-                    best ^= (best ^ key) & (std::uint64_t{0} - std::uint64_t{key < best});
+            // The candidates come from the cheapest near paths and from the
+            // spread paths: the other near paths' children are no cheaper
+            // in a region than theirs often enough to be worth the time.
+            const std::size_t cheapest = std::min(beamNear, SPREAD_PARENTS);
+            findCandidates(beam, 0, cheapest, children, candidateKey.data(), candidateRegion.data());
+            findCandidates(beam, beamNear, beam.size, children, candidateKey.data(), candidateRegion.data());
+            const auto offer = [&](std::size_t begin, std::size_t end) {
+                for (std::size_t p = begin; p < end; ++p) {
+                    for (std::size_t level = 0; level < LEVEL_COUNT; ++level) {
+                        // A conditional move: which child wins a region
+                        // follows no pattern a processor could predict.
+                        const std::uint64_t key = candidateKey[level * paths + p];
+                        std::uint64_t& best = regionKey[candidateRegion[level * paths + p]];
+                        const std::uint64_t held = best;
+                        best = key < held ? key : held;
+                    }
                 }
-            }
+            };
+            offer(0, cheapest);
+            offer(beamNear, beam.size);
             spread.clear();
             for (std::size_t region = 0; region < SPREAD_REGIONS; ++region) {
-                if (regionKey[region] != NO_CHILD && !regionHeld[region]) {
-                    spread.push_back(regionKey[region]);
+                const std::uint64_t key = regionKey[region];
+                if (key != NO_CHILD && !regionHeld[region]) {
+                    spread.push_back(key);
                 }
             }
             if (spread.size() > spreadPaths) {
@@ -277,29 +501,26 @@ std::vector<std::uint8_t> encodeSearch(std::span<const std::int16_t> samples, Se
             for (const std::uint64_t key : spread) {
                 const std::size_t p = pathOf(key);
                 const std::int32_t order = orderOfKey(key);
-                const Children& from = children[p];
-                next[nextSize] = {from.accumulator[static_cast<std::size_t>(order)],
-                                  from.step[static_cast<std::size_t>(levelOf(order))], costOf(key)};
-                codes[nextSize] = codeOf(order);
-                parents[nextSize] = static_cast<std::uint8_t>(p);
-                ++nextSize;
+                codes[next.size] = codeOf(order);
+                parents[next.size] = static_cast<std::uint8_t>(p);
+                next.add(children.accumulatorOf(order, p), children.stepOf(order, p), costOf(key));
             }
             regionKey.fill(NO_CHILD);
             regionHeld.fill(false);
         }
         std::swap(beam, next);
-        beamSize = nextSize;
+        beamNear = nextNear;
     }
 
     std::size_t index = 0;
-    for (std::size_t i = 1; i < beamSize; ++i) {
-        if (beam[i].cost < beam[index].cost) {
+    for (std::size_t i = 1; i < beam.size; ++i) {
+        if (beam.cost[i] < beam.cost[index]) {
             index = i;
         }
     }
     std::vector<std::uint8_t> result(count);
     if (count > 0) {
-        state = {beam[index].accumulator, beam[index].step};
+        state = {beam.accumulator[index], beam.step[index]};
     }
     for (std::size_t t = count; t-- > 0;) {
         result[t] = codeAt[t * paths + index];
@@ -380,15 +601,15 @@ SearchWidth searchWidthOf(Encoder encoder)
     case Encoder::GREEDY:
         return {0, 0};
     // Measured on sines, noise, square waves, clicks, music and recordings
-    // against a search of 4096 states: near paths carry sines and music,
-    // spread ones square edges, noise and clicks; 24 and 16 come within
-    // 0.4 dB on all of them in under a second for 10 s of values.
+    // against a search of 4096 states: near paths carry sines, music and
+    // noise, spread ones square edges, speech and clicks; 56 and 16 come
+    // within 0.3 dB on all of them in under a second for 10 s of values.
     case Encoder::SEARCH_FAST:
         return {8, 0};
     case Encoder::SEARCH:
-        return {24, 16};
+        return {56, 16};
     case Encoder::SEARCH_BEST:
-        return {64, 64};
+        return {128, 32};
     }
     return {0, 0};
 }

@@ -81,7 +81,8 @@ enum class Encoder : std::uint8_t {
 /// of the cheapest decoder states (two states with the same step and
 /// accumulators in the same NEAR_CELL of values count as one) and then up to
 /// `spreadPaths` more, the cheapest of each region of SPREAD_CELL values and
-/// one octave of step not yet held. The near paths follow the input closely;
+/// one octave of step not yet held, from the children of the cheapest near
+/// paths and of the spread ones. The near paths follow the input closely;
 /// the spread ones keep paths with a larger or smaller step, or away from the
 /// input, alive until an edge or a jump makes them the best.
 struct SearchWidth {
@@ -89,7 +90,7 @@ struct SearchWidth {
     std::size_t spreadPaths;
 };
 
-inline constexpr std::int32_t NEAR_CELL = 256;
+inline constexpr std::int32_t NEAR_CELL = 128;
 inline constexpr std::int32_t SPREAD_CELL = 4096;
 
 /// The width each search encoder uses; {0, 0} for GREEDY.

@@ -121,6 +121,46 @@ TEST(Encoders, EndInTheStateTheDecoderReaches)
     }
 }
 
+// The search at widths that leave its tables part empty, fill them, or are
+// cut down to the most paths it keeps: a full-scale noise burst, square
+// edges at the limits, music and silence, from the reset state.
+TEST(Encoders, SearchKeepsExactBooksAtAnyWidth)
+{
+    std::vector<std::int16_t> signal = adpcm::test::tune(0.1);
+    std::uint32_t noise = 7;
+    for (std::size_t i = 0; i < 1500; ++i) {
+        noise = noise * 1103515245U + 12345U;
+        signal.push_back(i < 500 ? static_cast<std::int16_t>(noise >> 16)
+                                 : ((i / 25) % 2 == 0 ? 32767 : -32768));
+    }
+    signal.resize(signal.size() + 500, 0);
+    DecoderState greedyState;
+    const std::vector<std::uint8_t> greedy = adpcm::encodeCodes(signal, Encoder::GREEDY, greedyState);
+    const std::uint64_t greedyError =
+        adpcm::squaredError(signal, adpcm::decodeSample(adpcm::packCodes(greedy)));
+
+    const adpcm::SearchWidth widths[] = {{1, 0},   {1, 1},   {3, 5},   {8, 0},    {33, 31},
+                                         {56, 16}, {255, 1}, {256, 0}, {300, 300}};
+    for (const adpcm::SearchWidth width : widths) {
+        DecoderState searchState;
+        const std::vector<std::uint8_t> codes = adpcm::searchCodes(signal, width, searchState);
+        ASSERT_EQ(codes.size(), signal.size());
+        DecoderState decoderState;
+        std::vector<std::int16_t> decoded;
+        for (const std::uint8_t code : codes) {
+            ASSERT_LT(code, 16);
+            decoded.push_back(adpcm::decodeCode(decoderState, code));
+        }
+        EXPECT_EQ(searchState.accumulator, decoderState.accumulator)
+            << width.nearPaths << "+" << width.spreadPaths;
+        EXPECT_EQ(searchState.step, decoderState.step) << width.nearPaths << "+" << width.spreadPaths;
+        if (width.nearPaths >= 8) {
+            EXPECT_LT(adpcm::squaredError(signal, decoded), greedyError)
+                << width.nearPaths << "+" << width.spreadPaths;
+        }
+    }
+}
+
 // Floors half a decibel under the figures measured on one second of each.
 TEST(Encoders, ReachTheMeasuredSnrOnSines)
 {
