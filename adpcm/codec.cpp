@@ -4,7 +4,6 @@
 
 #include <bit>
 #include <cmath>
-#include <functional>
 #include <limits>
 
 namespace adpcm {
