@@ -81,7 +81,7 @@ enum class Encoder : std::uint8_t {
 /// of the cheapest decoder states (two states with the same step and
 /// accumulators in the same NEAR_CELL of values count as one) and then up to
 /// `spreadPaths` more, the cheapest of each region of SPREAD_CELL values and
-/// one octave of step not yet held, from the children of the cheapest near
+/// half an octave of step not yet held, from the children of the cheapest near
 /// paths and of the spread ones. The near paths follow the input closely;
 /// the spread ones keep paths with a larger or smaller step, or away from the
 /// input, alive until an edge or a jump makes them the best.
