@@ -154,4 +154,29 @@ inline std::vector<std::int16_t> clicks(double scale, double seconds)
     return values;
 }
 
+/// A sung vowel swelling from silence to loud: the harmonics of a voice
+/// gliding from 110 to 150 Hz, shaped by formants at 700 and 1200 Hz, full
+/// level after 60% of the length. Many harmonics make it nearly as hard to
+/// follow as noise, and at full level the step moves in small factors.
+inline std::vector<std::int16_t> vowel(double seconds)
+{
+    std::vector<std::int16_t> values(static_cast<std::size_t>(seconds * SIGNAL_RATE));
+    double phase = 0.0;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        const double t = static_cast<double>(i) / SIGNAL_RATE;
+        const double pitch = 110.0 + 40.0 * t / seconds;
+        phase += 2.0 * std::numbers::pi * pitch / SIGNAL_RATE;
+        double v = 0.0;
+        for (int h = 1; h * pitch < 7000.0; ++h) {
+            const double f = h * pitch;
+            const double gain = std::exp(-std::pow((f - 700.0) / 150.0, 2.0)) +
+                                0.6 * std::exp(-std::pow((f - 1200.0) / 200.0, 2.0)) + 0.1 / h;
+            v += gain * std::sin(h * phase);
+        }
+        v *= std::min(1.0, t / (0.6 * seconds)) * 6000.0;
+        values[i] = static_cast<std::int16_t>(std::lround(std::clamp(v, -32768.0, 32767.0)));
+    }
+    return values;
+}
+
 } // namespace adpcm::test

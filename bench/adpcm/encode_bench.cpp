@@ -6,7 +6,7 @@
 // on the table; then the time each encoder takes for 10 s of the tune.
 // A program to run from a release build, not a test:
 //
-//   build/adpcm/ym2608_adpcm_bench [--wide N] [--seconds S] [--runs N]
+//   build/adpcm/ym2608_adpcm_bench [--wide N] [--seconds S] [--runs N] [--only TEXT]
 #include "adpcm/audio_input.h"
 #include "adpcm/codec.h"
 #include "reference_search.h"
@@ -113,6 +113,11 @@ int main(int argc, char** argv)
     std::size_t wide = 4096;
     double seconds = 1.0;
     int runs = 3;
+    const char* only = ""; // signals whose names hold this text
+    if (argc % 2 == 0) {
+        std::fprintf(stderr, "usage: ym2608_adpcm_bench [--wide N] [--seconds S] [--runs N] [--only TEXT]\n");
+        return 2;
+    }
     for (int i = 1; i + 1 < argc; i += 2) {
         if (std::strcmp(argv[i], "--wide") == 0) {
             wide = static_cast<std::size_t>(std::atoi(argv[i + 1]));
@@ -120,8 +125,11 @@ int main(int argc, char** argv)
             seconds = std::atof(argv[i + 1]);
         } else if (std::strcmp(argv[i], "--runs") == 0) {
             runs = std::atoi(argv[i + 1]);
+        } else if (std::strcmp(argv[i], "--only") == 0) {
+            only = argv[i + 1];
         } else {
-            std::fprintf(stderr, "usage: ym2608_adpcm_bench [--wide N] [--seconds S] [--runs N]\n");
+            std::fprintf(stderr,
+                         "usage: ym2608_adpcm_bench [--wide N] [--seconds S] [--runs N] [--only TEXT]\n");
             return 2;
         }
     }
@@ -142,6 +150,7 @@ int main(int argc, char** argv)
         {"sine 3 kHz, half scale", test::sine(3000.0, 0.5, seconds)},
         {"sine 6 kHz, half scale", test::sine(6000.0, 0.5, seconds)},
         {"test tune (our own)", test::tune(seconds)},
+        {"vowel swelling to loud", test::vowel(seconds)},
     };
     for (const Recording& recording : RECORDINGS) {
         Signal signal{recording.name, {}};
@@ -158,6 +167,9 @@ int main(int argc, char** argv)
     std::printf("|---|---|---|---|---|---|---|\n");
     double worstGap = -1e9;
     for (const Signal& signal : signals) {
+        if (signal.name.find(only) == std::string::npos) {
+            continue;
+        }
         std::printf("| %s |", signal.name.c_str());
         double snr[std::size(EFFORTS)] = {};
         for (std::size_t e = 0; e < std::size(EFFORTS); ++e) {
