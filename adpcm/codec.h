@@ -72,9 +72,9 @@ std::uint8_t greedyCode(const DecoderState& state, std::int32_t x);
 
 enum class Encoder : std::uint8_t {
     GREEDY,      // one code at a time, nearest decoded value
-    SEARCH_FAST, // a narrow search of near paths only, as fast as the first search encoder
-    SEARCH,      // the default search: within a few tenths of a dB of a far wider one
-    SEARCH_BEST, // a wide search, several times slower, for what little more it finds
+    SEARCH_FAST, // a narrow search of near paths only, faster than the first search encoder
+    SEARCH,      // the default search: within two tenths of a dB of a far wider one
+    SEARCH_BEST, // a wider search, twice as slow, for what little more it finds
 };
 
 /// How widely a search looks: after each input value it keeps `nearPaths`
