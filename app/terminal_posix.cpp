@@ -321,6 +321,12 @@ EditedLine readEditedLine(std::string& line)
     takeInterrupt();
     int count = 0;
     errno = 0;
+    // The editor prints its prompt first and sets the terminal up for editing
+    // only when it reads the first key. A Ctrl-D typed in between would meet
+    // the terminal's own line discipline, which takes it as the end of a line
+    // and loses it when editing begins: the console would wait on. Setting
+    // the terminal up before the prompt is shown closes that gap.
+    el_set(terminal.editor, EL_PREP_TERM, 1);
     const char* text = el_gets(terminal.editor, &count);
     if (text == nullptr) {
         if (count < 0 && (errno == EINTR || interrupted != 0)) {
