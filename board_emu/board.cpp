@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <iterator>
 
 namespace {
 
@@ -158,147 +159,235 @@ void recordPlay()
     s.plays.push_back(s.adpcm);
 }
 
-// The base line of a frame, before the board has acted on it.
-std::string describe(std::span<const std::uint8_t> f)
+// ---- The opcodes -----------------------------------------------------------
+//
+// Each opcode has a row below: what its frame says, in the board's terms,
+// before the board acts on it (the base line, which a scripted fault also
+// starts from), and what the board does with it. The rows are checked against
+// the frame table when this file is compiled.
+
+using FrameBytes = std::span<const std::uint8_t>;
+
+std::string describeStop(FrameBytes)
+{
+    return "stop";
+}
+
+void stop(FrameBytes, FrameOutcome& out)
+{
+    board.state.running = false;
+    answer(out, STATUS_OK);
+}
+
+std::string describeWpReset(FrameBytes)
 {
     std::string text;
-    const BoardState& s = board.state;
-    switch (f[0]) {
-    case OP_STOP:
-        return "stop";
-    case OP_WP_RESET:
-        appendf(text, "wp reset, %zu stream bytes dropped", s.stream.size());
-        return text;
-    case OP_STREAM_DATA:
-        appendf(text, "stream %zu bytes at %zu", f.size() - STREAM_DATA_HEADER, s.stream.size());
-        return text;
-    case OP_START:
-        appendf(text, "start 0x%02x on %zu stream bytes", f[1], s.stream.size());
-        return text;
-    case OP_CACHE_WRITE:
-        appendf(text, "cache write %u bytes at offset %u", unsigned{f[1]}, unsigned{le16(f[2], f[3])});
-        return text;
-    case OP_CACHE_COMMIT:
-        appendf(text, "commit %u bytes to unit %u", unsigned{le16(f[1], f[2])}, unsigned{le16(f[3], f[4])});
-        return text;
-    case OP_IDENTIFY:
-        return "identify";
-    case OP_WRITE_BANK0:
-        appendf(text, "bank 0: 0x%02x <- 0x%02x", f[1], f[2]);
-        return text;
-    case OP_WRITE_BANK1:
-        appendf(text, "bank 1: 0x%02x <- 0x%02x", f[1], f[2]);
-        return text;
-    case OP_BACKLIGHT:
-        appendf(text, "backlight 0x%02x", f[1]);
-        return text;
-    case OP_N:
-        return "n";
-    default:
-        return text;
+    appendf(text, "wp reset, %zu stream bytes dropped", board.state.stream.size());
+    return text;
+}
+
+void wpReset(FrameBytes, FrameOutcome& out)
+{
+    board.state.stream.clear();
+    answer(out, STATUS_OK);
+}
+
+std::string describeStreamData(FrameBytes f)
+{
+    std::string text;
+    appendf(text, "stream %zu bytes at %zu", f.size() - STREAM_DATA_HEADER, board.state.stream.size());
+    return text;
+}
+
+void streamData(FrameBytes f, FrameOutcome& out)
+{
+    BoardState& s = board.state;
+    FrameBytes data = f.subspan(STREAM_DATA_HEADER);
+    if (data.empty()) {
+        refuse(out, "no data bytes");
+        return;
+    }
+    if (s.stream.size() + data.size() > STREAM_BUFFER_SIZE) {
+        refuse(out, "stream buffer full");
+        return;
+    }
+    s.stream.insert(s.stream.end(), data.begin(), data.end());
+    answer(out, STATUS_OK);
+}
+
+std::string describeStart(FrameBytes f)
+{
+    std::string text;
+    appendf(text, "start 0x%02x on %zu stream bytes", f[1], board.state.stream.size());
+    return text;
+}
+
+void start(FrameBytes f, FrameOutcome& out)
+{
+    if (f[1] != START_ARGUMENT) {
+        refuse(out, "unknown start argument");
+        return;
+    }
+    board.state.running = true;
+    answer(out, STATUS_OK);
+}
+
+std::string describeCacheWrite(FrameBytes f)
+{
+    std::string text;
+    appendf(text, "cache write %u bytes at offset %u", unsigned{f[1]}, unsigned{le16(f[2], f[3])});
+    return text;
+}
+
+void cacheWrite(FrameBytes f, FrameOutcome& out)
+{
+    std::size_t count = f[1];
+    std::size_t offset = le16(f[2], f[3]);
+    if (count == 0 || count > MAX_CHUNK) {
+        refuse(out, "count outside 1..60");
+        return;
+    }
+    if (offset + count > CACHE_PAGE_SIZE) {
+        refuse(out, "past the page end");
+        return;
+    }
+    std::copy_n(f.begin() + CACHE_WRITE_HEADER, count, board.state.cache.begin() + offset);
+    answer(out, STATUS_OK);
+}
+
+std::string describeCacheCommit(FrameBytes f)
+{
+    std::string text;
+    appendf(text, "commit %u bytes to unit %u", unsigned{le16(f[1], f[2])}, unsigned{le16(f[3], f[4])});
+    return text;
+}
+
+void cacheCommit(FrameBytes f, FrameOutcome& out)
+{
+    BoardState& s = board.state;
+    std::size_t size = le16(f[1], f[2]);
+    std::size_t destination = std::size_t{le16(f[3], f[4])} * ADDRESS_UNIT;
+    if (size % COMMIT_GRANULE != 0) {
+        refuse(out, "not a multiple of 512");
+        return;
+    }
+    if (size > CACHE_PAGE_SIZE) {
+        refuse(out, "larger than the cache");
+        return;
+    }
+    if (destination + size > SAMPLE_MEMORY_SIZE) {
+        refuse(out, "past the end of sample memory");
+        return;
+    }
+    std::copy_n(s.cache.begin(), size, s.memory.begin() + destination);
+    out.committedOffset = destination;
+    out.committedSize = size;
+    answer(out, STATUS_OK);
+}
+
+std::string describeIdentify(FrameBytes)
+{
+    return "identify";
+}
+
+void identify(FrameBytes, FrameOutcome& out)
+{
+    std::copy(board.setup.identify.begin(), board.setup.identify.end(), out.reply.begin());
+    out.replyLength = board.setup.identify.size();
+}
+
+std::string describeBankWrite(FrameBytes f)
+{
+    std::string text;
+    appendf(text, "bank %d: 0x%02x <- 0x%02x", f[0] == OP_WRITE_BANK1 ? 1 : 0, f[1], f[2]);
+    return text;
+}
+
+void bank0Write(FrameBytes f, FrameOutcome& out)
+{
+    board.state.bank0[f[1]] = f[2];
+    describeRhythm(out.text, f[1], f[2]);
+}
+
+void bank1Write(FrameBytes f, FrameOutcome& out)
+{
+    BoardState& s = board.state;
+    s.bank1[f[1]] = f[2];
+    out.adpcmStart = adpcm::applyAdpcmWrite(s.adpcm, f[1], f[2]);
+    describeAdpcm(out.text, f[1], f[2]);
+    if (f[1] == ADPCM_CONTROL1 || f[1] == ADPCM_START_LOW || f[1] == ADPCM_START_HIGH) {
+        s.adpcmWriteFromStart = true;
+    } else if (f[1] == ADPCM_MEMORY_DATA) {
+        writeMemoryData(f[2], out);
+    }
+    if (f[1] == ADPCM_CONTROL1 && (f[2] & CONTROL1_START)) {
+        recordPlay();
     }
 }
 
-void carryOut(std::span<const std::uint8_t> f, FrameOutcome& out)
+std::string describeBacklight(FrameBytes f)
 {
-    BoardState& s = board.state;
-    switch (f[0]) {
-    case OP_STOP:
-        s.running = false;
-        answer(out, STATUS_OK);
-        return;
-    case OP_WP_RESET:
-        s.stream.clear();
-        answer(out, STATUS_OK);
-        return;
-    case OP_STREAM_DATA: {
-        std::span<const std::uint8_t> data = f.subspan(STREAM_DATA_HEADER);
-        if (data.empty()) {
-            refuse(out, "no data bytes");
-            return;
-        }
-        if (s.stream.size() + data.size() > STREAM_BUFFER_SIZE) {
-            refuse(out, "stream buffer full");
-            return;
-        }
-        s.stream.insert(s.stream.end(), data.begin(), data.end());
-        answer(out, STATUS_OK);
-        return;
-    }
-    case OP_START:
-        if (f[1] != START_ARGUMENT) {
-            refuse(out, "unknown start argument");
-            return;
-        }
-        s.running = true;
-        answer(out, STATUS_OK);
-        return;
-    case OP_CACHE_WRITE: {
-        std::size_t count = f[1];
-        std::size_t offset = le16(f[2], f[3]);
-        if (count == 0 || count > MAX_CHUNK) {
-            refuse(out, "count outside 1..60");
-            return;
-        }
-        if (offset + count > CACHE_PAGE_SIZE) {
-            refuse(out, "past the page end");
-            return;
-        }
-        std::copy_n(f.begin() + CACHE_WRITE_HEADER, count, s.cache.begin() + offset);
-        answer(out, STATUS_OK);
-        return;
-    }
-    case OP_CACHE_COMMIT: {
-        std::size_t size = le16(f[1], f[2]);
-        std::size_t destination = std::size_t{le16(f[3], f[4])} * ADDRESS_UNIT;
-        if (size % COMMIT_GRANULE != 0) {
-            refuse(out, "not a multiple of 512");
-            return;
-        }
-        if (size > CACHE_PAGE_SIZE) {
-            refuse(out, "larger than the cache");
-            return;
-        }
-        if (destination + size > SAMPLE_MEMORY_SIZE) {
-            refuse(out, "past the end of sample memory");
-            return;
-        }
-        std::copy_n(s.cache.begin(), size, s.memory.begin() + destination);
-        out.committedOffset = destination;
-        out.committedSize = size;
-        answer(out, STATUS_OK);
-        return;
-    }
-    case OP_IDENTIFY:
-        std::copy(board.setup.identify.begin(), board.setup.identify.end(), out.reply.begin());
-        out.replyLength = board.setup.identify.size();
-        return;
-    case OP_WRITE_BANK0:
-        s.bank0[f[1]] = f[2];
-        describeRhythm(out.text, f[1], f[2]);
-        return;
-    case OP_WRITE_BANK1:
-        s.bank1[f[1]] = f[2];
-        out.adpcmStart = adpcm::applyAdpcmWrite(s.adpcm, f[1], f[2]);
-        describeAdpcm(out.text, f[1], f[2]);
-        if (f[1] == ADPCM_CONTROL1 || f[1] == ADPCM_START_LOW || f[1] == ADPCM_START_HIGH) {
-            s.adpcmWriteFromStart = true;
-        } else if (f[1] == ADPCM_MEMORY_DATA) {
-            writeMemoryData(f[2], out);
-        }
-        if (f[1] == ADPCM_CONTROL1 && (f[2] & CONTROL1_START)) {
-            recordPlay();
-        }
-        return;
-    case OP_BACKLIGHT:
-        answer(out, s.backlight);
-        appendf(out.text, ", state %u (%s)", unsigned{s.backlight},
-                s.backlight == 0 ? "off" : (s.backlight == 1 ? "on" : "unknown"));
-        return;
-    default:
-        return;
-    }
+    std::string text;
+    appendf(text, "backlight 0x%02x", f[1]);
+    return text;
 }
+
+void backlight(FrameBytes, FrameOutcome& out)
+{
+    const std::uint8_t state = board.state.backlight;
+    answer(out, state);
+    appendf(out.text, ", state %u (%s)", unsigned{state},
+            state == 0 ? "off" : (state == 1 ? "on" : "unknown"));
+}
+
+std::string describeN(FrameBytes)
+{
+    return "n";
+}
+
+// OP_N changes nothing the board keeps and has no reply.
+void opN(FrameBytes, FrameOutcome&) {}
+
+struct OpcodeRow {
+    std::uint8_t opcode;
+    std::string (*describe)(FrameBytes frame);
+    void (*carryOut)(FrameBytes frame, FrameOutcome& out);
+};
+
+constexpr OpcodeRow OPCODE_ROWS[] = {
+    {OP_STOP, describeStop, stop},
+    {OP_WP_RESET, describeWpReset, wpReset},
+    {OP_STREAM_DATA, describeStreamData, streamData},
+    {OP_START, describeStart, start},
+    {OP_CACHE_WRITE, describeCacheWrite, cacheWrite},
+    {OP_CACHE_COMMIT, describeCacheCommit, cacheCommit},
+    {OP_IDENTIFY, describeIdentify, identify},
+    {OP_WRITE_BANK0, describeBankWrite, bank0Write},
+    {OP_WRITE_BANK1, describeBankWrite, bank1Write},
+    {OP_BACKLIGHT, describeBacklight, backlight},
+    {OP_N, describeN, opN},
+};
+
+constexpr const OpcodeRow* findRow(std::uint8_t opcode)
+{
+    for (const OpcodeRow& row : OPCODE_ROWS) {
+        if (row.opcode == opcode) {
+            return &row;
+        }
+    }
+    return nullptr;
+}
+
+// One row for every opcode of the frame table, and none besides.
+static_assert(std::size(OPCODE_ROWS) == std::size(FRAME_TABLE));
+static_assert([] {
+    for (const FrameInfo& info : FRAME_TABLE) {
+        if (findRow(info.opcode) == nullptr) {
+            return false;
+        }
+    }
+    return true;
+}());
 
 void applyFault(const FrameInfo& info, const FaultRule& rule, FrameOutcome& out)
 {
@@ -365,16 +454,17 @@ FrameOutcome handleFrame(std::span<const std::uint8_t> frame)
         appendf(out.text, "unknown opcode 0x%02x dropped", frame[0]);
         return out;
     }
+    const OpcodeRow& row = *findRow(frame[0]);
     BoardState& s = board.state;
     s.seen[frame[0]] += 1;
     s.frames += 1;
-    out.text = describe(frame);
+    out.text = row.describe(frame);
 
     const FaultRule* rule = info->reply == ReplyKind::NONE ? nullptr : faultFor(frame[0], s.seen[frame[0]]);
     if (rule != nullptr) {
         applyFault(*info, *rule, out);
     } else {
-        carryOut(frame, out);
+        row.carryOut(frame, out);
     }
     if (board.setup.hangupAfter && s.frames == *board.setup.hangupAfter && !out.hangUp) {
         out.unplugNext = true;

@@ -84,13 +84,61 @@ bool readRhythmMemory(const std::string& path, std::vector<std::uint8_t>& image,
         return false;
     }
     if (got != synth::RHYTHM_MEMORY_SIZE) {
-        error = "--rhythm-rom " + path + ": " + (got > synth::RHYTHM_MEMORY_SIZE ? "more" : std::to_string(got)) +
+        error = "--rhythm-rom " + path + ": " +
+                (got > synth::RHYTHM_MEMORY_SIZE ? "more" : std::to_string(got)) +
                 " bytes, a rhythm memory image has 8192";
         return false;
     }
     image.resize(synth::RHYTHM_MEMORY_SIZE);
     return true;
 }
+
+// What a run has set up so far, for the one teardown that undoes it.
+struct Run {
+    std::FILE* log = nullptr;
+    std::FILE* writes = nullptr;
+    Pty pty;
+    std::string path;     // the terminal's path, as shown
+    bool linked = false;  // --link points at it
+    bool serving = false; // the path was shown: the dumps are due at the end
+};
+
+// Opens the log at `path` into `file`; no path, no log.
+bool openLog(const std::string& path, std::FILE*& file, std::string& error)
+{
+    if (path.empty()) {
+        return true;
+    }
+    file = std::fopen(path.c_str(), "w");
+    if (file == nullptr) {
+        error = "cannot write " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+// The playback worker, the rhythm memory and the session WAV, as asked for.
+bool startWorkers(const EmuOptions& options, std::string& error)
+{
+    SessionSetup session;
+    session.wavPath = options.wavPath;
+    session.clock = options.clock;
+    session.wavRate = options.wavRate;
+    return (options.wavDir.empty() || startPlaybacks(options.wavDir, options.clock, error)) &&
+           (options.rhythmRomPath.empty() ||
+            readRhythmMemory(options.rhythmRomPath, session.rhythmMemory, error)) &&
+           (options.wavPath.empty() || startSession(session, error));
+}
+
+// Everything up to the path shown on standard output. False with `error` set
+// when the board cannot start; what was set up by then is in `run`.
+bool setUp(const EmuOptions& options, Run& run, std::string& error);
+
+// The one way out, after a failed start as after serving: the board is
+// unplugged and its link removed, the logs closed, the dumps written (once
+// serving began) and every playback and the session WAV completed. False when
+// anything could not be written; each failure has been reported.
+bool tearDown(const EmuOptions& options, Run& run);
 
 } // namespace
 
@@ -110,87 +158,75 @@ int main(int argc, char** argv)
         std::printf("ym2608-board-emu %s\n", YM2608_VERSION);
         return 0;
     }
-    if (!blockStopSignals(error)) {
+    Run run;
+    const bool served = setUp(options, run, error) && serveBoard(run.pty, error);
+    const bool written = tearDown(options, run);
+    if (!served) {
         return failed(error);
     }
-    std::FILE* log = nullptr;
-    if (!options.logPath.empty()) {
-        log = std::fopen(options.logPath.c_str(), "w");
-        if (log == nullptr) {
-            return failed("cannot write " + options.logPath + ": " + std::strerror(errno));
-        }
+    return written ? 0 : EXIT_FAILED;
+}
+
+namespace {
+
+bool setUp(const EmuOptions& options, Run& run, std::string& error)
+{
+    if (!blockStopSignals(error)) {
+        return false;
     }
-    std::FILE* writes = nullptr;
-    if (!options.writesLogPath.empty()) {
-        writes = std::fopen(options.writesLogPath.c_str(), "w");
-        if (writes == nullptr) {
-            return failed("cannot write " + options.writesLogPath + ": " + std::strerror(errno));
-        }
+    if (!openLog(options.logPath, run.log, error) || !openLog(options.writesLogPath, run.writes, error)) {
+        return false;
     }
     resetBoard(options.board);
-    Pty pty;
-    if (!openPty(pty, error) ||
-        !setLineSpeed(pty, options.baud > 0 ? options.baud : UNPACED_LINE_SPEED, error)) {
-        closePty(pty);
-        return failed(error);
+    if (!openPty(run.pty, error) ||
+        !setLineSpeed(run.pty, options.baud > 0 ? options.baud : UNPACED_LINE_SPEED, error)) {
+        return false;
     }
-    std::string path = pty.path;
-    if (!options.linkPath.empty() && !makeLink(path, options.linkPath, error)) {
-        closePty(pty);
-        return failed(error);
-    }
-    SessionSetup session;
-    session.wavPath = options.wavPath;
-    session.clock = options.clock;
-    session.wavRate = options.wavRate;
-    const bool started = (options.wavDir.empty() || startPlaybacks(options.wavDir, options.clock, error)) &&
-                         (options.rhythmRomPath.empty() ||
-                          readRhythmMemory(options.rhythmRomPath, session.rhythmMemory, error)) &&
-                         (options.wavPath.empty() || startSession(session, error));
-    if (!started) {
-        closePty(pty);
-        if (!options.linkPath.empty()) {
-            removeLink(path, options.linkPath);
-        }
-        finishPlaybacks();
-        return failed(error);
-    }
-    startServing(options, pty, log, writes);
-    std::printf("%s\n", path.c_str());
-    std::fflush(stdout);
-
-    bool served = serveBoard(pty, error);
-    closePty(pty);
+    run.path = run.pty.path;
     if (!options.linkPath.empty()) {
-        removeLink(path, options.linkPath);
+        if (!makeLink(run.path, options.linkPath, error)) {
+            return false;
+        }
+        run.linked = true;
     }
-    if (log != nullptr) {
-        std::fclose(log);
+    if (!startWorkers(options, error)) {
+        return false;
     }
-    const BoardState& state = boardState();
-    bool dumped = true;
-    if (writes != nullptr && std::fclose(writes) != 0) {
-        dumped = false;
+    startServing(options, run.pty, run.log, run.writes);
+    std::printf("%s\n", run.path.c_str());
+    std::fflush(stdout);
+    run.serving = true;
+    return true;
+}
+
+bool tearDown(const EmuOptions& options, Run& run)
+{
+    closePty(run.pty);
+    if (run.linked) {
+        removeLink(run.path, options.linkPath);
+    }
+    if (run.log != nullptr) {
+        std::fclose(run.log);
+    }
+    bool written = true;
+    if (run.writes != nullptr && std::fclose(run.writes) != 0 && run.serving) {
+        written = false;
         failed("cannot write " + options.writesLogPath);
     }
-    if (!options.memoryDumpPath.empty() && !writeFile(options.memoryDumpPath, state.memory)) {
-        dumped = false;
+    const BoardState& state = boardState();
+    if (run.serving && !options.memoryDumpPath.empty() && !writeFile(options.memoryDumpPath, state.memory)) {
+        written = false;
         failed("cannot write " + options.memoryDumpPath);
     }
-    if (!options.streamDumpPath.empty() && !writeFile(options.streamDumpPath, state.stream)) {
-        dumped = false;
+    if (run.serving && !options.streamDumpPath.empty() && !writeFile(options.streamDumpPath, state.stream)) {
+        written = false;
         failed("cannot write " + options.streamDumpPath);
     }
     // Every playback started before the stop is written before the exit,
     // and the session WAV is complete.
-    if (!finishPlaybacks()) {
-        dumped = false;
-    }
-    if (!finishSession()) {
-        dumped = false;
-    }
-    if (!served) {
-        return failed(error);
-    }
-    return dumped ? 0 : EXIT_FAILED;
+    written = finishPlaybacks() && written;
+    written = finishSession() && written;
+    return written;
 }
+
+} // namespace

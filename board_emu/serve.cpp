@@ -1,5 +1,7 @@
 #include "board_emu/serve.h"
 
+#include "board_emu/line_model.h"
+#include "board_emu/logs.h"
 #include "board_emu/playback.h"
 #include "board_emu/session.h"
 
@@ -36,24 +38,13 @@ constexpr int IDLE_REPORT_MILLIS = 100;
 struct Server {
     int signals = -1;
     int reserved = -1; // the board end of a board unplugged from the start, never read
-    std::FILE* log = nullptr;
-    std::FILE* writes = nullptr; // --log-writes
-    bool writesUnflushed = false;
+    Logs logs;
     bool verbose = false;
-    bool session = false;       // a session WAV is rendered: the line's progress is told while idle
-    bool stopping = false;      // a stop came: what is still waiting is taken without holds
-    std::int64_t byteNanos = 0; // time one byte takes on the line; 0 for no line model
-    std::int64_t rxFree = 0;    // when the line has delivered every byte taken so far
-    std::int64_t txFree = 0;    // when the line back has carried every reply so far
-    bool backlog = false;       // more bytes waited behind the last ones taken: the line ran on
-    std::int64_t firstByte = -1; // arrival of the session's first byte, time 0 of --log-writes
+    bool session = false;  // a session WAV is rendered: the line's progress is told while idle
+    bool stopping = false; // a stop came: what is still waiting is taken without holds
+    LineModel line;
     std::int64_t lastReply = 0; // when the last reply was written
     std::vector<std::uint8_t> pending;
-    // When the bytes of the last read arrived. Unpaced, all of them at
-    // chunkBase; on a line, the one at pending[chunkStart + i] at
-    // chunkBase + (i + 1) * byteNanos, one after the other.
-    std::size_t chunkStart = 0;
-    std::int64_t chunkBase = 0;
     bool unplugPending = false; // the board is gone as soon as more input comes
 };
 
@@ -100,25 +91,6 @@ void waitUntil(std::int64_t deadline)
     }
 }
 
-void logBytes(const char* tag, std::span<const std::uint8_t> bytes)
-{
-    if (server.log == nullptr) {
-        return;
-    }
-    std::fputs(tag, server.log);
-    for (std::uint8_t b : bytes) {
-        std::fprintf(server.log, " %02x", b);
-    }
-    std::fputc('\n', server.log);
-}
-
-void logLine(const char* line)
-{
-    if (server.log != nullptr) {
-        std::fprintf(server.log, "%s\n", line);
-    }
-}
-
 bool writeAll(int fd, std::span<const std::uint8_t> bytes)
 {
     while (!bytes.empty()) {
@@ -140,14 +112,13 @@ bool writeAll(int fd, std::span<const std::uint8_t> bytes)
 bool readBurst(int fd, std::int64_t noticed)
 {
     std::uint8_t buffer[READ_SIZE];
+    const std::size_t at = server.pending.size();
     bool first = true;
-    server.chunkStart = server.pending.size();
-    server.chunkBase = noticed;
     while (server.pending.size() < READ_SIZE) {
         if (!first) {
             pollfd p{fd, POLLIN, 0};
             if (poll(&p, 1, 0) <= 0 || !(p.revents & POLLIN)) {
-                return true;
+                break;
             }
         }
         ssize_t n = read(fd, buffer, READ_SIZE - server.pending.size());
@@ -155,11 +126,15 @@ bool readBurst(int fd, std::int64_t noticed)
             continue;
         }
         if (n <= 0) {
-            return !first;
+            if (first) {
+                return false;
+            }
+            break;
         }
         server.pending.insert(server.pending.end(), buffer, buffer + n);
         first = false;
     }
+    takeBurst(server.line, at, noticed);
     return true;
 }
 
@@ -167,8 +142,6 @@ bool readBurst(int fd, std::int64_t noticed)
 // the line would deliver them: the count waiting now, once the last of them
 // would have come off the wire. Meanwhile the writer's further bytes stay in
 // the terminal, so a writer that outruns the line backs up as on a UART.
-// Bytes that were already waiting behind the previous ones follow them back
-// to back; others start on the line when they were noticed.
 bool readPaced(int fd, std::int64_t noticed)
 {
     int waiting = 0;
@@ -178,8 +151,8 @@ bool readPaced(int fd, std::int64_t noticed)
     std::uint8_t buffer[READ_SIZE];
     const std::size_t room = READ_SIZE - std::min(READ_SIZE - 1, server.pending.size());
     const std::size_t count = std::min(static_cast<std::size_t>(waiting), room);
-    const std::int64_t base = server.backlog ? server.rxFree : std::max(server.rxFree, noticed);
-    waitUntil(base + static_cast<std::int64_t>(count) * server.byteNanos);
+    const std::int64_t start = takeStart(server.line, noticed);
+    waitUntil(takenBy(server.line, start, count));
     ssize_t n = 0;
     do {
         n = read(fd, buffer, count);
@@ -187,55 +160,34 @@ bool readPaced(int fd, std::int64_t noticed)
     if (n <= 0) {
         return false;
     }
-    server.chunkStart = server.pending.size();
-    server.chunkBase = base;
+    const std::size_t at = server.pending.size();
     server.pending.insert(server.pending.end(), buffer, buffer + n);
-    server.rxFree = base + n * server.byteNanos;
     int more = 0;
-    server.backlog = ioctl(fd, FIONREAD, &more) == 0 && more > 0;
+    const bool backlog = ioctl(fd, FIONREAD, &more) == 0 && more > 0;
+    takeBytes(server.line, at, start, static_cast<std::size_t>(n), backlog);
     return true;
 }
 
-// When the byte before pending[end] arrived.
-std::int64_t arrivalAt(std::size_t end)
+// Nanoseconds from the session's first byte to `time`: the clock of the
+// write log and of the session WAV.
+std::int64_t sessionTime(std::int64_t time)
 {
-    if (server.byteNanos == 0 || end <= server.chunkStart) {
-        return server.chunkBase;
-    }
-    return server.chunkBase + static_cast<std::int64_t>(end - server.chunkStart) * server.byteNanos;
+    return time - server.line.firstByte;
 }
 
-// One line of --log-writes for a register write that arrived at `arrival`.
-void logWrite(std::span<const std::uint8_t> frame, std::int64_t arrival)
-{
-    if (server.writes == nullptr) {
-        return;
-    }
-    const long long micros = (arrival - server.firstByte) / 1000;
-    std::fprintf(server.writes, "%lld %d %02x %02x\n", micros, frame[0] == OP_WRITE_BANK1 ? 1 : 0, frame[1],
-                 frame[2]);
-    server.writesUnflushed = true;
-}
-
-// Tells the session renderer how far the line has got: no frame still to
-// come can have arrived before this. The next bytes on a line that ran on
-// follow the last ones taken; any others are noticed after now.
+// Tells the session renderer how far the line has got.
 void markReached()
 {
-    if (server.firstByte < 0) {
+    if (server.line.firstByte < 0) {
         return;
     }
-    const std::int64_t current = now();
-    const std::int64_t line = server.byteNanos == 0 ? current
-                              : server.backlog     ? server.rxFree
-                                                   : std::max(server.rxFree, current);
-    sessionReached(line - server.firstByte);
+    sessionReached(sessionTime(lineReached(server.line, now())));
 }
 
 void unplug(Pty& pty)
 {
     closePty(pty);
-    logLine("hangup");
+    logEvent(server.logs, "hangup");
     server.pending.clear();
     server.unplugPending = false;
 }
@@ -262,8 +214,52 @@ void drainBeforeHangup(const Pty& pty)
     }
 }
 
-// Carries out every whole frame in `pending`. False when the board hung up.
-bool serveFrames(Pty& pty)
+// Hands one frame the board has acted on, in at `arrival`, to the logs, to
+// standard error with --verbose and to the workers: register writes and
+// changed memory to the session renderer, and a start from memory to the
+// playback worker, queued there before the next frame is taken.
+void handOff(std::span<const std::uint8_t> frame, const FrameOutcome& out, std::int64_t arrival)
+{
+    logFrame(server.logs, out.dropped ? "drop" : "rx", frame);
+    if (server.verbose) {
+        std::fprintf(stderr, "%s\n", out.text.c_str());
+    }
+    if (!out.dropped && (frame[0] == OP_WRITE_BANK0 || frame[0] == OP_WRITE_BANK1)) {
+        const int bank = frame[0] == OP_WRITE_BANK1 ? 1 : 0;
+        logWrite(server.logs, sessionTime(arrival) / 1000, bank, frame[1], frame[2]);
+        sessionWrite(sessionTime(arrival), bank, frame[1], frame[2]);
+    }
+    if (out.committedSize > 0) {
+        sessionMemory(sessionTime(arrival), out.committedOffset,
+                      std::span(boardState().memory).subspan(out.committedOffset, out.committedSize));
+    }
+    if (out.adpcmStart) {
+        std::string played = followAdpcmStart(boardState().adpcm, boardState().memory);
+        if (server.verbose && !played.empty()) {
+            std::fprintf(stderr, "%s\n", played.c_str());
+        }
+    }
+}
+
+// Writes the reply to a frame in at `arrival`, once the line model says it
+// has reached the console.
+void sendReply(const Pty& pty, const FrameOutcome& out, std::int64_t arrival)
+{
+    if (out.replyLength == 0) {
+        return;
+    }
+    const std::int64_t reaches = replyReaches(server.line, arrival, out.replyLength);
+    if (reaches > arrival) {
+        waitUntil(reaches);
+    }
+    std::span<const std::uint8_t> reply(out.reply.data(), out.replyLength);
+    writeAll(pty.master, reply);
+    server.lastReply = now();
+    logFrame(server.logs, "tx", reply);
+}
+
+// Carries out every whole frame in `pending`.
+void serveFrames(Pty& pty)
 {
     std::size_t used = 0;
     std::span<const std::uint8_t> all(server.pending);
@@ -276,57 +272,25 @@ bool serveFrames(Pty& pty)
         std::span<const std::uint8_t> frame = rest.first(length);
         FrameOutcome out = handleFrame(frame);
         used += length;
-        const std::int64_t arrival = arrivalAt(used);
-        logBytes(out.dropped ? "drop" : "rx", frame);
-        if (server.verbose) {
-            std::fprintf(stderr, "%s\n", out.text.c_str());
-        }
-        if (!out.dropped && (frame[0] == OP_WRITE_BANK0 || frame[0] == OP_WRITE_BANK1)) {
-            logWrite(frame, arrival);
-            sessionWrite(arrival - server.firstByte, frame[0] == OP_WRITE_BANK1 ? 1 : 0, frame[1], frame[2]);
-        }
-        if (out.committedSize > 0) {
-            sessionMemory(arrival - server.firstByte, out.committedOffset,
-                          std::span(boardState().memory).subspan(out.committedOffset, out.committedSize));
-        }
-        // A bank-1 write has no reply; a start it makes is queued for the
-        // playback worker here, before the next frame is taken.
-        if (out.adpcmStart) {
-            std::string played = followAdpcmStart(boardState().adpcm, boardState().memory);
-            if (server.verbose && !played.empty()) {
-                std::fprintf(stderr, "%s\n", played.c_str());
-            }
-        }
-        // The reply goes back on its own wire once the frame is in, and
-        // reaches the console when its last byte has.
-        if (server.byteNanos > 0 && out.replyLength > 0) {
-            server.txFree = std::max(arrival, server.txFree) +
-                            static_cast<std::int64_t>(out.replyLength) * server.byteNanos;
-            waitUntil(server.txFree);
-        }
-        std::span<const std::uint8_t> reply(out.reply.data(), out.replyLength);
-        if (!reply.empty()) {
-            writeAll(pty.master, reply);
-            server.lastReply = now();
-            logBytes("tx", reply);
-        }
+        const std::int64_t arrival = arrivalAt(server.line, used);
+        handOff(frame, out, arrival);
+        sendReply(pty, out, arrival);
         if (out.hangUp) {
-            if (!reply.empty()) {
+            if (out.replyLength > 0) {
                 drainBeforeHangup(pty);
             }
             unplug(pty);
-            return false;
+            return;
         }
         if (out.unplugNext) {
             server.unplugPending = true;
             if (used < all.size()) {
                 unplug(pty); // more has come already: it is lost with the board
-                return false;
+                return;
             }
         }
     }
     server.pending.erase(server.pending.begin(), server.pending.begin() + static_cast<std::ptrdiff_t>(used));
-    return true;
 }
 
 // Reads one burst from the board end and serves it.
@@ -337,18 +301,42 @@ void serveInput(Pty& pty)
         unplug(pty);
         return;
     }
-    const bool read = server.byteNanos > 0 ? readPaced(pty.master, noticed) : readBurst(pty.master, noticed);
+    const bool read =
+        server.line.byteNanos > 0 ? readPaced(pty.master, noticed) : readBurst(pty.master, noticed);
     if (!read) {
         // The emulator holds the terminal end itself, so this only happens
         // when the system takes the terminal away.
         unplug(pty);
         return;
     }
-    if (server.firstByte < 0) {
-        server.firstByte = arrivalAt(server.chunkStart + 1);
-    }
     serveFrames(pty);
     markReached();
+}
+
+// After a stop signal: frames the console wrote before it still count (a
+// console that sent `p 1` and quit has its frames in the log and dumps). A
+// poll of the board end pushes through what the terminal still carries, so
+// nothing written before the signal is missed; it is taken at once, with the
+// arrival times the line gives it. The session ends at the stop, or when the
+// line has carried everything taken, whichever is later.
+void serveUntilStopped(Pty& pty)
+{
+    signalfd_siginfo info{};
+    ssize_t n = read(server.signals, &info, sizeof info);
+    (void)n;
+    server.stopping = true;
+    while (pty.master >= 0) {
+        pollfd p{pty.master, POLLIN, 0};
+        if (poll(&p, 1, 0) <= 0) {
+            break;
+        }
+        serveInput(pty);
+    }
+    markReached();
+    if (server.reserved >= 0) {
+        close(server.reserved);
+        server.reserved = -1;
+    }
 }
 
 } // namespace
@@ -378,16 +366,10 @@ bool blockStopSignals(std::string& error)
 void startServing(const EmuOptions& options, Pty& pty, std::FILE* log, std::FILE* writes)
 {
     server.session = !options.wavPath.empty();
-    server.log = log;
-    server.writes = writes;
-    server.writesUnflushed = false;
+    server.logs = Logs{log, writes};
     server.verbose = options.verbose;
     server.stopping = false;
-    server.byteNanos = options.baud > 0 ? BITS_PER_BYTE * NANOS / options.baud : 0;
-    server.rxFree = 0;
-    server.txFree = 0;
-    server.backlog = false;
-    server.firstByte = -1;
+    server.line = startLine(options.baud > 0 ? BITS_PER_BYTE * NANOS / options.baud : 0);
     server.lastReply = 0;
     server.pending.clear();
     server.unplugPending = false;
@@ -411,11 +393,9 @@ bool serveBoard(Pty& pty, std::string& error)
     for (;;) {
         pollfd fds[2] = {{server.signals, POLLIN, 0}, {pty.master, POLLIN, 0}};
         nfds_t count = pty.master >= 0 ? 2 : 1;
-        const bool spin = server.byteNanos > 0 && now() - server.lastReply < RECEIVE_SPIN_NANOS;
-        if (!spin && server.writesUnflushed) {
-            // Idle: a reader of the write log sees everything so far.
-            std::fflush(server.writes);
-            server.writesUnflushed = false;
+        const bool spin = server.line.byteNanos > 0 && now() - server.lastReply < RECEIVE_SPIN_NANOS;
+        if (!spin) {
+            flushWrites(server.logs); // idle: a reader of the write log sees everything so far
         }
         const int ready = poll(fds, count, spin ? 0 : (server.session ? IDLE_REPORT_MILLIS : -1));
         if (ready == 0) {
@@ -434,29 +414,7 @@ bool serveBoard(Pty& pty, std::string& error)
             return false;
         }
         if (fds[0].revents & POLLIN) {
-            signalfd_siginfo info{};
-            ssize_t n = read(server.signals, &info, sizeof info);
-            (void)n;
-            // Frames the console wrote before the stop still count: a console
-            // that sent `p 1` and quit has its frames in the log and dumps.
-            // A poll of the board end pushes through what the terminal still
-            // carries, so nothing written before the signal is missed;
-            // it is taken at once, with the arrival times the line gives it.
-            server.stopping = true;
-            while (pty.master >= 0) {
-                pollfd p{pty.master, POLLIN, 0};
-                if (poll(&p, 1, 0) <= 0) {
-                    break;
-                }
-                serveInput(pty);
-            }
-            // The session ends at the stop, or when the line has carried
-            // everything taken, whichever is later.
-            markReached();
-            if (server.reserved >= 0) {
-                close(server.reserved);
-                server.reserved = -1;
-            }
+            serveUntilStopped(pty);
             return true;
         }
         if (count == 2 && fds[1].revents != 0) {

@@ -1,15 +1,14 @@
 // The emulator's serving loop: reads what the console tool writes to the
 // pseudo-terminal, splits it into frames by the frame table, lets the board
 // carry each one out, and writes the reply back. With a line speed (--baud)
-// it models the line: bytes are taken no faster than the line delivers them,
-// each with the time it would have arrived, and a reply is held until it
-// would have reached the console. Every frame and reply goes to the log in
-// hexadecimal, one per line ("rx 09 3c 00 00 ...", "tx 01", "drop ff",
-// "hangup"); every register write goes to the write log with its arrival time
-// in microseconds since the session's first byte ("1520 1 00 a0"); with
-// --verbose a line in the board's terms goes to standard error.
-// Each second-bank write is also handed to the playback module, which queues
-// a playback from memory for its worker and names the WAV in a verbose line.
+// bytes are taken no faster than the line delivers them, and a reply is held
+// until it would have reached the console; the times come from the line model
+// (line_model.h), the loop only reads the clock and waits. Every frame and
+// reply goes to the frame log, every register write to the write log with its
+// arrival time (logs.h); with --verbose a line in the board's terms goes to
+// standard error. Each register write and each change to sample memory is
+// handed to the session renderer, and each start from memory to the playback
+// worker, which names the WAV in a verbose line.
 // SIGINT and SIGTERM end the loop; they are blocked and read through a
 // signalfd, so that one arriving at any moment ends the run cleanly.
 //

@@ -2,6 +2,7 @@
 // the right bank and registers, at its place in the mix, and a sum past the
 // converter's range held at its limits rather than wrapped round.
 #include "board_emu/chip_sound.h"
+#include "play/player.h"
 
 #include <gtest/gtest.h>
 
@@ -131,10 +132,33 @@ TEST(ChipSound, RhythmOnTheFirstBankOnly)
 
 namespace {
 
+// Each unit's output within the range the mix is built for: an FM operator in
+// the 14-bit channel range with its envelope within 10 bits, the six rhythm
+// instruments at most a channel each, the ADPCM unit in 16 bits, and the
+// SSG's coupling high-pass within the swing of the three channels it is fed.
+void expectUnitsInRange(const ChipSound& chip)
+{
+    for (const synth::FmChannel& channel : chip.fm.channel) {
+        for (const synth::FmOperator& op : channel.op) {
+            ASSERT_GE(op.output, -8192);
+            ASSERT_LE(op.output, 8191);
+            ASSERT_GE(op.attenuation, 0);
+            ASSERT_LE(op.attenuation, 0x3FF);
+        }
+    }
+    ASSERT_LE(std::abs(chip.rhythm.left), synth::RHYTHM_INSTRUMENTS * 8192);
+    ASSERT_LE(std::abs(chip.rhythm.right), synth::RHYTHM_INSTRUMENTS * 8192);
+    ASSERT_GE(chip.adpcm.current, -32768);
+    ASSERT_LE(chip.adpcm.current, 32767);
+    ASSERT_LE(std::abs(chip.ssgFiltered >> 10), 3 * synth::SSG_FULL_SCALE / 2 + 1);
+}
+
 // Any byte stream a client sends reaches the units as register writes and
 // memory: whatever the values, in whatever order, nothing reads outside its
-// tables or memory (the suite runs under the sanitizers too) and the output
-// stays a 16-bit stereo stream.
+// tables or memory (the suite runs under the sanitizers too), every unit's
+// output stays in its range, and the writes that end a play (each operator
+// given the fastest release, then the player's silencing writes) leave the
+// chip silent.
 TEST(ChipSound, AnyWritesOfEitherBankAndAnyMemoryKeepTheOutputWhole)
 {
     std::vector<std::uint8_t> rhythm(synth::RHYTHM_MEMORY_SIZE);
@@ -154,6 +178,7 @@ TEST(ChipSound, AnyWritesOfEitherBankAndAnyMemoryKeepTheOutputWhole)
     writeChipMemory(chip, 0, memory);
     writeChipMemory(chip, SAMPLE_MEMORY_SIZE - 100, memory); // past the end: cut
     std::vector<std::int16_t> frames(2 * 64);
+    std::size_t sounding = 0;
     for (int round = 0; round < 20000; ++round) {
         const int bank = next() & 1;
         const std::uint8_t reg = next();
@@ -164,8 +189,25 @@ TEST(ChipSound, AnyWritesOfEitherBankAndAnyMemoryKeepTheOutputWhole)
             writeChipSound(chip, 0, 0x10, next());
         }
         renderChipSound(chip, frames);
+        sounding += static_cast<std::size_t>(
+            std::count_if(frames.begin(), frames.end(), [](std::int16_t v) { return v != 0; }));
+        ASSERT_NO_FATAL_FAILURE(expectUnitsInRange(chip));
     }
     EXPECT_EQ(chip.memory.size(), SAMPLE_MEMORY_SIZE);
+    EXPECT_GT(sounding, frames.size() * 20000 / 2); // the writes did make sound
+
+    for (int bank = 0; bank < 2; ++bank) {
+        for (int reg = 0x80; reg <= 0x8F; ++reg) {
+            writeChipSound(chip, bank, static_cast<std::uint8_t>(reg), 0x0F); // release rate 15
+        }
+    }
+    for (const auto& [reg, value] : SILENCE_WRITES) {
+        writeChipSound(chip, reg >= BANK1_BASE ? 1 : 0, static_cast<std::uint8_t>(reg), value);
+    }
+    render(chip, 55467); // a second: the releases end and the coupling capacitor settles
+    const Stereo quiet = render(chip, 5000);
+    EXPECT_EQ(std::count(quiet.left.begin(), quiet.left.end(), 0), 5000);
+    EXPECT_EQ(std::count(quiet.right.begin(), quiet.right.end(), 0), 5000);
 }
 
 } // namespace
