@@ -30,6 +30,11 @@ enum class PortFailure : std::uint8_t {
     OTHER,      // any other refusal
 };
 
+/// The bits one byte takes on the line: a start bit, eight data bits and a
+/// stop bit, no parity. Every timing drawn from a line's speed counts this
+/// many: a line of N baud carries N / 10 bytes a second.
+inline constexpr int BITS_PER_BYTE = 10;
+
 struct PortOpening {
     PortHandle port = INVALID_PORT;
     PortFailure failure = PortFailure::NONE;
