@@ -39,27 +39,6 @@ const char* operandOrComplain(const char* line)
     return operand;
 }
 
-const char* failureText(PortFailure failure)
-{
-    switch (failure) {
-    case PortFailure::NONE:
-        break;
-    case PortFailure::NO_DEVICE:
-        return "no such device";
-    case PortFailure::PERMISSION:
-        return "permission denied (is your user in the dialout group?)";
-    case PortFailure::IN_USE:
-        return "in use by another program";
-    case PortFailure::NOT_SERIAL:
-        return "not a serial port";
-    case PortFailure::SETTINGS:
-        return "the line refused raw 8-bit settings";
-    case PortFailure::OTHER:
-        break;
-    }
-    return "cannot be opened";
-}
-
 // "COM3: /dev/ttyUSB0: " and the rest of a line about one port, on standard
 // error, after what standard output already holds.
 void portLine(const PortAttempt& port, const std::string& rest)
@@ -95,7 +74,7 @@ void connectCommand(const char*)
     if (!outcome.opened) {
         std::printf("connect error.\n");
         for (const PortAttempt& port : outcome.attempts) {
-            portLine(port, failureText(port.failure));
+            portLine(port, portFailureText(port.failure));
         }
         return;
     }
