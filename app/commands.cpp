@@ -7,9 +7,11 @@
 #include "app/terminal.h"
 #include "chip/registers.h"
 #include "link/device_link.h"
+#include "link/memory_writer.h"
 #include "samples/samples.h"
 #include "transfer/transfer.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -39,25 +41,56 @@ const char* operandOrComplain(const char* line)
     return operand;
 }
 
-const char* failureText(PortFailure failure)
+// The loader's error lines go to standard error, after what standard output
+// already holds (the progress line, when both share a terminal).
+void loaderError(const char* message)
 {
-    switch (failure) {
-    case PortFailure::NONE:
-        break;
-    case PortFailure::NO_DEVICE:
-        return "no such device";
-    case PortFailure::PERMISSION:
-        return "permission denied (is your user in the dialout group?)";
-    case PortFailure::IN_USE:
-        return "in use by another program";
-    case PortFailure::NOT_SERIAL:
-        return "not a serial port";
-    case PortFailure::SETTINGS:
-        return "the line refused raw 8-bit settings";
-    case PortFailure::OTHER:
-        break;
+    std::fflush(stdout);
+    std::fputs(message, stderr);
+}
+
+// A row of a wording table: an outcome and the text printed for it.
+template <typename Outcome> struct Words {
+    Outcome outcome;
+    const char* text;
+};
+
+// The loader's error line for a file it could not read.
+constexpr Words<SampleRead> SAMPLE_READ_WORDS[] = {
+    {SampleRead::OPEN_FAILED, "file read error.\n"},
+    {SampleRead::EMPTY, "read error.\n"},
+};
+
+// The loader's error line for each way the memory writer stops short.
+constexpr Words<MemoryWriteStop> STORE_WORDS[] = {
+    {MemoryWriteStop::CACHE_WRITE_FAILED, "cache write error.\n"},
+    {MemoryWriteStop::COMMIT_FAILED, "ym2608 write error.\n"},
+    {MemoryWriteStop::PAST_MEMORY_END, "sample memory full.\n"},
+};
+
+// What `t` prints once it has ended, on standard output. A transfer that
+// reached its data phase ends the progress line first; a failed data frame is
+// reported before that line ends.
+constexpr Words<TransferStop> TRANSFER_WORDS[] = {
+    {TransferStop::COMPLETE, "\n"},
+    {TransferStop::OPEN_FAILED, "file open error.\n"},
+    {TransferStop::TOO_SHORT, "file read error.\n"},
+    {TransferStop::STOP_FAILED, "stop error.\n"},
+    {TransferStop::WP_RESET_FAILED, "wp reset error.\n"},
+    {TransferStop::WRITE_FAILED, "write error.\n\n"},
+    {TransferStop::START_FAILED, "\nstart error.\n"},
+};
+
+// The text of `outcome`'s row in `table`; nullptr when it has none.
+template <typename Outcome, std::size_t N>
+const char* wordsFor(const Words<Outcome> (&table)[N], Outcome outcome)
+{
+    for (const Words<Outcome>& row : table) {
+        if (row.outcome == outcome) {
+            return row.text;
+        }
     }
-    return "cannot be opened";
+    return nullptr;
 }
 
 // "COM3: /dev/ttyUSB0: " and the rest of a line about one port, on standard
@@ -95,7 +128,7 @@ void connectCommand(const char*)
     if (!outcome.opened) {
         std::printf("connect error.\n");
         for (const PortAttempt& port : outcome.attempts) {
-            portLine(port, failureText(port.failure));
+            portLine(port, portFailureText(port.failure));
         }
         return;
     }
@@ -136,8 +169,25 @@ void loadCommand(const char* line)
     if (path == nullptr) {
         return;
     }
-    loadSample(path, commands.slotCounter, printProgress);
-    ++commands.slotCounter; // whatever the load's outcome
+    const std::uint8_t slot = commands.slotCounter++; // whatever the load's outcome
+    std::vector<std::uint8_t> bytes;
+    const SampleRead read = readSample(path, bytes);
+    if (const char* error = wordsFor(SAMPLE_READ_WORDS, read)) {
+        loaderError(error);
+        return;
+    }
+    std::printf("[%s] -> [%u,%zu]\n", path, nextSampleUnit(), bytes.size());
+    // The line is drawn after every other chunk, and after the last.
+    ProgressPace pace{.first = 1, .every = 2};
+    const SampleStore store = storeSample(bytes, slot, drawPacedProgress, &pace);
+    if (const char* error = wordsFor(STORE_WORDS, store.stop)) {
+        loaderError(error);
+    }
+    if (store.stop == MemoryWriteStop::PAST_MEMORY_END) {
+        return; // nothing was sent, and the slot is left as it was
+    }
+    std::printf("\nidx:%u:[%u,%u]\n", static_cast<unsigned>(slot), store.record.start,
+                static_cast<unsigned>(store.record.length));
 }
 
 void opNCommand(const char*)
@@ -178,7 +228,7 @@ void playCommand(const char* line)
     }
     const auto slot = static_cast<std::uint8_t>(parseDecimal(operand));
     setupAdpcm();
-    playSlot(slot);
+    (void)playSlot(slot); // `p` prints nothing, whether the slot held a sample or not
 }
 
 void resetCommand(const char*)
@@ -203,6 +253,11 @@ void rhythmCommand(const char* line)
 void transferCommand(const char* line)
 {
     if (const char* path = operandOrComplain(line)) {
-        transferDataFile(path, printProgress);
+        // The line is drawn after every 32nd data frame, and after the last.
+        ProgressPace pace{.first = 32, .every = 32};
+        const TransferStop stop = transferDataFile(path, drawPacedProgress, &pace);
+        if (const char* words = wordsFor(TRANSFER_WORDS, stop)) {
+            std::fputs(words, stdout);
+        }
     }
 }

@@ -49,3 +49,13 @@ void printProgress(std::uint32_t done, std::uint32_t total)
     std::fwrite(line.data(), 1, static_cast<std::size_t>(out - line.data()), stdout);
     std::fflush(stdout);
 }
+
+void drawPacedProgress(void* context, std::size_t done, std::size_t total)
+{
+    auto& pace = *static_cast<ProgressPace*>(context);
+    ++pace.steps;
+    const bool due = pace.steps >= pace.first && (pace.steps - pace.first) % pace.every == 0;
+    if (due || done == total) {
+        printProgress(static_cast<std::uint32_t>(done), static_cast<std::uint32_t>(total));
+    }
+}

@@ -105,7 +105,7 @@ bool loadSample(size_t count)
             return false;
         }
         if (endsPage) {
-            size_t size = (pageFill + chunk + COMMIT_GRANULE - 1) / COMMIT_GRANULE * COMMIT_GRANULE;
+            size_t size = commitSize(pageFill + chunk);
             const uint8_t commit[5] = {OP_CACHE_COMMIT, static_cast<uint8_t>(size & 0xFF),
                                        static_cast<uint8_t>(size >> 8), static_cast<uint8_t>(dest & 0xFF),
                                        static_cast<uint8_t>(dest >> 8)};

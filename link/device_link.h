@@ -52,10 +52,6 @@ enum class LinkFault : std::uint8_t {
     INTERRUPTED, // interruptLink ended a wait, or came before a frame
 };
 
-/// How a program draws the progress of a long exchange (a sample load, a data
-/// file transfer): `done` of `total` bytes, total > 0.
-using ProgressDisplay = void (*)(std::uint32_t done, std::uint32_t total);
-
 /// True while the link holds an open port.
 bool isConnected();
 

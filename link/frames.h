@@ -12,7 +12,7 @@
 // each builder's frames are checked against FRAME_TABLE when this header is
 // compiled, so no call site spells out frame bytes.
 //
-// Functions: findFrame (by opcode or name), matchesFrameTable, and the
+// Functions: findFrame (by opcode or name), matchesFrameTable, commitSize, and the
 // builders stopFrame, wpResetFrame, streamDataFrame, startFrame,
 // cacheWriteFrame, cacheCommitFrame, identifyFrame, bank0WriteFrame,
 // bank1WriteFrame, backlightFrame, opNFrame.
@@ -73,6 +73,14 @@ inline constexpr std::size_t STREAM_DATA_HEADER = 1;
 /// OP_CACHE_COMMIT in granules of COMMIT_GRANULE bytes.
 inline constexpr std::size_t CACHE_PAGE_SIZE = 8192;
 inline constexpr std::size_t COMMIT_GRANULE = 512;
+
+/// The bytes a commit of the first `bytes` of a page writes into chip memory:
+/// `bytes` rounded up to whole granules, whatever the page held past them
+/// going too. Everything that plans or checks commits rounds with this.
+constexpr std::size_t commitSize(std::size_t bytes)
+{
+    return (bytes + COMMIT_GRANULE - 1) / COMMIT_GRANULE * COMMIT_GRANULE;
+}
 
 /// OP_CACHE_COMMIT's destination counts in the chip's memory units
 /// (ADDRESS_UNIT bytes each, from chip/ym2608.h).

@@ -5,23 +5,14 @@
 
 #include <algorithm>
 
-namespace {
-
-// The units that the commits of `bytes` reach: whole granules from each page start.
-std::size_t reachInUnits(std::size_t bytes)
-{
-    const std::size_t granules = (bytes + COMMIT_GRANULE - 1) / COMMIT_GRANULE;
-    return granules * (COMMIT_GRANULE / ADDRESS_UNIT);
-}
-
-} // namespace
-
 MemoryWriteResult writeMemory(std::span<const std::uint8_t> bytes, std::uint32_t startUnit,
                               MemoryWriteProgress progress, void* context)
 {
     MemoryWriteResult result;
     const std::size_t count = bytes.size();
-    if (startUnit + reachInUnits(count) > SAMPLE_MEMORY_UNITS) {
+    // Every page but the last is whole, so the commits reach as far as one
+    // commit of all the bytes would.
+    if (startUnit + commitSize(count) / ADDRESS_UNIT > SAMPLE_MEMORY_UNITS) {
         result.stop = MemoryWriteStop::PAST_MEMORY_END;
         return result;
     }
@@ -45,8 +36,7 @@ MemoryWriteResult writeMemory(std::span<const std::uint8_t> bytes, std::uint32_t
         if (endsPage) {
             // The page is committed in whole granules; a later write that
             // starts right after these bytes overwrites the tail.
-            const std::size_t size =
-                (pageFill + chunk + COMMIT_GRANULE - 1) / COMMIT_GRANULE * COMMIT_GRANULE;
+            const std::size_t size = commitSize(pageFill + chunk);
             if (!exchangeStatus(cacheCommitFrame(static_cast<std::uint32_t>(size), dest))) {
                 result.stop = MemoryWriteStop::COMMIT_FAILED;
                 break;

@@ -1,4 +1,4 @@
-// The memory writer: puts bytes into the chip's ADPCM sample memory through
+// The memory writer: writes bytes into the chip's ADPCM sample memory through
 // the board's cache. The bytes go into the 8192-byte cache page in
 // OP_CACHE_WRITE frames of at most 60 bytes, each confirmed by the board; each
 // time the page is full, or the bytes are done, OP_CACHE_COMMIT writes the

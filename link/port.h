@@ -5,9 +5,9 @@
 // place. Backend state lives inside the backend, and each call turns an
 // operating-system failure into a result at once.
 //
-// Functions: portDevicePath, openPort, writePort, readPort, closePort,
-// portSpeed, portQueuedOutput, drainPort, cancelPortWaits, allowPortWaits,
-// restorePortFromSignal.
+// Functions: portFailureText, portDevicePath, openPort, writePort, readPort,
+// closePort, portSpeed, portQueuedOutput, drainPort, cancelPortWaits,
+// allowPortWaits, restorePortFromSignal.
 #pragma once
 
 #include <cstddef>
@@ -29,6 +29,36 @@ enum class PortFailure : std::uint8_t {
     SETTINGS,   // the line refused raw 8-bit settings
     OTHER,      // any other refusal
 };
+
+/// The words every program gives a failure, in one table so that the console
+/// and the player say the same: "COM3: /dev/ttyUSB0: in use by another program".
+struct PortFailureWords {
+    PortFailure failure;
+    const char* text;
+};
+inline constexpr PortFailureWords PORT_FAILURE_WORDS[] = {
+    {PortFailure::NO_DEVICE, "no such device"},
+    {PortFailure::PERMISSION, "permission denied (is your user in the dialout group?)"},
+    {PortFailure::IN_USE, "in use by another program"},
+    {PortFailure::NOT_SERIAL, "not a serial port"},
+    {PortFailure::SETTINGS, "the line refused raw 8-bit settings"},
+};
+
+/// The words for `failure`; "cannot be opened" for OTHER (and NONE).
+constexpr const char* portFailureText(PortFailure failure)
+{
+    for (const PortFailureWords& row : PORT_FAILURE_WORDS) {
+        if (row.failure == failure) {
+            return row.text;
+        }
+    }
+    return "cannot be opened";
+}
+
+/// The bits one byte takes on the line: a start bit, eight data bits and a
+/// stop bit, no parity. Every timing drawn from a line's speed counts this
+/// many: a line of N baud carries N / 10 bytes a second.
+inline constexpr int BITS_PER_BYTE = 10;
 
 struct PortOpening {
     PortHandle port = INVALID_PORT;

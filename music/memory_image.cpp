@@ -43,7 +43,7 @@ std::vector<MemoryLoad> memoryLoads(const MusicLog& log)
             }
             // The run's last granule reaches this far; a run that starts
             // within it joins this one.
-            const std::size_t reach = unit + (end - unit + GRANULE / UNIT - 1) / (GRANULE / UNIT) * (GRANULE / UNIT);
+            const std::size_t reach = unit + commitSize((end - unit) * UNIT) / UNIT;
             std::size_t next = end;
             while (next < UNITS && next < reach && !touched[next]) {
                 ++next;
@@ -58,9 +58,8 @@ std::vector<MemoryLoad> memoryLoads(const MusicLog& log)
         // run that would reach past the memory's end starts at its granule
         // instead, the bytes before it taken from the image.
         std::size_t first = unit;
-        const std::size_t granuleUnits = GRANULE / UNIT;
-        if (first + (end - first + granuleUnits - 1) / granuleUnits * granuleUnits > UNITS) {
-            first -= first % granuleUnits;
+        if (first + commitSize((end - first) * UNIT) / UNIT > UNITS) {
+            first -= first % (GRANULE / UNIT);
         }
         MemoryLoad load;
         load.unit = static_cast<std::uint32_t>(first);

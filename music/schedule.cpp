@@ -1,12 +1,14 @@
 #include "music/schedule.h"
 
+#include "link/port.h"
+
 #include <algorithm>
 #include <cmath>
 
 namespace {
 
 constexpr std::int64_t NS_PER_SECOND = 1'000'000'000;
-constexpr std::int64_t FRAME_BITS = 3 * 10; // opcode, register, value; start and stop bits
+constexpr std::int64_t FRAME_BITS = 3 * BITS_PER_BYTE; // opcode, register, value
 
 // The value at fraction `q` of sorted `values` (nearest rank).
 std::int64_t quantile(const std::vector<std::int64_t>& sorted, double q)

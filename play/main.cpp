@@ -87,24 +87,6 @@ void printNotes(const Song& song, std::uint32_t boardClock)
     }
 }
 
-std::string portFailureText(PortFailure failure)
-{
-    switch (failure) {
-    case PortFailure::NO_DEVICE:
-        return "no such device";
-    case PortFailure::PERMISSION:
-        return "permission denied";
-    case PortFailure::IN_USE:
-        return "in use by another program";
-    case PortFailure::NOT_SERIAL:
-        return "not a serial line";
-    case PortFailure::SETTINGS:
-        return "the line refused raw 8-bit settings";
-    default:
-        return "cannot be opened";
-    }
-}
-
 std::string connectFailure(const ConnectOutcome& outcome)
 {
     std::string text = "cannot open the board:";

@@ -18,7 +18,6 @@ namespace {
 
 constexpr std::int64_t NS_PER_SECOND = 1'000'000'000;
 constexpr std::int64_t STATUS_INTERVAL_NS = 250'000'000;
-constexpr std::int64_t BITS_PER_BYTE = 10; // start, eight data bits, stop
 constexpr std::size_t REGISTER_FRAME_BYTES = 3;
 
 std::int64_t monotonicNs()

@@ -5,10 +5,8 @@
 #include "link/memory_writer.h"
 #include "samples/sample_file.h"
 
-#include <algorithm>
 #include <array>
 #include <cstdio>
-#include <vector>
 
 namespace {
 
@@ -18,8 +16,6 @@ struct SampleMemory {
 };
 
 SampleMemory memory;
-
-constexpr std::size_t UNITS_PER_GRANULE = COMMIT_GRANULE / ADDRESS_UNIT;
 
 // The values the set-up and playback write.
 constexpr std::uint8_t CONTROL1_MEMORY = CONTROL1_MEMORY_DATA;
@@ -43,43 +39,6 @@ std::uint32_t unitsFor(std::size_t bytes)
     return static_cast<std::uint32_t>((bytes + ADDRESS_UNIT - 1) / ADDRESS_UNIT);
 }
 
-void loaderError(const char* message)
-{
-    // The progress line on standard output comes first on a shared terminal.
-    std::fflush(stdout);
-    std::fputs(message, stderr);
-}
-
-// Reads up to MAX_SAMPLE_FILE bytes from the file's start; 0 for an empty or
-// unreadable file. false when the file cannot be opened.
-bool readSampleFile(const char* path, std::vector<std::uint8_t>& bytes)
-{
-    std::FILE* file = openSampleFile(path);
-    if (file == nullptr) {
-        return false;
-    }
-    bytes.resize(MAX_SAMPLE_FILE);
-    const std::size_t count = std::fread(bytes.data(), 1, bytes.size(), file);
-    std::fclose(file);
-    bytes.resize(count);
-    return true;
-}
-
-// The loader's progress line: drawn after every other chunk, and after the last.
-struct LoadProgress {
-    ProgressDisplay show = nullptr;
-    bool toggle = false;
-};
-
-void onChunk(void* context, std::size_t done, std::size_t total)
-{
-    auto& progress = *static_cast<LoadProgress*>(context);
-    progress.toggle = !progress.toggle;
-    if ((progress.toggle || done == total) && progress.show != nullptr) {
-        progress.show(static_cast<std::uint32_t>(done), static_cast<std::uint32_t>(total));
-    }
-}
-
 } // namespace
 
 void resetSampleMemory()
@@ -97,37 +56,38 @@ const SlotRecord& findSlot(std::uint8_t slot)
     return memory.slots[slot];
 }
 
-void loadSample(const char* path, std::uint8_t slot, ProgressDisplay showProgress)
+SampleRead readSample(const char* path, std::vector<std::uint8_t>& bytes)
 {
-    std::vector<std::uint8_t> bytes;
-    if (!readSampleFile(path, bytes)) {
-        loaderError("file read error.\n");
-        return;
+    bytes.clear();
+    std::FILE* file = openSampleFile(path);
+    if (file == nullptr) {
+        return SampleRead::OPEN_FAILED;
     }
-    if (bytes.empty()) {
-        loaderError("read error.\n");
-        return;
-    }
-    std::printf("[%s] -> [%u,%zu]\n", path, memory.nextSampleAddress, bytes.size());
-    // Commits write whole granules from page starts, so the load reaches up to
-    // its length rounded up to a granule; past the chip's memory the addresses
-    // would wrap onto earlier samples.
-    const std::uint32_t units = unitsFor(bytes.size());
-    const std::uint32_t reach = (units + UNITS_PER_GRANULE - 1) / UNITS_PER_GRANULE * UNITS_PER_GRANULE;
-    if (memory.nextSampleAddress + reach > SAMPLE_MEMORY_UNITS) {
-        loaderError("sample memory full.\n");
-        return;
-    }
+    bytes.resize(MAX_SAMPLE_FILE);
+    const std::size_t count = std::fread(bytes.data(), 1, bytes.size(), file);
+    std::fclose(file);
+    bytes.resize(count);
+    return count == 0 ? SampleRead::EMPTY : SampleRead::READ;
+}
 
-    LoadProgress progress{showProgress};
-    const MemoryWriteResult written = writeMemory(bytes, memory.nextSampleAddress, onChunk, &progress);
-    if (written.stop == MemoryWriteStop::CACHE_WRITE_FAILED) {
-        loaderError("cache write error.\n");
-    } else if (written.stop == MemoryWriteStop::COMMIT_FAILED) {
-        loaderError("ym2608 write error.\n");
-    }
-    std::printf("\n");
+std::uint32_t nextSampleUnit()
+{
+    return memory.nextSampleAddress;
+}
 
+SampleStore storeSample(std::span<const std::uint8_t> bytes, std::uint8_t slot, MemoryWriteProgress progress,
+                        void* context)
+{
+    SampleStore store;
+    // The writer refuses, sending nothing, a load whose commits would reach
+    // past the chip's memory, where the addresses would wrap onto earlier
+    // samples.
+    const MemoryWriteResult written = writeMemory(bytes, memory.nextSampleAddress, progress, context);
+    store.stop = written.stop;
+    if (written.stop == MemoryWriteStop::PAST_MEMORY_END) {
+        store.record = memory.slots[slot];
+        return store;
+    }
     // Recorded even when the transfer stopped: the slot then holds what
     // confirmed commits put in chip memory, possibly nothing. Bytes that only
     // reached the board's cache never play.
@@ -136,8 +96,8 @@ void loadSample(const char* path, std::uint8_t slot, ProgressDisplay showProgres
     record.start = memory.nextSampleAddress;
     record.length = static_cast<std::uint16_t>(unitsFor(written.committed));
     memory.nextSampleAddress += record.length;
-    std::printf("idx:%u:[%u,%u]\n", static_cast<unsigned>(slot), record.start,
-                static_cast<unsigned>(record.length));
+    store.record = record;
+    return store;
 }
 
 void setupAdpcm()
@@ -150,13 +110,13 @@ void setupAdpcm()
     writeBank1(ADPCM_CONTROL2, CONTROL2_BOTH_OUTPUTS_8BIT);
 }
 
-void playSlot(std::uint8_t slot)
+SlotPlay playSlot(std::uint8_t slot)
 {
     const SlotRecord& record = memory.slots[slot];
     // A slot whose load failed at its first frame holds nothing: its stop
     // address would fall below its start and play the whole memory.
     if (!record.loaded || record.length == 0) {
-        return;
+        return SlotPlay::EMPTY;
     }
     const std::uint32_t end = record.start + record.length - 1U;
     writeBank1(ADPCM_CONTROL1, CONTROL1_MEMORY_RESET);
@@ -165,4 +125,5 @@ void playSlot(std::uint8_t slot)
     writeBank1(ADPCM_STOP_LOW, lowByte(end));
     writeBank1(ADPCM_STOP_HIGH, highByte(end));
     writeBank1(ADPCM_CONTROL1, CONTROL1_START_FROM_MEMORY);
+    return SlotPlay::STARTED;
 }

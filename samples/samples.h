@@ -2,19 +2,23 @@
 // allocation of memory (samples packed one after another, never freed within a
 // run), the paged loader behind `l`, and playback behind `p`.
 //
-// The loader reads a file and hands its bytes to the memory writer
+// The loader reads a file, then hands its bytes to the memory writer
 // (link/memory_writer.h), which streams them through the board's cache into
-// chip memory. Addresses and lengths are counted in units of 32 bytes.
+// chip memory. Addresses and lengths are counted in units of 32 bytes. Nothing
+// here prints: each step returns its outcome, and the console words it
+// between the steps.
 //
-// Functions: resetSampleMemory, loadSample, setupAdpcm, playSlot, findSlot,
-// clearSlotTable.
+// Functions: resetSampleMemory, readSample, nextSampleUnit, storeSample,
+// setupAdpcm, playSlot, findSlot, clearSlotTable.
 #pragma once
 
 #include "chip/ym2608.h"
-#include "link/device_link.h"
+#include "link/memory_writer.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
+#include <vector>
 
 struct SlotRecord {
     bool loaded = false;
@@ -37,14 +41,45 @@ void clearSlotTable();
 /// The record of `slot`.
 const SlotRecord& findSlot(std::uint8_t slot);
 
-/// `l FILE`: loads the file into chip memory through the memory writer and
-/// records it under `slot`, drawing progress with `showProgress`. Needs the
-/// link connected. Error lines go to standard error.
-void loadSample(const char* path, std::uint8_t slot, ProgressDisplay showProgress);
+/// How reading a sample file ended.
+enum class SampleRead : std::uint8_t {
+    READ,        // at least one byte
+    OPEN_FAILED, // the file cannot be opened
+    EMPTY,       // it opened but yielded nothing (empty, a directory, a read error)
+};
+
+/// The first step of `l FILE`: up to MAX_SAMPLE_FILE bytes from the file's
+/// start into `bytes`. Sends nothing.
+SampleRead readSample(const char* path, std::vector<std::uint8_t>& bytes);
+
+/// The unit the next sample is placed at.
+std::uint32_t nextSampleUnit();
+
+/// How storing a sample ended: the writer's stop, and the slot's record as it
+/// now stands.
+struct SampleStore {
+    MemoryWriteStop stop = MemoryWriteStop::COMPLETE;
+    SlotRecord record;
+};
+
+/// The second step of `l FILE`: writes `bytes` into chip memory at the next
+/// unit and records them under `slot`, reporting each chunk the board took to
+/// `progress`. Needs the link connected. A load that would reach past the
+/// chip's memory (PAST_MEMORY_END) sends nothing and leaves the slot as it
+/// was; a load that stopped part way records what confirmed commits wrote,
+/// possibly nothing, and the next sample follows that.
+SampleStore storeSample(std::span<const std::uint8_t> bytes, std::uint8_t slot,
+                        MemoryWriteProgress progress = nullptr, void* context = nullptr);
 
 /// The fixed ADPCM set-up of `p`: memory-data mode, playback rate, full
-/// output level, both outputs.
+/// output level, left and right both on.
 void setupAdpcm();
 
+/// What playSlot did.
+enum class SlotPlay : std::uint8_t {
+    STARTED, // the slot's addresses and the start went out
+    EMPTY,   // the slot holds nothing: nothing sent
+};
+
 /// Plays `slot` if it holds a sample; sends nothing for an empty slot.
-void playSlot(std::uint8_t slot);
+SlotPlay playSlot(std::uint8_t slot);

@@ -1,9 +1,13 @@
 // The quiet board library as another program uses it, without the console:
-// connect outcomes, the memory writer's accounting and progress, and whole
-// frames sent back to back.
+// connect outcomes, the memory writer's accounting and progress, whole frames
+// sent back to back, and the loader and the data file transfer returning their
+// outcomes without a byte of console text.
 #include "link/device_link.h"
 #include "link/memory_writer.h"
 #include "link/port_fake.h"
+#include "samples/samples.h"
+#include "tests/console_harness.h"
+#include "transfer/transfer.h"
 
 #include <gtest/gtest.h>
 
@@ -104,6 +108,65 @@ TEST_F(LibraryTest, MemoryWriterRefusesWritesPastTheChipsMemoryBeforeSendingAnyt
     EXPECT_EQ(fakeBoard().frames.size(), framesBefore);
     // Exactly up to the end is fine.
     EXPECT_EQ(writeMemory(Bytes(513, 1), SAMPLE_MEMORY_UNITS - 32).stop, MemoryWriteStop::COMPLETE);
+}
+
+TEST_F(LibraryTest, LoaderAndTransferReturnOutcomesAndPrintNothing)
+{
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    resetSampleMemory();
+    clearSlotTable();
+    ASSERT_TRUE(connectBoard().identified);
+    const std::string probe = scratchFile("probe.bin", 1);
+    const std::string dir = probe.substr(0, probe.rfind('/'));
+
+    Bytes bytes;
+    EXPECT_EQ(readSample((dir + "/absent.bin").c_str(), bytes), SampleRead::OPEN_FAILED);
+    EXPECT_EQ(readSample(scratchFile("empty.bin", 0).c_str(), bytes), SampleRead::EMPTY);
+    ASSERT_EQ(readSample(scratchFile("kick.bin", 1000).c_str(), bytes), SampleRead::READ);
+    EXPECT_EQ(bytes, patternBytes(1000));
+    ProgressLog log;
+    SampleStore store = storeSample(bytes, 7, record, &log);
+    EXPECT_EQ(store.stop, MemoryWriteStop::COMPLETE);
+    EXPECT_EQ(store.record.start, 0U);
+    EXPECT_EQ(store.record.length, 32U);
+    EXPECT_EQ(log.done.size(), 17U) << "every chunk is reported; the caller paces the drawing";
+    EXPECT_EQ(nextSampleUnit(), 32U);
+    EXPECT_EQ(playSlot(7), SlotPlay::STARTED);
+    EXPECT_EQ(playSlot(8), SlotPlay::EMPTY);
+
+    // The writer's refusal stands for the loader's: nothing sent, slot 8 untouched.
+    const std::size_t framesBefore = fakeBoard().frames.size();
+    store = storeSample(Bytes(MAX_SAMPLE_FILE, 1), 8);
+    EXPECT_EQ(store.stop, MemoryWriteStop::PAST_MEMORY_END);
+    EXPECT_FALSE(findSlot(8).loaded);
+    EXPECT_EQ(fakeBoard().frames.size(), framesBefore);
+    EXPECT_EQ(nextSampleUnit(), 32U);
+
+    EXPECT_EQ(transferDataFile((dir + "/absent.bin").c_str()), TransferStop::OPEN_FAILED);
+    EXPECT_EQ(transferDataFile(scratchFile("short.bin", 255).c_str()), TransferStop::TOO_SHORT);
+    const std::string data = scratchFile("data.bin", 1000);
+    log = ProgressLog{};
+    EXPECT_EQ(transferDataFile(data.c_str(), record, &log), TransferStop::COMPLETE);
+    EXPECT_EQ(log.done.size(), 16U) << "one call per confirmed data frame";
+    EXPECT_EQ(log.done.back(), 936U);
+    EXPECT_EQ(log.total, 936U);
+    struct Failure {
+        std::uint8_t opcode;
+        TransferStop stop;
+    };
+    for (const Failure f :
+         {Failure{OP_STOP, TransferStop::STOP_FAILED}, Failure{OP_WP_RESET, TransferStop::WP_RESET_FAILED},
+          Failure{OP_STREAM_DATA, TransferStop::WRITE_FAILED},
+          Failure{OP_START, TransferStop::START_FAILED}}) {
+        resetFakeBoard();
+        ASSERT_TRUE(connectBoard().identified);
+        failFrame(f.opcode, 1, 0x00);
+        EXPECT_EQ(transferDataFile(data.c_str()), f.stop);
+    }
+
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
 
 TEST_F(LibraryTest, SeveralFramesGoOutInOneWrite)

@@ -4,9 +4,8 @@
 #include "transfer/data_file.h"
 
 #include <algorithm>
-#include <array>
 #include <cstdint>
-#include <cstdio>
+#include <span>
 #include <vector>
 
 namespace {
@@ -20,29 +19,22 @@ constexpr std::size_t READ_LIMIT = DATA_FILE_LIMIT + UNSENT_TAIL;
 /// A file that yields fewer bytes than this is refused.
 constexpr std::size_t MIN_DATA_FILE = 256;
 
-/// The progress line is drawn after every 32nd data frame (and after the last).
-constexpr unsigned PROGRESS_EVERY = 32;
-
 // The data phase; false when a frame was not confirmed.
-bool streamData(std::span<const std::uint8_t> data, ProgressDisplay showProgress)
+bool streamData(std::span<const std::uint8_t> data, TransferProgress progress, void* context)
 {
-    const auto total = static_cast<std::uint32_t>(data.size());
     std::size_t offset = 0;
-    unsigned counter = 0;
     while (offset < data.size()) {
         const std::size_t len = std::min(data.size() - offset, MAX_CHUNK);
         const std::size_t written = sendFrame(streamDataFrame(data.subspan(offset, len)));
         // The board's status byte alone does not prove the data went out: a
         // frame of which no data byte was written is a failed frame.
         if (!readStatus() || written <= STREAM_DATA_HEADER) {
-            std::printf("write error.\n");
             return false;
         }
         // The position moves by the data bytes the port accepted.
         offset += written - STREAM_DATA_HEADER;
-        counter = (counter + 1) % PROGRESS_EVERY;
-        if (counter == 0 || offset == data.size()) {
-            showProgress(static_cast<std::uint32_t>(offset), total);
+        if (progress != nullptr) {
+            progress(context, offset, data.size());
         }
     }
     return true;
@@ -50,26 +42,22 @@ bool streamData(std::span<const std::uint8_t> data, ProgressDisplay showProgress
 
 } // namespace
 
-void transferDataFile(const char* path, ProgressDisplay showProgress)
+TransferStop transferDataFile(const char* path, TransferProgress progress, void* context)
 {
     std::vector<std::uint8_t> buffer(READ_LIMIT);
     const DataFileRead file = readDataFile(path, buffer);
     if (!file.opened) {
-        std::printf("file open error.\n");
-        return;
+        return TransferStop::OPEN_FAILED;
     }
     if (file.bytesRead < MIN_DATA_FILE) {
-        std::printf("file read error.\n");
-        return;
+        return TransferStop::TOO_SHORT;
     }
 
     if (!exchangeStatus(stopFrame())) {
-        std::printf("stop error.\n");
-        return;
+        return TransferStop::STOP_FAILED;
     }
     if (!exchangeStatus(wpResetFrame())) {
-        std::printf("wp reset error.\n");
-        return;
+        return TransferStop::WP_RESET_FAILED;
     }
     // All but the tail of the file, by its 64-bit size; a file whose size is
     // not known (a FIFO) ends where its reading ended.
@@ -77,12 +65,11 @@ void transferDataFile(const char* path, ProgressDisplay showProgress)
         file.sized ? std::max<std::uint64_t>(file.size, file.bytesRead) : std::uint64_t{file.bytesRead};
     const std::size_t total =
         static_cast<std::size_t>(std::min<std::uint64_t>(size - UNSENT_TAIL, DATA_FILE_LIMIT));
-    const bool sent = streamData(std::span(buffer).first(std::min(total, file.bytesRead)), showProgress);
-    std::printf("\n");
-    if (!sent) {
-        return;
+    if (!streamData(std::span(buffer).first(std::min(total, file.bytesRead)), progress, context)) {
+        return TransferStop::WRITE_FAILED;
     }
     if (!exchangeStatus(startFrame())) {
-        std::printf("start error.\n");
+        return TransferStop::START_FAILED;
     }
+    return TransferStop::COMPLETE;
 }
