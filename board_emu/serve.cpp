@@ -4,6 +4,7 @@
 #include "board_emu/logs.h"
 #include "board_emu/playback.h"
 #include "board_emu/session.h"
+#include "link/port.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -24,7 +25,6 @@ namespace {
 // what a misbehaving writer can make the emulator hold.
 constexpr std::size_t READ_SIZE = 4096;
 constexpr std::int64_t NANOS = 1'000'000'000;
-constexpr std::int64_t BITS_PER_BYTE = 10;
 constexpr std::int64_t SPIN_NANOS = 300'000; // the end of a reply's hold is spun, not slept
 // After a reply on a line with a speed, the board end is watched without
 // sleeping for this long: a real board's UART has the next frame the moment it
@@ -369,7 +369,7 @@ void startServing(const EmuOptions& options, Pty& pty, std::FILE* log, std::FILE
     server.logs = Logs{log, writes};
     server.verbose = options.verbose;
     server.stopping = false;
-    server.line = startLine(options.baud > 0 ? BITS_PER_BYTE * NANOS / options.baud : 0);
+    server.line = startLine(options.baud > 0 ? std::int64_t{BITS_PER_BYTE} * NANOS / options.baud : 0);
     server.lastReply = 0;
     server.pending.clear();
     server.unplugPending = false;
