@@ -10,8 +10,8 @@ namespace adpcm {
 
 namespace {
 
-/// The position counter's range: one code per 65536 counts.
-constexpr std::uint64_t POSITION_ONE = 65536;
+/// The position counter's range: one code per DELTA_N_ONE counts.
+constexpr std::uint64_t POSITION_ONE = DELTA_N_ONE;
 
 constexpr std::uint32_t CODES_PER_UNIT = ADDRESS_UNIT * CODES_PER_BYTE;
 
@@ -95,7 +95,7 @@ PlaybackPlan planPlayback(const AdpcmRegisters& regs, std::uint32_t clock)
 {
     PlaybackPlan plan;
     if (regs.deltaN != 0) {
-        plan.rateHz = outputRate(clock) * regs.deltaN / static_cast<double>(POSITION_ONE);
+        plan.rateHz = adpcmRate(clock, regs.deltaN);
     }
     if (silenceReason(regs) != nullptr) {
         return plan;

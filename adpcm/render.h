@@ -16,7 +16,7 @@
 // linearly from the previous decoded value to the current one as the counter
 // goes, is scaled by the level (level / 256) and goes to the enabled channels.
 //
-// Functions: outputRate, applyAdpcmWrite, planPlayback, startVoice, stepVoice,
+// Functions: applyAdpcmWrite, planPlayback, startVoice, stepVoice,
 // renderPlayback, describePlayback, writePlaybackWav.
 #pragma once
 
@@ -32,28 +32,12 @@
 
 namespace adpcm {
 
-/// The chip's output clock on an 8 MHz master clock: 8 MHz / 144. The
-/// encoder works out the rate of `p` from it.
-inline constexpr std::uint32_t OUTPUT_RATE = 55556;
+/// Renders are stereo, left and right interleaved.
 inline constexpr std::uint32_t OUTPUT_CHANNELS = 2;
 
-/// The board's master clock unless told otherwise, the usual YM2608 crystal.
-inline constexpr std::uint32_t DEFAULT_CLOCK = 7'987'200;
-
-/// Master clocks per output sample of every sound unit.
-inline constexpr std::uint32_t CLOCKS_PER_SAMPLE = 144;
-
-/// The chip's output rate for a master clock of `clock` Hz.
-constexpr double outputRate(std::uint32_t clock)
-{
-    return static_cast<double>(clock) / CLOCKS_PER_SAMPLE;
-}
-
-/// The same, to the whole hertz, as a WAV header carries it.
-constexpr int wavRate(std::uint32_t clock)
-{
-    return static_cast<int>((clock + CLOCKS_PER_SAMPLE / 2) / CLOCKS_PER_SAMPLE);
-}
+/// A render's master clock unless told another: the board's, from
+/// chip/ym2608.h, where the output rate (outputRate, wavRate) is worked out too.
+using ::DEFAULT_CLOCK;
 
 /// A render never runs longer than this; a longer playback (a very low
 /// delta-N over a long stretch of memory) is cut here rather than filling

@@ -28,9 +28,13 @@
 
 namespace {
 
-/// The rate at which `p` plays (PLAYBACK_DELTA_N, about 16016 codes a second).
+/// The encoder works its rates out at the chip's rated clock, its output rate
+/// taken to the whole hertz (55556 Hz); a board on DEFAULT_CLOCK plays them 0.16% slow.
+constexpr std::uint64_t CHIP_RATE = wavRate(RATED_CLOCK);
+
+/// The rate at which `p` plays at that clock (PLAYBACK_DELTA_N, 16016 codes a second).
 constexpr int PLAYBACK_RATE =
-    static_cast<int>((std::uint64_t{adpcm::OUTPUT_RATE} * PLAYBACK_DELTA_N + 32768) / 65536);
+    static_cast<int>((CHIP_RATE * PLAYBACK_DELTA_N + DELTA_N_ONE / 2) / DELTA_N_ONE);
 
 /// Rates that a delta-N can express (below 65536) and the converter can reach sensibly.
 constexpr int MIN_RATE = 1000;
@@ -243,7 +247,7 @@ void warn(const std::string& message)
 
 std::uint32_t deltaNFor(int rate)
 {
-    return static_cast<std::uint32_t>(std::lround(rate * 65536.0 / adpcm::OUTPUT_RATE));
+    return static_cast<std::uint32_t>(std::lround(rate * static_cast<double>(DELTA_N_ONE) / CHIP_RATE));
 }
 
 std::string seconds(double value, int decimals = 2)
@@ -309,8 +313,8 @@ void reportPlaybackRate(int rate)
         return;
     }
     std::printf("note: `p` plays at %d Hz; for %d Hz, type these after `p N`:\n", PLAYBACK_RATE, rate);
-    std::printf("o %x %02x\n", 0x100U + ADPCM_DELTA_N_LOW, deltaN & 0xFFU);
-    std::printf("o %x %02x\n", 0x100U + ADPCM_DELTA_N_HIGH, deltaN >> 8);
+    std::printf("o %x %02x\n", unsigned{BANK1_BASE} + ADPCM_DELTA_N_LOW, deltaN & 0xFFU);
+    std::printf("o %x %02x\n", unsigned{BANK1_BASE} + ADPCM_DELTA_N_HIGH, deltaN >> 8);
 }
 
 int encode(const Options& options)

@@ -5,6 +5,7 @@
 // time and the CPU time per second of chip output.
 //
 // Usage: ym2608_fm_bench [seconds]
+#include "chip/ym2608.h"
 #include "synth/fm.h"
 
 #include <chrono>
@@ -15,8 +16,8 @@
 
 namespace {
 
-constexpr double CLOCK = 7987200.0;
-constexpr int SAMPLE_RATE = 55466; // CLOCK / 144
+// Output samples a second at the board's clock, whole ones.
+constexpr int SAMPLE_RATE = static_cast<int>(outputRate(DEFAULT_CLOCK));
 constexpr int OPERATOR_OFFSET[4] = {0, 8, 4, 12};
 
 void write(synth::FmUnit& fm, int ch, std::uint8_t reg, int v)
@@ -50,10 +51,10 @@ void playNote(synth::FmUnit& fm, int ch, int n)
     static const int FNUMBERS[5] = {618, 694, 780, 927, 1040};
     const int block = 2 + (n / 5) % 5;
     const int fnumber = FNUMBERS[n % 5];
-    synth::writeFm(fm, 0, 0x28, static_cast<std::uint8_t>((ch / 3) << 2 | ch % 3));
+    synth::writeFm(fm, 0, FM_KEY, FM_KEY_CHANNELS[ch]);
     write(fm, ch, 0xA4, block << 3 | fnumber >> 8);
     write(fm, ch, 0xA0, fnumber & 0xFF);
-    synth::writeFm(fm, 0, 0x28, static_cast<std::uint8_t>(0xF0 | (ch / 3) << 2 | ch % 3));
+    synth::writeFm(fm, 0, FM_KEY, static_cast<std::uint8_t>(0xF0 | FM_KEY_CHANNELS[ch]));
 }
 
 } // namespace
@@ -90,7 +91,7 @@ int main(int argc, char** argv)
     const double cpu = double(std::clock() - cpu0) / CLOCKS_PER_SEC;
     std::printf(
         "FM unit, 6 channels keyed, LFO on: %d s of chip output (%.0f Hz) in %.3f s wall, %.3f s CPU\n",
-        seconds, CLOCK / 144.0, wall, cpu);
+        seconds, outputRate(DEFAULT_CLOCK), wall, cpu);
     std::printf("speed: %.1fx real time; CPU per second of chip output: %.2f ms (checksum %lld)\n",
                 seconds / cpu, cpu * 1000.0 / seconds, static_cast<long long>(checksum));
     return 0;

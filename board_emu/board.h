@@ -71,9 +71,9 @@ struct BoardState {
     /// The second bank's ADPCM registers as the renderer reads them, folded
     /// from every bank-1 write: the one model of that unit's set-up.
     adpcm::AdpcmRegisters adpcm;
-    /// Where the next byte written through the ADPCM data register (0x08)
-    /// goes in sample memory, and whether it is still to be taken from the
-    /// start address (after a write to control 1 or to the start address).
+    /// Where the next byte written through the ADPCM data register
+    /// (ADPCM_MEMORY_DATA) goes in sample memory, and whether it is still to be
+    /// taken from the start address (after a write to control 1 or to the start address).
     std::size_t adpcmWriteAddress = 0;
     bool adpcmWriteFromStart = true;
     /// The ADPCM registers at every start command (control 1 written with

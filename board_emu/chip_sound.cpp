@@ -8,8 +8,6 @@
 namespace {
 
 constexpr std::uint8_t SSG_LAST = 0x0D;
-constexpr std::uint8_t RHYTHM_FIRST = 0x10;
-constexpr std::uint8_t RHYTHM_LAST = 0x1D;
 constexpr std::uint8_t ADPCM_LAST = 0x0F;
 // The coupling high-pass: y = x - x' + y' (1 - 1/1024), a corner of
 // 55467 / (2 pi 1024), about 9 Hz.
@@ -42,7 +40,7 @@ void writeChipSound(ChipSound& chip, int bank, std::uint8_t reg, std::uint8_t va
     if (bank == 0) {
         if (reg <= SSG_LAST) {
             synth::writeSsg(chip.ssg, reg, value);
-        } else if (reg >= RHYTHM_FIRST && reg <= RHYTHM_LAST) {
+        } else if (reg >= RHYTHM_KEY && reg <= RHYTHM_INSTRUMENT_LAST) {
             synth::writeRhythm(chip.rhythm, reg, value);
         }
         synth::writeFm(chip.fm, 0, reg, value);

@@ -31,7 +31,7 @@ bool startPlaybacks(const std::string& dir, std::uint32_t clock, std::string& er
 /// Called for each second-bank write that starts playback from memory, with
 /// the ADPCM registers after it: queues its render from `memory` and returns
 /// the line that announces it, without a newline, e.g.
-/// "play units 0..31 at 16016 Hz, 0.13 s -> play-0001.wav"; a start that
+/// "play units 0..31 at 15990 Hz, 0.13 s -> play-0001.wav"; a start that
 /// sounds nothing is announced with the reason and writes no file. Empty
 /// before startPlaybacks.
 std::string followAdpcmStart(const adpcm::AdpcmRegisters& regs, std::span<const std::uint8_t> memory);

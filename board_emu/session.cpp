@@ -1,6 +1,7 @@
 #include "board_emu/session.h"
 
 #include "board_emu/chip_sound.h"
+#include "chip/ym2608.h"
 
 #include <samplerate.h>
 #include <sndfile.h>
@@ -25,9 +26,6 @@ constexpr int WORKER_NICENESS = 10;
 // on what a writer that outruns a starved worker can make the emulator hold.
 // Past it the serving loop waits for the worker's next round.
 constexpr std::size_t QUEUE_LIMIT_BYTES = 64u << 20;
-constexpr std::uint8_t RHYTHM_KEY_REGISTER = 0x10;
-constexpr std::uint8_t RHYTHM_DUMP_BIT = 0x80;
-constexpr std::uint8_t RHYTHM_KEYS = 0x3F;
 
 struct SessionEvent {
     std::int64_t nanos = 0;
@@ -74,7 +72,7 @@ std::uint64_t sampleAt(std::int64_t nanos)
     const auto t = static_cast<std::uint64_t>(nanos);
     const std::uint64_t clock = session.setup.clock;
     const std::uint64_t clocks = (t / NANOS) * clock + ((t % NANOS) * clock + NANOS - 1) / NANOS;
-    return (clocks + adpcm::CLOCKS_PER_SAMPLE - 1) / adpcm::CLOCKS_PER_SAMPLE;
+    return (clocks + CLOCKS_PER_SAMPLE - 1) / CLOCKS_PER_SAMPLE;
 }
 
 void reportWriteFailure()
@@ -194,7 +192,7 @@ void push(SessionEvent&& event)
 bool startSession(const SessionSetup& setup, std::string& error)
 {
     session.setup = setup;
-    const int chipRate = adpcm::wavRate(setup.clock);
+    const int chipRate = wavRate(setup.clock);
     SF_INFO info{};
     info.channels = 2;
     info.samplerate = setup.wavRate != 0 ? static_cast<int>(setup.wavRate) : chipRate;
@@ -216,7 +214,7 @@ bool startSession(const SessionSetup& setup, std::string& error)
             session.file = nullptr;
             return false;
         }
-        session.ratio = setup.wavRate / adpcm::outputRate(setup.clock);
+        session.ratio = setup.wavRate / outputRate(setup.clock);
     }
     resetChipSound(session.chip, setup.rhythmMemory);
     session.rhythmSilent = !session.chip.rhythm.hasMemory;
@@ -237,7 +235,7 @@ void sessionWrite(std::int64_t nanos, int bank, std::uint8_t reg, std::uint8_t v
     if (!session.started) {
         return;
     }
-    if (bank == 0 && reg == RHYTHM_KEY_REGISTER && !(value & RHYTHM_DUMP_BIT) && (value & RHYTHM_KEYS) &&
+    if (bank == 0 && reg == RHYTHM_KEY && !(value & RHYTHM_DUMP) && (value & RHYTHM_KEY_BITS) &&
         session.rhythmSilent && !session.rhythmNoted) {
         session.rhythmNoted = true;
         std::fprintf(stderr, "ym2608-board-emu: rhythm key-on, but no --rhythm-rom: the rhythm unit is silent "

@@ -10,13 +10,11 @@ namespace {
 // Every rhythm instrument to both outputs at full level.
 constexpr std::uint8_t RHYTHM_INSTRUMENT_ON = RHYTHM_LEFT | RHYTHM_RIGHT | RHYTHM_LEVEL_MAX;
 
-constexpr std::uint16_t SECOND_BANK = 0x100;
-
 } // namespace
 
 void writeChipRegister(std::uint16_t reg, std::uint8_t value)
 {
-    if (reg >= SECOND_BANK) {
+    if (reg >= BANK1_BASE) {
         writeBank1(static_cast<std::uint8_t>(reg), value);
     } else {
         writeRegister(static_cast<std::uint8_t>(reg), value);

@@ -5,13 +5,12 @@
 // Functions: writeChipRegister, soundRhythm, stopBoard, readBacklight, sendOpN.
 #pragma once
 
+#include "chip/ym2608.h"
+
 #include <cstdint>
 
-/// The highest register number: 0x000-0x0FF is the first bank, 0x100-0x1FF the second.
-inline constexpr std::uint32_t REGISTER_MAX = 0x1FF;
-
-/// One register write: REG up to 0xFF to the first bank, 0x100 to 0x1FF to
-/// the second bank's register of the same low byte. No reply.
+/// One register write: REG below BANK1_BASE to the first bank, BANK1_BASE to
+/// REGISTER_MAX to the second bank's register of the same low byte. No reply.
 void writeChipRegister(std::uint16_t reg, std::uint8_t value);
 
 /// Keys on the rhythm instruments whose bits are set in `keys`, at full total

@@ -1,18 +1,77 @@
-// The YM2608's registers that this system touches, drawn bit by bit: the
-// rhythm section of the first bank and the ADPCM unit of the second bank; and
-// the layout of the chip's ADPCM sample memory. The tool's commands, the board
-// emulator and the ADPCM codec all include this map, so a register number, a
-// bit or a memory size has one definition.
+// The YM2608's facts that this system relies on, each defined here once: its
+// master clock and output rate, how register numbers name the two banks, the
+// registers it touches drawn bit by bit (FM key on/off and the SSG levels, the
+// rhythm section of the first bank, the ADPCM unit of the second bank), and
+// the layout of the chip's ADPCM sample memory. The tool's commands, the
+// player, the board emulator, its sound units and the ADPCM codec all include
+// this map, so a clock, a register number, a bit or a memory size has one
+// definition. Standard headers only, so that every library may include it.
+//
+// Functions: outputRate, wavRate, adpcmRate.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+
+// ---- Clock and output rate --------------------------------------------------
+
+/// The master clock of the YM2608 on a PC-98 sound board and on ours, the
+/// usual 7.9872 MHz crystal: the clock every program takes unless told another.
+inline constexpr std::uint32_t DEFAULT_CLOCK = 7'987'200;
+
+/// The clock the chip's documentation quotes its rates at (an output of
+/// 55.5 kHz, the LFO's frequencies). The encoder works its rates out at it.
+inline constexpr std::uint32_t RATED_CLOCK = 8'000'000;
+
+/// Master clocks per output sample of every sound unit.
+inline constexpr std::uint32_t CLOCKS_PER_SAMPLE = 144;
+
+/// The chip's output rate for a master clock of `clock` Hz.
+constexpr double outputRate(std::uint32_t clock)
+{
+    return static_cast<double>(clock) / CLOCKS_PER_SAMPLE;
+}
+
+/// The same, to the whole hertz, as a WAV header carries it: 55467 Hz at
+/// DEFAULT_CLOCK, 55556 Hz at RATED_CLOCK.
+constexpr int wavRate(std::uint32_t clock)
+{
+    return static_cast<int>((clock + CLOCKS_PER_SAMPLE / 2) / CLOCKS_PER_SAMPLE);
+}
+
+// ---- Register numbers -------------------------------------------------------
+
+/// Registers are numbered 0x000-0x1FF across both banks, as the console's `o`
+/// and the music logs number them: 0x000-0x0FF is the first bank, 0x100-0x1FF
+/// the second bank's register of the same low byte.
+inline constexpr std::uint16_t BANK1_BASE = 0x100;
+inline constexpr std::uint16_t REGISTER_COUNT = 2 * BANK1_BASE;
+inline constexpr std::uint32_t REGISTER_MAX = REGISTER_COUNT - 1;
+
+// ---- Sample memory ----------------------------------------------------------
 
 /// The chip's ADPCM sample memory is addressed in units of 32 bytes; with
 /// 8-bit-wide memory the YM2608 reaches 8192 of them (256 KiB).
 inline constexpr std::size_t ADDRESS_UNIT = 32;
 inline constexpr std::size_t SAMPLE_MEMORY_UNITS = 8192;
 inline constexpr std::size_t SAMPLE_MEMORY_SIZE = SAMPLE_MEMORY_UNITS * ADDRESS_UNIT;
+
+// ---- Registers --------------------------------------------------------------
+
+// First bank, FM key on/off and the SSG levels. The one key register serves
+// all six FM channels.
+//   0x28        xxxx---- operators 4, 3, 2, 1 keyed on (none: key off)
+//               -----xxx channel: 0-2 for channels 1-3, 4-6 for channels 4-6
+//   0x08..0x0A  ---x---- level from the envelope instead of the fixed level
+//               ----xxxx fixed level of SSG channel A, B, C
+inline constexpr std::uint8_t FM_KEY = 0x28;
+inline constexpr std::uint8_t FM_KEY_OPERATOR1 = 0x10; // operator n's bit is this << (n - 1)
+inline constexpr std::uint8_t FM_KEY_CHANNEL_BITS = 0x07;
+/// The channel field for channels 1 to 6 (3 and 7 select none).
+inline constexpr std::uint8_t FM_KEY_CHANNELS[] = {0x00, 0x01, 0x02, 0x04, 0x05, 0x06};
+inline constexpr std::uint8_t SSG_LEVEL_A = 0x08;
+inline constexpr std::uint8_t SSG_LEVEL_B = 0x09;
+inline constexpr std::uint8_t SSG_LEVEL_C = 0x0A;
 
 // First bank, rhythm section.
 //   0x10  x------- dump (key-off) instead of key-on
@@ -25,6 +84,7 @@ inline constexpr std::uint8_t RHYTHM_KEY = 0x10;
 inline constexpr std::uint8_t RHYTHM_TOTAL_LEVEL = 0x11;
 inline constexpr std::uint8_t RHYTHM_INSTRUMENT_FIRST = 0x18;
 inline constexpr std::uint8_t RHYTHM_INSTRUMENT_COUNT = 6;
+inline constexpr std::uint8_t RHYTHM_INSTRUMENT_LAST = RHYTHM_INSTRUMENT_FIRST + RHYTHM_INSTRUMENT_COUNT - 1;
 inline constexpr std::uint8_t RHYTHM_DUMP = 0x80;
 inline constexpr std::uint8_t RHYTHM_KEY_BITS = 0x3F;
 inline constexpr std::uint8_t RHYTHM_TOTAL_LEVEL_MAX = 0x3F;
@@ -43,7 +103,11 @@ inline constexpr std::uint8_t RHYTHM_LEVEL_MAX = 0x1F;
 //                     ------x- memory of 8-bit width
 //   0x02/0x03  start address, in units of 32 bytes
 //   0x04/0x05  stop address, inclusive
-//   0x09/0x0A  delta-N: the playback rate, 55.5 kHz x delta-N / 65536
+//   0x08       memory data: in memory-write mode (control 1 with record and
+//              memory data set, reset clear) each byte written here goes to
+//              sample memory, from the start address on, up to the end of
+//              the stop unit
+//   0x09/0x0A  delta-N: codes taken per output sample, in 1/65536
 //   0x0B       output level
 inline constexpr std::uint8_t ADPCM_CONTROL1 = 0x00;
 inline constexpr std::uint8_t ADPCM_CONTROL2 = 0x01;
@@ -51,6 +115,7 @@ inline constexpr std::uint8_t ADPCM_START_LOW = 0x02;
 inline constexpr std::uint8_t ADPCM_START_HIGH = 0x03;
 inline constexpr std::uint8_t ADPCM_STOP_LOW = 0x04;
 inline constexpr std::uint8_t ADPCM_STOP_HIGH = 0x05;
+inline constexpr std::uint8_t ADPCM_MEMORY_DATA = 0x08;
 inline constexpr std::uint8_t ADPCM_DELTA_N_LOW = 0x09;
 inline constexpr std::uint8_t ADPCM_DELTA_N_HIGH = 0x0A;
 inline constexpr std::uint8_t ADPCM_LEVEL = 0x0B;
@@ -64,6 +129,21 @@ inline constexpr std::uint8_t CONTROL2_LEFT = 0x80;
 inline constexpr std::uint8_t CONTROL2_RIGHT = 0x40;
 inline constexpr std::uint8_t CONTROL2_WIDE_MEMORY = 0x02;
 
-/// The delta-N that the tool's playback set-up writes: samples play at
-/// 8 MHz / 144 x 0x49CD / 65536, about 16016 Hz.
+/// The unit's position counter advances by delta-N each output sample and
+/// takes the next code each time it passes this.
+inline constexpr std::uint32_t DELTA_N_ONE = 65536;
+
+/// The rate at which the unit takes codes with `deltaN` on a master clock of
+/// `clock` Hz: the output rate x delta-N / 65536.
+constexpr double adpcmRate(std::uint32_t clock, std::uint32_t deltaN)
+{
+    return outputRate(clock) * deltaN / static_cast<double>(DELTA_N_ONE);
+}
+
+/// The delta-N that the tool's playback set-up writes, so `p` plays at
+/// adpcmRate(clock, PLAYBACK_DELTA_N): 15990 Hz on DEFAULT_CLOCK, the rate
+/// the board emulator reports; 16016 Hz at RATED_CLOCK, the rate the encoder
+/// makes samples for, which a board on DEFAULT_CLOCK plays 0.16% slow.
 inline constexpr std::uint16_t PLAYBACK_DELTA_N = 0x49CD;
+static_assert(static_cast<int>(adpcmRate(DEFAULT_CLOCK, PLAYBACK_DELTA_N) + 0.5) == 15990);
+static_assert(static_cast<int>(adpcmRate(RATED_CLOCK, PLAYBACK_DELTA_N) + 0.5) == 16016);

@@ -33,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     std::int64_t previous = 0;
     for (const LogWrite& w : log.writes) {
-        check(w.reg < 0x200, "register within the two banks");
+        check(w.reg < REGISTER_COUNT, "register within the two banks");
         check(w.dueNs >= previous, "due times in order");
         previous = w.dueNs;
     }
@@ -50,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(loaded <= SAMPLE_MEMORY_SIZE, "runs do not overlap");
     const auto schedule = buildSchedule(log, 2, true);
     for (const ScheduledWrite& w : schedule) {
-        check(w.reg < 0x200, "scheduled register within the two banks");
+        check(w.reg < REGISTER_COUNT, "scheduled register within the two banks");
     }
     lineFigures(schedule, 115200, 1.0, songLength(log, 2));
     return 0;

@@ -6,11 +6,14 @@
 // player should tell the user but need not stop for (commands of other chips
 // skipped, an unreadable tag) comes back as notes.
 //
-// Register numbers are 0x000 to 0x1FF: 0x100 and up are the second bank
-// (VGM command 0x57, S98 extended port), as in the console's `o` command.
+// Register numbers are 0x000 to 0x1FF: BANK1_BASE and up are the second bank
+// (VGM command 0x57, S98 extended port), as in the console's `o` command; the
+// chip's clock, register numbering and registers are in chip/ym2608.h.
 //
 // Functions: readMusicFile, parseMusicLog, inflateGzip, songLength.
 #pragma once
+
+#include "chip/ym2608.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -18,18 +21,12 @@
 #include <string>
 #include <vector>
 
-/// The clock the YM2608 runs at on a PC-98 sound board, and on ours.
-inline constexpr std::uint32_t YM2608_STANDARD_CLOCK = 7987200;
-
 /// The largest log (after decompression) the player takes in, far above any tune.
 inline constexpr std::size_t MAX_MUSIC_FILE = 64U * 1024U * 1024U;
 
 /// The longest log read: a day, far above any tune, and far from overflowing
 /// the nanosecond clock however a file's timer is set.
 inline constexpr std::int64_t MAX_LOG_NS = 24LL * 3600 * 1'000'000'000;
-
-/// Second-bank registers are numbered from here.
-inline constexpr std::uint16_t BANK1_BASE = 0x100;
 
 enum class LogFormat : std::uint8_t { VGM, S98 };
 
@@ -60,7 +57,7 @@ struct MusicTags {
 
 struct MusicLog {
     LogFormat format = LogFormat::VGM;
-    std::uint32_t clockHz = YM2608_STANDARD_CLOCK;
+    std::uint32_t clockHz = DEFAULT_CLOCK;
     std::vector<LogWrite> writes;
     std::vector<MemoryBlock> blocks;
     /// The time of the end-of-data command: the length of one pass.

@@ -73,7 +73,7 @@ bool writeHasEffect(std::uint16_t reg)
     }
     // Gaps between FM channel registers are not documented either; the
     // second bank below 0x130 is the ADPCM unit, listed above.
-    if ((reg < 0x100 || reg >= BANK1_FM_FIRST) && isChannelGap(reg)) {
+    if ((reg < BANK1_BASE || reg >= BANK1_FM_FIRST) && isChannelGap(reg)) {
         return true;
     }
     return false;
@@ -86,7 +86,7 @@ void resetRegisterFilter(RegisterFilter& filter)
 
 bool passWrite(RegisterFilter& filter, std::uint16_t reg, std::uint8_t value)
 {
-    const std::uint16_t index = reg & 0x1FF;
+    const std::uint16_t index = reg & REGISTER_MAX;
     const bool changes = filter.known[index] != value;
     filter.known[index] = value;
     return changes || writeHasEffect(index);

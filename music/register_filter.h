@@ -8,13 +8,15 @@
 // Functions: writeHasEffect, resetRegisterFilter, passWrite.
 #pragma once
 
+#include "chip/ym2608.h"
+
 #include <array>
 #include <cstdint>
 
 /// What the chip's registers hold as far as the filter knows: -1 for a
 /// register not yet written (its power-on value is not relied upon).
 struct RegisterFilter {
-    std::array<std::int16_t, 0x200> known;
+    std::array<std::int16_t, REGISTER_COUNT> known;
 };
 
 /// True when a write to `reg` (0x000..0x1FF) acts on the chip even with the

@@ -93,7 +93,7 @@ bool readDevices(std::span<const std::uint8_t> file, char version, std::size_t d
                  std::vector<Device>& devices, std::string& error)
 {
     if (version == '1') {
-        devices.push_back(Device{DEVICE_YM2608, YM2608_STANDARD_CLOCK});
+        devices.push_back(Device{DEVICE_YM2608, DEFAULT_CLOCK});
         return true;
     }
     std::size_t count = MAX_DEVICES;
@@ -118,7 +118,7 @@ bool readDevices(std::span<const std::uint8_t> file, char version, std::size_t d
     }
     // An empty list stands for the one YM2608 of version 1.
     if (devices.empty()) {
-        devices.push_back(Device{DEVICE_YM2608, YM2608_STANDARD_CLOCK});
+        devices.push_back(Device{DEVICE_YM2608, DEFAULT_CLOCK});
     }
     return true;
 }
@@ -162,7 +162,7 @@ bool parseS98(std::span<const std::uint8_t> file, MusicLog& log, std::string& er
         return false;
     }
     const auto chipIndex = static_cast<std::size_t>(chip - devices.begin());
-    log.clockHz = chip->clock != 0 ? chip->clock : YM2608_STANDARD_CLOCK;
+    log.clockHz = chip->clock != 0 ? chip->clock : DEFAULT_CLOCK;
     if (std::count_if(devices.begin(), devices.end(), [](const Device& d) { return d.type == DEVICE_YM2608; }) > 1) {
         log.notes.push_back("the log drives more than one YM2608; only the first is played");
     }

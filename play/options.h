@@ -4,11 +4,11 @@
 // Functions: parsePlayOptions, playUsageText.
 #pragma once
 
+#include "chip/ym2608.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
-
-inline constexpr std::uint32_t DEFAULT_BOARD_CLOCK = 7987200;
 
 struct PlayOptions {
     std::vector<std::string> files;
@@ -19,7 +19,7 @@ struct PlayOptions {
     /// How many times the looped part plays in all.
     int loops = 2;
     double speed = 1.0;
-    std::uint32_t boardClock = DEFAULT_BOARD_CLOCK;
+    std::uint32_t boardClock = DEFAULT_CLOCK;
     bool stats = false;
     bool list = false;    // --stats: every write on its own line
     bool dropping = true; // --no-drop clears it

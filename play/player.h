@@ -21,22 +21,12 @@
 #include <string>
 #include <utility>
 
-// FM key on/off and the SSG levels, in the first bank.
-//   0x28  xxxx---- operators 4..1 keyed on (none: key off)
-//         -----xxx channel: 0-2 for channels 1-3, 4-6 for channels 4-6
-//   0x08..0x0A  ---x---- envelope instead of level
-//               ----xxxx level of SSG channel A, B, C
-inline constexpr std::uint16_t FM_KEY = 0x28;
-inline constexpr std::uint8_t FM_CHANNELS[] = {0x00, 0x01, 0x02, 0x04, 0x05, 0x06};
-inline constexpr std::uint16_t SSG_LEVEL_A = 0x08;
-inline constexpr std::uint16_t SSG_LEVEL_B = 0x09;
-inline constexpr std::uint16_t SSG_LEVEL_C = 0x0A;
-
 /// The writes that silence the chip, in order: key off every FM channel,
-/// SSG levels 0, dump all six rhythm instruments, reset the ADPCM unit.
+/// SSG levels 0, dump all six rhythm instruments, reset the ADPCM unit. The
+/// registers and their bits are drawn in chip/ym2608.h.
 inline constexpr std::pair<std::uint16_t, std::uint8_t> SILENCE_WRITES[] = {
-    {FM_KEY, FM_CHANNELS[0]}, {FM_KEY, FM_CHANNELS[1]}, {FM_KEY, FM_CHANNELS[2]},
-    {FM_KEY, FM_CHANNELS[3]}, {FM_KEY, FM_CHANNELS[4]}, {FM_KEY, FM_CHANNELS[5]},
+    {FM_KEY, FM_KEY_CHANNELS[0]}, {FM_KEY, FM_KEY_CHANNELS[1]}, {FM_KEY, FM_KEY_CHANNELS[2]},
+    {FM_KEY, FM_KEY_CHANNELS[3]}, {FM_KEY, FM_KEY_CHANNELS[4]}, {FM_KEY, FM_KEY_CHANNELS[5]},
     {SSG_LEVEL_A, 0x00}, {SSG_LEVEL_B, 0x00}, {SSG_LEVEL_C, 0x00},
     {RHYTHM_KEY, RHYTHM_DUMP | RHYTHM_KEY_BITS},
     {BANK1_BASE + ADPCM_CONTROL1, CONTROL1_RESET},

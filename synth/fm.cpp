@@ -8,6 +8,8 @@
 //   output       14-bit signed per operator and per channel
 #include "synth/fm.h"
 
+#include "chip/ym2608.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -161,7 +163,6 @@ constexpr int AM_SHIFT[4] = {8, 3, 1, 0};
 // Register decoding.
 constexpr std::uint8_t REG_LFO = 0x22;
 constexpr std::uint8_t REG_MODE = 0x27;
-constexpr std::uint8_t REG_KEY = 0x28;
 constexpr std::uint8_t REG_CHANNELS = 0x29;
 constexpr std::uint8_t SIX_CHANNELS = 0x80;
 constexpr std::uint8_t MODE_CH3_MASK = 0xC0;
@@ -599,15 +600,15 @@ void writeFm(FmUnit& fm, int bank, std::uint8_t reg, std::uint8_t value)
         }
         break;
     }
-    case REG_KEY: {
+    case FM_KEY: {
         // 0x28  xxxx---- operators 4, 3, 2, 1 on   -----xxx channel: 0-2 = 1-3, 4-6 = 4-6
-        const int select = value & 0x07;
+        const int select = value & FM_KEY_CHANNEL_BITS;
         if ((select & 3) == 3) {
             return;
         }
         FmChannel& ch = fm.channel[(select >> 2) * 3 + (select & 3)];
         for (int o = 0; o < FM_OPERATORS; ++o) {
-            if (value & (0x10 << o)) {
+            if (value & (FM_KEY_OPERATOR1 << o)) {
                 keyOn(ch.op[o]);
             } else {
                 keyOff(ch.op[o]);

@@ -1,5 +1,7 @@
 #include "synth/rhythm.h"
 
+#include "chip/ym2608.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -7,14 +9,6 @@ namespace synth {
 
 namespace {
 
-constexpr std::uint8_t REG_KEY = 0x10;
-constexpr std::uint8_t REG_TOTAL_LEVEL = 0x11;
-constexpr std::uint8_t REG_INSTRUMENT_FIRST = 0x18;
-constexpr std::uint8_t KEY_DUMP = 0x80;
-constexpr std::uint8_t OUT_LEFT = 0x80;
-constexpr std::uint8_t OUT_RIGHT = 0x40;
-constexpr std::int32_t TOTAL_LEVEL_MAX = 63;
-constexpr std::int32_t INSTRUMENT_LEVEL_MAX = 31;
 constexpr std::int32_t VALUE_MIN = -2048;
 constexpr std::int32_t VALUE_MAX = 2047;
 constexpr int STEP_COUNT = 49;
@@ -32,7 +26,7 @@ constexpr std::int32_t STEP_MOVE[8] = {-1, -1, -1, -1, 2, 5, 7, 9};
 
 // Gain per 0.75 dB of attenuation, in 1/2^15, for the sum of both levels'
 // attenuations (0..94 steps).
-constexpr int ATTENUATION_STEPS = TOTAL_LEVEL_MAX + INSTRUMENT_LEVEL_MAX + 1;
+constexpr int ATTENUATION_STEPS = RHYTHM_TOTAL_LEVEL_MAX + RHYTHM_LEVEL_MAX + 1;
 const auto GAIN = [] {
     std::array<std::int32_t, ATTENUATION_STEPS> table{};
     for (int step = 0; step < ATTENUATION_STEPS; ++step) {
@@ -68,14 +62,14 @@ void decodeStep(RhythmUnit& rhythm)
         const auto code = static_cast<std::uint8_t>(inst.code % 2 == 0 ? byte >> 4 : byte & 0x0F);
         ++inst.code;
         const std::int32_t value = decodeRhythmCode(inst.decoder, code);
-        const std::int32_t attenuation =
-            (TOTAL_LEVEL_MAX - rhythm.totalLevel) + (INSTRUMENT_LEVEL_MAX - (inst.control & INSTRUMENT_LEVEL_MAX));
+        const std::int32_t attenuation = (RHYTHM_TOTAL_LEVEL_MAX - rhythm.totalLevel) +
+                                         (RHYTHM_LEVEL_MAX - (inst.control & RHYTHM_LEVEL_MAX));
         const std::int32_t out =
             (value * (1 << TO_CHANNEL_RANGE) * GAIN[static_cast<std::size_t>(attenuation)]) >> GAIN_BITS;
-        if (inst.control & OUT_LEFT) {
+        if (inst.control & RHYTHM_LEFT) {
             left += out;
         }
-        if (inst.control & OUT_RIGHT) {
+        if (inst.control & RHYTHM_RIGHT) {
             right += out;
         }
     }
@@ -116,12 +110,12 @@ bool loadRhythmMemory(RhythmUnit& rhythm, std::span<const std::uint8_t> image)
 
 void writeRhythm(RhythmUnit& rhythm, std::uint8_t reg, std::uint8_t value)
 {
-    if (reg == REG_KEY) {
+    if (reg == RHYTHM_KEY) {
         for (int index = 0; index < RHYTHM_INSTRUMENTS; ++index) {
             if (!(value & (1 << index))) {
                 continue;
             }
-            if (value & KEY_DUMP) {
+            if (value & RHYTHM_DUMP) {
                 rhythm.instrument[index].playing = false;
             } else {
                 keyOn(rhythm, index);
@@ -129,12 +123,12 @@ void writeRhythm(RhythmUnit& rhythm, std::uint8_t reg, std::uint8_t value)
         }
         return;
     }
-    if (reg == REG_TOTAL_LEVEL) {
-        rhythm.totalLevel = value & TOTAL_LEVEL_MAX;
+    if (reg == RHYTHM_TOTAL_LEVEL) {
+        rhythm.totalLevel = value & RHYTHM_TOTAL_LEVEL_MAX;
         return;
     }
-    if (reg >= REG_INSTRUMENT_FIRST && reg < REG_INSTRUMENT_FIRST + RHYTHM_INSTRUMENTS) {
-        rhythm.instrument[reg - REG_INSTRUMENT_FIRST].control = value;
+    if (reg >= RHYTHM_INSTRUMENT_FIRST && reg < RHYTHM_INSTRUMENT_FIRST + RHYTHM_INSTRUMENTS) {
+        rhythm.instrument[reg - RHYTHM_INSTRUMENT_FIRST].control = value;
     }
 }
 

@@ -17,6 +17,8 @@
 // Functions: resetRhythm, loadRhythmMemory, writeRhythm, clockRhythm, decodeRhythmCode.
 #pragma once
 
+#include "chip/ym2608.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -25,7 +27,8 @@
 namespace synth {
 
 inline constexpr std::size_t RHYTHM_MEMORY_SIZE = 8192;
-inline constexpr int RHYTHM_INSTRUMENTS = 6;
+/// The instruments, one key bit each (RHYTHM_INSTRUMENT_COUNT in chip/ym2608.h).
+inline constexpr int RHYTHM_INSTRUMENTS = RHYTHM_INSTRUMENT_COUNT;
 
 /// Where each instrument lies in the rhythm memory, first and last byte, in
 /// the order of the key bits: bass drum, snare drum, top cymbal, hi-hat, tom, rim shot.

@@ -1,5 +1,7 @@
 #include "synth/ssg.h"
 
+#include "chip/ym2608.h"
+
 #include <array>
 #include <cmath>
 
@@ -9,7 +11,6 @@ namespace {
 
 constexpr std::uint8_t REG_NOISE_PERIOD = 0x06;
 constexpr std::uint8_t REG_MIXER = 0x07;
-constexpr std::uint8_t REG_LEVEL_A = 0x08;
 constexpr std::uint8_t REG_ENVELOPE_FINE = 0x0B;
 constexpr std::uint8_t REG_ENVELOPE_COARSE = 0x0C;
 constexpr std::uint8_t REG_ENVELOPE_SHAPE = 0x0D;
@@ -19,9 +20,8 @@ constexpr std::uint8_t SHAPE_ATTACK = 0x04;
 constexpr std::uint8_t SHAPE_ALTERNATE = 0x02;
 constexpr std::uint8_t SHAPE_HOLD = 0x01;
 
-/// Master clocks per SSG tick and per output sample.
+/// Master clocks per SSG tick; an output sample spans CLOCKS_PER_SAMPLE of them.
 constexpr std::uint32_t CLOCKS_PER_TICK = 32;
-constexpr std::uint32_t CLOCKS_PER_SAMPLE = 144;
 constexpr int ENVELOPE_STEPS = 32;
 constexpr double DECIBELS_PER_STEP = 1.5;
 
@@ -115,7 +115,7 @@ std::int32_t tick(SsgUnit& ssg)
         if (!toneOpen || !noiseOpen) {
             continue;
         }
-        const std::uint8_t level = ssg.regs[REG_LEVEL_A + channel];
+        const std::uint8_t level = ssg.regs[SSG_LEVEL_A + channel];
         sum += (level & LEVEL_FROM_ENVELOPE) ? ssgLevel(envelopeLevel(ssg))
                                              : ((level & 0x0F) == 0 ? 0 : ssgLevel(2 * (level & 0x0F) + 1));
     }

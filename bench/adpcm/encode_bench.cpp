@@ -161,8 +161,8 @@ int main(int argc, char** argv)
         }
     }
 
-    std::printf("SNR in dB at 16016 Hz, first %.2f s of each signal, against a search of %zu states\n\n",
-                seconds, wide);
+    std::printf("SNR in dB at %d Hz, first %.2f s of each signal, against a search of %zu states\n\n",
+                test::SIGNAL_RATE, seconds, wide);
     std::printf("| signal | greedy | fast | default | best | %zu states | left by default |\n", wide);
     std::printf("|---|---|---|---|---|---|---|\n");
     double worstGap = -1e9;
@@ -186,8 +186,8 @@ int main(int argc, char** argv)
     }
     std::printf("\nmost left on the table by the default effort: %.2f dB\n", worstGap);
 
-    std::printf("\nencoding %.0f s of the tune at 16016 Hz (%zu values), best of %d, one core; %s\n\n",
-                CLIP_SECONDS, test::tune(CLIP_SECONDS).size(), runs, machine().c_str());
+    std::printf("\nencoding %.0f s of the tune at %d Hz (%zu values), best of %d, one core; %s\n\n",
+                CLIP_SECONDS, test::SIGNAL_RATE, test::tune(CLIP_SECONDS).size(), runs, machine().c_str());
     const std::vector<std::int16_t> clip = test::tune(CLIP_SECONDS);
     std::printf("| encoder | time | SNR |\n|---|---|---|\n");
     for (const Effort& effort : EFFORTS) {
