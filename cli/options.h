@@ -43,7 +43,8 @@ struct OptionText {
     std::string_view help;
 };
 
-/// One row of a program's option table.
+/// One row of a program's option table: its words as in OptionText, and
+/// what it sets.
 template <typename Target> struct Option {
     std::string_view names;
     std::string_view argument;
@@ -64,7 +65,8 @@ struct Syntax {
     bool missingValueIsEmpty = false;
 };
 
-/// Where the scanner stands in a command line.
+/// Where the scanner stands in a command line; parseCommandLine drives it
+/// one step at a time, so that each option is set before the next is read.
 struct Scanner {
     std::span<const char* const> words;
     Syntax syntax;
