@@ -13,6 +13,7 @@
 #include "adpcm/codec.h"
 #include "adpcm/render.h"
 #include "chip/ym2608.h"
+#include "cli/options.h"
 #include "version.h"
 
 #include <algorithm>
@@ -48,24 +49,8 @@ constexpr const char* USAGE =
     "       ym2608-adpcm decode IN.bin OUT.wav [--rate HZ] [--force]\n"
     "       ym2608-adpcm --help | --version\n";
 
-/// The rest of --help, after USAGE; %d is the playback rate.
-constexpr const char* HELP =
-    "\n"
-    "encode reads any audio file that libsndfile reads, mixes it to mono, resamples\n"
-    "it and writes the YM2608's 4-bit ADPCM codes for `l`, ended with silence.\n"
-    "decode writes a sample file back as a 16-bit mono WAV file.\n"
-    "\n"
-    "  --rate HZ      the rate the sample plays at, 1000 to 55555 (default %d,\n"
-    "                 the rate at which `p` plays)\n"
-    "  --effort fast|default|best\n"
-    "                 how widely the encoder searches (default: default)\n"
-    "  --greedy       the plain encoder: each code on its own\n"
-    "  --force        encode to an output named like an audio file; decode a file\n"
-    "                 that looks like audio rather than ADPCM\n"
-    "  -h, --help     this help\n"
-    "  --version      the program's version\n"
-    "\n"
-    "See man ym2608-adpcm for more.\n";
+/// What the command line asks beyond a command: help or the version.
+enum class Request : std::uint8_t { RUN, HELP, VERSION };
 
 struct Options {
     std::string command;
@@ -76,6 +61,7 @@ struct Options {
     bool effortGiven = false;
     bool greedy = false;
     bool force = false;
+    Request request = Request::RUN;
 };
 
 int fail(const std::string& message)
@@ -95,20 +81,12 @@ int usage(const std::string& message)
 
 bool parseRate(std::string_view text, int& rate)
 {
-    if (text.empty() || text.size() > 6) {
+    std::uint64_t value = 0;
+    // At most six characters, leading zeros and all.
+    if (text.size() > 6 || !cli::readWhole(text, MIN_RATE, MAX_RATE, value)) {
         return false;
     }
-    int value = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') {
-            return false;
-        }
-        value = value * 10 + (c - '0');
-    }
-    if (value < MIN_RATE || value > MAX_RATE) {
-        return false;
-    }
-    rate = value;
+    rate = static_cast<int>(value);
     return true;
 }
 
@@ -126,21 +104,105 @@ bool parseEffort(std::string_view text, adpcm::Encoder& encoder)
     return true;
 }
 
-/// What the command line asks beyond a command: help or the version.
-enum class Request : std::uint8_t { RUN, HELP, VERSION };
+// The setters of the table's rows. A value option last on the line comes
+// with an empty value, which each refuses in its own words.
+bool setRate(Options& o, const cli::Given& given, std::string& error)
+{
+    if (!parseRate(given.value, o.rate)) {
+        error = cli::needs(given.name, "a whole number of hertz from " + std::to_string(MIN_RATE) + " to " +
+                                           std::to_string(MAX_RATE));
+        return false;
+    }
+    return true;
+}
+
+/// --effort and --greedy choose how to encode: decode does not know them.
+bool encodingOnly(const Options& o, const cli::Given& given, std::string& error)
+{
+    if (o.command != "encode") {
+        error = cli::unknownOption(given.name);
+        return false;
+    }
+    return true;
+}
+
+bool setEffort(Options& o, const cli::Given& given, std::string& error)
+{
+    if (!encodingOnly(o, given, error)) {
+        return false;
+    }
+    if (!parseEffort(given.value, o.encoder)) {
+        error = cli::needs(given.name, "fast, default or best");
+        return false;
+    }
+    o.effortGiven = true;
+    return true;
+}
+
+bool setGreedy(Options& o, const cli::Given& given, std::string& error)
+{
+    if (!encodingOnly(o, given, error)) {
+        return false;
+    }
+    o.greedy = true;
+    return true;
+}
+
+bool askHelp(Options& o, const cli::Given& /*given*/, std::string& /*error*/)
+{
+    o.request = Request::HELP;
+    return true;
+}
+
+bool askVersion(Options& o, const cli::Given& /*given*/, std::string& /*error*/)
+{
+    o.request = Request::VERSION;
+    return true;
+}
+
+const std::string RATE_HELP = "the rate the sample plays at, 1000 to 55555 (default " +
+                              std::to_string(PLAYBACK_RATE) + ",\nthe rate at which `p` plays)";
+
+/// Every option of the encoder: parsing and --help read this one table.
+const cli::Option<Options> OPTIONS[] = {
+    {"--rate", "HZ", RATE_HELP, setRate},
+    {"--effort", "fast|default|best", "how widely the encoder searches (default: default)", setEffort},
+    {"--greedy", "", "the plain encoder: each code on its own", setGreedy},
+    {"--force", "",
+     "encode to an output named like an audio file; decode a file\n"
+     "that looks like audio rather than ADPCM",
+     cli::setTrue<&Options::force>},
+    {"-h, --help", "", "this help", askHelp},
+    {"--version", "", "the program's version", askVersion},
+};
+
+/// Where each option's help starts in --help.
+constexpr std::size_t HELP_COLUMN = 17;
+
+/// --help: the usage, what the commands do, and the options.
+std::string helpText()
+{
+    return std::string(USAGE) +
+           "\n"
+           "encode reads any audio file that libsndfile reads, mixes it to mono, resamples\n"
+           "it and writes the YM2608's 4-bit ADPCM codes for `l`, ended with silence.\n"
+           "decode writes a sample file back as a 16-bit mono WAV file.\n"
+           "\n" +
+           cli::optionList<Options>(OPTIONS, HELP_COLUMN) +
+           "\n"
+           "See man ym2608-adpcm for more.\n";
+}
 
 /// Reads the command line; an empty string when it is sound, else what is wrong.
-std::string parseOptions(int argc, char** argv, Options& options, Request& request)
+std::string parseOptions(int argc, char** argv, Options& options)
 {
-    request = Request::RUN;
+    // --help and --version are answered wherever they stand, whatever else
+    // the line holds.
+    std::string error;
     for (int i = 1; i < argc; ++i) {
-        const std::string_view argument = argv[i];
-        if (argument == "--help" || argument == "-h") {
-            request = Request::HELP;
-            return {};
-        }
-        if (argument == "--version") {
-            request = Request::VERSION;
+        const cli::Option<Options>* row = cli::findOption<Options>(OPTIONS, argv[i]);
+        if (row != nullptr && (row->set == askHelp || row->set == askVersion)) {
+            row->set(options, {argv[i], {}}, error);
             return {};
         }
     }
@@ -149,36 +211,17 @@ std::string parseOptions(int argc, char** argv, Options& options, Request& reque
     }
     options.command = argv[1];
     if (options.command.size() > 1 && options.command[0] == '-') {
-        return "unknown option " + options.command;
+        return cli::unknownOption(options.command);
     }
     if (options.command != "encode" && options.command != "decode") {
         return "unknown command " + options.command;
     }
-    const bool encoding = options.command == "encode";
+    // The paths may stand anywhere among the options; "-" is a path.
+    const cli::Syntax syntax{.inlineValues = false, .endOfOptions = false, .missingValueIsEmpty = true};
     std::vector<std::string> paths;
-    for (int i = 2; i < argc; ++i) {
-        const std::string_view argument = argv[i];
-        if (argument == "--rate") {
-            if (i + 1 >= argc || !parseRate(argv[i + 1], options.rate)) {
-                return "--rate needs a whole number of hertz from " + std::to_string(MIN_RATE) + " to " +
-                       std::to_string(MAX_RATE);
-            }
-            ++i;
-        } else if (argument == "--effort" && encoding) {
-            if (i + 1 >= argc || !parseEffort(argv[i + 1], options.encoder)) {
-                return "--effort needs fast, default or best";
-            }
-            options.effortGiven = true;
-            ++i;
-        } else if (argument == "--greedy" && encoding) {
-            options.greedy = true;
-        } else if (argument == "--force") {
-            options.force = true;
-        } else if (argument.size() > 1 && argument[0] == '-') {
-            return "unknown option " + std::string(argument);
-        } else {
-            paths.emplace_back(argument);
-        }
+    if (!cli::parseCommandLine(std::span<const char* const>(argv + 2, static_cast<std::size_t>(argc - 2)),
+                               OPTIONS, syntax, options, &paths, error)) {
+        return error;
     }
     if (options.greedy && options.effortGiven) {
         return "--greedy does not search: it takes no --effort";
@@ -428,16 +471,14 @@ int decode(const Options& options)
 int main(int argc, char** argv)
 {
     Options options;
-    Request request = Request::RUN;
-    if (const std::string problem = parseOptions(argc, argv, options, request); !problem.empty()) {
+    if (const std::string problem = parseOptions(argc, argv, options); !problem.empty()) {
         return usage(problem);
     }
-    if (request == Request::HELP) {
-        std::fputs(USAGE, stdout);
-        std::printf(HELP, PLAYBACK_RATE);
+    if (options.request == Request::HELP) {
+        std::fputs(helpText().c_str(), stdout);
         return 0;
     }
-    if (request == Request::VERSION) {
+    if (options.request == Request::VERSION) {
         std::printf("ym2608-adpcm %s\n", YM2608_VERSION);
         return 0;
     }

@@ -1,7 +1,8 @@
 // The emulator's command line: where its terminal is linked, what it logs and
 // dumps and where it writes what it plays, how the board answers (identification, backlight, scripted faults)
-// and how fast its line is. Parsing never ends the process; it returns a
-// one-line error that main prints before exiting with status 2.
+// and how fast its line is. Parsing and --help read one table of the options
+// (options.cpp, through cli/options.h). Parsing never ends the process; it
+// returns a one-line error that main prints before exiting with status 2.
 //
 // Functions: parseOptions, usageText.
 #pragma once

@@ -2,8 +2,10 @@
 # ym2608-play. Installed once as ym2608-console, the other names linking to it.
 #
 # The options are read from the program's own --help, so the completion
-# follows the program it completes. In the usage text, an option followed by
-# a placeholder in capitals takes a value: FILE, PATH, DIR, IN and OUT values
+# follows the program it completes: from its option list (the entries
+# "  --name ARG  help" it prints from its option table), or from the whole
+# text for a program with none (the console). An option followed by a
+# placeholder in capitals takes a value: FILE, PATH, DIR, IN and OUT values
 # complete as file names (DIR as folders); a list such as fast|default|best
 # completes as its words; other values (N, HZ, TEXT) are left to the user.
 # Words after "usage: PROGRAM" in lower case are subcommands.
@@ -16,9 +18,12 @@ _ym2608_help_words()
 {
     local help
     help=$(timeout 2 "$1" --help </dev/null 2>&1)
+    local entries
+    entries=$(awk -F '  +' '/^  -/ { print $2 }' <<<"$help")
+    [[ -n $entries ]] || entries=$help
     local option='--[a-z0-9][a-z0-9-]*'
     local value='[A-Z][A-Z0-9_:.]*|[a-z0-9]+(\|[a-z0-9]+)+'
-    grep -oE -- "(^|[^a-z0-9-])-h\b|${option}([ =](${value}))?" <<<"$help" |
+    grep -oE -- "(^|[^a-z0-9-])-h\b|${option}([ =](${value}))?" <<<"$entries" |
         sed -E 's/^[^-]*//; s/[ =]/ /' |
         awk '{ print $1, ($2 == "" ? "-" : $2) }'
     grep -oE -- "^(usage: *| {2,})[^ ]*${1##*/} [a-z]+( |$)" <<<"$help" |

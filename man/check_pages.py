@@ -5,9 +5,13 @@ completion against one another, through the real programs and man(1):
   - every page formats with no warning from `man --warnings -l`;
   - `PROGRAM --version` prints "PROGRAM VERSION", `--help` the usage with a
     pointer to the page, and an unknown option one line and exit status 2;
-  - every option in --help is on the program's page, and every option the
-    page's OPTIONS section lists is in --help; every command of a program's
-    command table has an entry in its page's COMMANDS;
+  - every option in --help's option list (the lines "  --name ARG  help",
+    printed from the program's option table) is on the program's page, and
+    every option the page's OPTIONS section lists is in that list; --help
+    names no option elsewhere (usage, prose) that the list does not have. A
+    program with no such list (the console) is held to every option its
+    --help names. Every command of a program's command table has an entry in
+    its page's COMMANDS;
   - the completion script offers exactly --help's options, and completes
     values and subcommands as the programs take them.
 
@@ -27,6 +31,9 @@ import sys
 import tempfile
 
 OPTION = re.compile(r"(?<![\w-])(--[a-z0-9][a-z0-9-]*|-h)(?![\w-])")
+# An entry of --help's option list: two spaces, the spellings and the value's
+# placeholder, then two spaces or more before the help (or the line's end).
+LIST_ENTRY = re.compile(r"^  (-\S.*?)(?:  |$)", re.M)
 faults = []
 
 
@@ -83,7 +90,15 @@ def check_program(path, version, pages, completion, ahead):
         fault(f"{name} --help: status {result.returncode}, standard error {result.stderr!r}")
     if f"man {name}" not in help_text and f"{name}(1)" not in help_text:
         fault(f"{name} --help does not point at the man page (man {name})")
-    help_options = set(OPTION.findall(help_text))
+    # The option list is the program's option table as --help prints it:
+    # what the usage and the prose name must be in it.
+    named = set(OPTION.findall(help_text))
+    help_options = {o for entry in LIST_ENTRY.findall(help_text) for o in OPTION.findall(entry)}
+    if help_options:
+        for option in sorted(named - help_options):
+            fault(f"{name} --help names {option}, which its option list does not have")
+    else:
+        help_options = named
     # -h is a program's short --help whether or not the usage names it.
     short_help = run([path, "-h"])
     if short_help.returncode == 0 and short_help.stdout == help_text:

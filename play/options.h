@@ -1,5 +1,6 @@
-// The player's command line. Parsing never ends the process: it returns a
-// one-line error that main prints before exiting with status 2.
+// The player's command line. Parsing and --help read one table of the options
+// (options.cpp, through cli/options.h). Parsing never ends the process: it
+// returns a one-line error that main prints before exiting with status 2.
 //
 // Functions: parsePlayOptions, playUsageText.
 #pragma once
