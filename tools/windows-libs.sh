@@ -122,7 +122,11 @@ work=$prefix/work
 mkdir -p "$work"
 # apt-get source fetches the .dsc and its tarballs and unpacks them with
 # Debian's patches applied, into a folder named after the upstream version.
-(cd "$work" && apt-get source -q "libsndfile=$sndfile_version" "libsamplerate=$samplerate_version" >/dev/null)
+# As root it downloads as root: apt's download user cannot write here.
+sandbox=()
+[ "$(id -u)" -ne 0 ] || sandbox=(-o APT::Sandbox::User=root)
+(cd "$work" && apt-get source -q "${sandbox[@]}" "libsndfile=$sndfile_version" \
+  "libsamplerate=$samplerate_version" >/dev/null)
 
 # Configures, builds and installs one unpacked source tree: build NAME OPTION...
 build() {
