@@ -3,7 +3,9 @@
 # A cross build from Linux makes them first: tools/windows-libs.sh builds
 # Debian's own sources of both, static, into YM2608_WINDOWS_LIBS (at once
 # when its cached build there is current), and pkg-config then looks there
-# and nowhere else, since the host's .pc files name Linux libraries.
+# and nowhere else, since the host's .pc files name Linux libraries. With
+# YM2608_WINDOWS_LIBS set empty, pkg-config is taken as the environment sets
+# it up instead (for a host whose distribution builds them for mingw).
 # A build on Windows itself takes them from its own pkg-config (MSYS2:
 # mingw-w64-x86_64-libsndfile and mingw-w64-x86_64-libsamplerate); without
 # them the encoder is left out, as before, and the console still builds.
@@ -14,6 +16,8 @@ include_guard(DIRECTORY)
 if(CMAKE_CROSSCOMPILING AND CMAKE_HOST_UNIX)
   set(YM2608_WINDOWS_LIBS ${PROJECT_SOURCE_DIR}/build-mingw-deps CACHE PATH
     "Where tools/windows-libs.sh puts the static Windows builds of libsndfile and libsamplerate")
+endif()
+if(CMAKE_CROSSCOMPILING AND CMAKE_HOST_UNIX AND YM2608_WINDOWS_LIBS)
   execute_process(COMMAND bash ${PROJECT_SOURCE_DIR}/tools/windows-libs.sh ${YM2608_WINDOWS_LIBS}
     RESULT_VARIABLE failed)
   if(failed)
