@@ -11,6 +11,7 @@
 #include "adpcm/atomic_file.h"
 #include "adpcm/audio_input.h"
 #include "adpcm/codec.h"
+#include "adpcm/file_status.h"
 #include "adpcm/render.h"
 #include "chip/ym2608.h"
 #include "cli/options.h"
@@ -23,8 +24,6 @@
 #include <cstring>
 #include <string>
 #include <string_view>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -257,28 +256,14 @@ const char* encoderName(adpcm::Encoder encoder)
 /// and its folder must exist. Empty when sound, else the failure.
 std::string checkOutput(const Options& options)
 {
-    struct stat input {};
-    struct stat output {};
-    if (::stat(options.output.c_str(), &output) == 0) {
-        if (S_ISDIR(output.st_mode)) {
-            return "cannot write " + options.output + ": it is a directory";
-        }
-        if (::stat(options.input.c_str(), &input) == 0 && input.st_dev == output.st_dev &&
-            input.st_ino == output.st_ino) {
-            return "cannot write " + options.output + ": it is the input file; choose another output name";
-        }
+    if (adpcm::isDirectory(options.output)) {
+        return "cannot write " + options.output + ": it is a directory";
     }
-    const std::size_t slash = options.output.find_last_of('/');
-    const std::string folder = slash == std::string::npos ? "." : options.output.substr(0, slash + 1);
-    struct stat place {};
-    if (::stat(folder.c_str(), &place) != 0) {
-        return "cannot write " + options.output + ": " + std::strerror(errno);
+    if (adpcm::isSameFile(options.input, options.output)) {
+        return "cannot write " + options.output + ": it is the input file; choose another output name";
     }
-    if (!S_ISDIR(place.st_mode)) {
-        return "cannot write " + options.output + ": " + std::strerror(ENOTDIR);
-    }
-    if (::access(folder.c_str(), W_OK | X_OK) != 0) {
-        return "cannot write " + options.output + ": " + std::strerror(errno);
+    if (const int problem = adpcm::outputFolderProblem(options.output); problem != 0) {
+        return "cannot write " + options.output + ": " + std::strerror(problem);
     }
     return {};
 }
@@ -424,8 +409,7 @@ int decode(const Options& options)
     if (const std::string problem = checkOutput(options); !problem.empty()) {
         return fail(problem);
     }
-    struct stat status {};
-    if (::stat(options.input.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
+    if (adpcm::isDirectory(options.input)) {
         return fail(options.input + " is a directory");
     }
     // Sample files have no header; one that libsndfile recognises is audio.

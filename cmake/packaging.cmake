@@ -7,8 +7,9 @@
 #   share/doc/ym2608-console/            README.md, LICENSE, examples/
 # `cpack -G DEB` makes ym2608-console_VERSION_amd64.deb of that, for /usr.
 #
-# Windows (the mingw cross build): ym2608-console.exe, README.md, LICENSE and
-# the Windows note at the top of ym2608-console-VERSION-win64.zip.
+# Windows (the mingw cross build): ym2608-console.exe, ym2608-adpcm.exe, their
+# man pages as plain text (NAME.txt), README.md, LICENSE and the Windows note
+# at the top of ym2608-console-VERSION-win64.zip.
 include(GNUInstallDirs)
 
 set(CPACK_PACKAGE_NAME ${PROJECT_NAME})
@@ -19,8 +20,37 @@ set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_STRIP_FILES ON)
 
 if(WIN32)
-  install(TARGETS ym2608-console RUNTIME DESTINATION .)
+  set(YM2608_PROGRAMS ym2608-console)
+  foreach(program ym2608-adpcm ym2608-play)
+    if(TARGET ${program})
+      list(APPEND YM2608_PROGRAMS ${program})
+    endif()
+  endforeach()
+  install(TARGETS ${YM2608_PROGRAMS} RUNTIME DESTINATION .)
   install(FILES README.md LICENSE windows/README-Windows.txt DESTINATION .)
+  # Windows has no man: each program's page goes in as plain text, made on
+  # the build machine (Debian packages scdoc and groff-base).
+  find_program(YM2608_SCDOC scdoc)
+  find_program(YM2608_GROFF groff)
+  if(YM2608_SCDOC AND YM2608_GROFF)
+    set(pages)
+    foreach(program IN LISTS YM2608_PROGRAMS)
+      configure_file(man/${program}.1.scd man/${program}.1.scd @ONLY)
+      set(page ${CMAKE_BINARY_DIR}/man/${program}.txt)
+      add_custom_command(OUTPUT ${page}
+        COMMAND ${CMAKE_COMMAND} -DSCDOC=${YM2608_SCDOC} -DGROFF=${YM2608_GROFF}
+                -DSOURCE=${CMAKE_BINARY_DIR}/man/${program}.1.scd -DOUTPUT=${page}
+                -P ${PROJECT_SOURCE_DIR}/cmake/man-text.cmake
+        DEPENDS ${CMAKE_BINARY_DIR}/man/${program}.1.scd ${PROJECT_SOURCE_DIR}/cmake/man-text.cmake
+        COMMENT "Man page ${program}(1) as text"
+        VERBATIM)
+      list(APPEND pages ${page})
+    endforeach()
+    add_custom_target(man-text ALL DEPENDS ${pages})
+    install(FILES ${pages} DESTINATION .)
+  else()
+    message(STATUS "scdoc or groff not found: the man pages are left out of the zip")
+  endif()
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME ${PROJECT_NAME}-${PROJECT_VERSION}-win64)
   include(CPack)

@@ -3,7 +3,9 @@
 # Packages already present are left alone.
 #   tools/install-deps.sh            build, tests, sanitizers, fuzzing, valgrind
 #   tools/install-deps.sh --try      only what building the tool, the emulator and the encoder needs
-#   tools/install-deps.sh --windows  the mingw-w64 cross-compiler and Wine as well
+#   tools/install-deps.sh --windows  the mingw-w64 cross-compiler and Wine as well, and
+#                                    libsndfile and libsamplerate cross-built for Windows
+#                                    (tools/windows-libs.sh, cached in build-mingw-deps)
 set -euo pipefail
 
 build=(cmake make g++ pkg-config python3 libgtest-dev libgmock-dev libsndfile1-dev libsamplerate0-dev
@@ -23,10 +25,14 @@ missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+if [ ${#missing[@]} -gt 0 ]; then
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update -q
+  $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
 
-sudo=""
-[ "$(id -u)" -eq 0 ] || sudo="sudo"
-export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -q
-$sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+if [ "${1:-}" = --windows ]; then
+  bash "$(dirname "$0")/windows-libs.sh"
+fi

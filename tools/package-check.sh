@@ -5,8 +5,9 @@
 #      version, man finds the console's page, and one console session against
 #      the installed emulator loads an installed example; then it is removed;
 #   2. a Windows cross build configures with the toolchain file alone (tests
-#      off), and the zip made from `build-mingw` holds the .exe, README.md,
-#      LICENSE and the Windows note, and nothing else.
+#      off), and the zip made from `build-mingw` holds the console's and the
+#      encoder's .exe, their man pages as text, README.md, LICENSE and the
+#      Windows note, and nothing else.
 # The builds are the ones tools/test.sh and tools/windows-check.sh make, so
 # after them nothing is compiled again. Installing needs root (or sudo).
 #   tools/package-check.sh            both
@@ -125,14 +126,20 @@ import sys, zipfile
 path, top = sys.argv[1], sys.argv[2]
 with zipfile.ZipFile(path) as z:
     names = sorted(n for n in z.namelist() if not n.endswith("/"))
-    want = sorted(f"{top}/{n}" for n in ("LICENSE", "README-Windows.txt", "README.md", "ym2608-console.exe"))
+    programs = ("ym2608-console", "ym2608-adpcm")
+    want = sorted([f"{top}/{n}" for n in ("LICENSE", "README-Windows.txt", "README.md")] +
+                  [f"{top}/{p}{suffix}" for p in programs for suffix in (".exe", ".txt")])
     if names != want:
         sys.exit(f"package-check: {path} holds {names}, want {want}")
-    exe = z.read(f"{top}/ym2608-console.exe")
-    # A PE image for x86-64: "MZ", then at the offset in 0x3c "PE\0\0" and machine 0x8664.
-    pe = int.from_bytes(exe[0x3C:0x40], "little")
-    if exe[:2] != b"MZ" or exe[pe:pe + 4] != b"PE\0\0" or exe[pe + 4:pe + 6] != b"\x64\x86":
-        sys.exit(f"package-check: {top}/ym2608-console.exe is not a 64-bit Windows program")
+    for program in programs:
+        exe = z.read(f"{top}/{program}.exe")
+        # A PE image for x86-64: "MZ", then at the offset in 0x3c "PE\0\0" and machine 0x8664.
+        pe = int.from_bytes(exe[0x3C:0x40], "little")
+        if exe[:2] != b"MZ" or exe[pe:pe + 4] != b"PE\0\0" or exe[pe + 4:pe + 6] != b"\x64\x86":
+            sys.exit(f"package-check: {top}/{program}.exe is not a 64-bit Windows program")
+        page = z.read(f"{top}/{program}.txt").decode("ascii")
+        if f"{program} - " not in page or "\b" in page or "\x1b" in page:
+            sys.exit(f"package-check: {top}/{program}.txt is not the plain-text man page")
     for info in z.infolist():
         print(f"  {info.file_size:8d}  {info.filename}")
 EOF

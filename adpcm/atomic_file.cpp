@@ -1,0 +1,76 @@
+#include "adpcm/atomic_file.h"
+
+#include "adpcm/atomic_file_backend.h"
+
+#include <sndfile.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace adpcm {
+
+namespace {
+
+/// The failure that errno names, captured before anything else can change it.
+std::string osError(const std::string& path)
+{
+    return "cannot write " + path + ": " + std::strerror(errno);
+}
+
+} // namespace
+
+bool writeFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes, std::string& error)
+{
+    TempFile temp;
+    if (!createTemp(path, temp)) {
+        error = osError(path);
+        return false;
+    }
+    if (!writeTemp(temp, bytes) || !commitTemp(temp, path)) {
+        error = osError(path);
+        discardTemp(temp);
+        return false;
+    }
+    return true;
+}
+
+bool writeWavAtomically(const std::string& path, std::span<const std::int16_t> frames, int channels, int rate,
+                        std::string& error)
+{
+    TempFile temp;
+    if (!createTemp(path, temp)) {
+        error = osError(path);
+        return false;
+    }
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = channels;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* file = sf_open_fd(temp.fd, SFM_WRITE, &info, SF_FALSE);
+    if (file == nullptr) {
+        error = "cannot write " + path + ": " + sf_strerror(nullptr);
+        discardTemp(temp);
+        return false;
+    }
+    const auto frameCount = static_cast<sf_count_t>(frames.size() / static_cast<std::size_t>(channels));
+    const sf_count_t written = sf_writef_short(file, frames.data(), frameCount);
+    if (written != frameCount) {
+        error = "cannot write " + path + ": " + sf_strerror(file);
+        sf_close(file);
+        discardTemp(temp);
+        return false;
+    }
+    if (sf_close(file) != 0) {
+        error = "cannot write " + path + ": the WAV header could not be completed";
+        discardTemp(temp);
+        return false;
+    }
+    if (!commitTemp(temp, path)) {
+        error = osError(path);
+        discardTemp(temp);
+        return false;
+    }
+    return true;
+}
+
+} // namespace adpcm

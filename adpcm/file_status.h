@@ -1,0 +1,25 @@
+// What the encode/decode program asks of the file system before it does any
+// work, so that a run bound to fail at its output fails before it reads and
+// encodes anything. One backend file per platform answers it
+// (file_status_posix.cpp, file_status_win32.cpp).
+//
+// Functions: isDirectory, isSameFile, outputFolderProblem.
+#pragma once
+
+#include <string>
+
+namespace adpcm {
+
+/// Whether `path` names an existing directory.
+bool isDirectory(const std::string& path);
+
+/// Whether `first` and `second` both exist and are one file, under any names
+/// (the same name, another spelling of it, a hard link).
+bool isSameFile(const std::string& first, const std::string& second);
+
+/// Whether a new file can be made where `path` names one: 0 when its folder
+/// exists and takes new files, else the errno value that says why not
+/// (ENOENT, ENOTDIR, EACCES, ...), for strerror.
+int outputFolderProblem(const std::string& path);
+
+} // namespace adpcm
