@@ -1,19 +1,21 @@
 // ym2608-play: plays YM2608 music logs (VGM, VGZ, S98) on the board. Every
 // file is read and checked before the port is opened, so a bad file sends
-// nothing. Exit status: 0 when every song played to its end, 1 when the
-// board could not be reached or the line failed, 2 for bad options or a bad
-// file, 130 after Ctrl-C and 143 after SIGTERM (the chip silenced first).
+// nothing. Exit status: 0 when every song played to its end (or q ended the
+// play), 1 when the board could not be reached or the line failed, 2 for bad
+// options or a bad file, 130 after Ctrl-C and 143 after SIGTERM (the chip
+// silenced first).
 #include "link/device_link.h"
-#include "music/memory_image.h"
-#include "music/music_log.h"
-#include "music/schedule.h"
+#include "play/clock.h"
+#include "play/messages.h"
 #include "play/options.h"
 #include "play/player.h"
 #include "play/report.h"
+#include "play/signals.h"
+#include "play/stats.h"
+#include "play/terminal.h"
 
 #include "version.h"
 
-#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -24,42 +26,6 @@ namespace {
 
 constexpr int EXIT_FAILED = 1;
 constexpr int EXIT_BAD_INPUT = 2;
-constexpr int EXIT_SIGNAL_BASE = 128;
-constexpr std::uint32_t STATS_DEFAULT_BAUD = 115200;
-
-// The first SIGINT or SIGTERM asks the play to stop and silence the chip;
-// a second one, for a line that no longer drains, ends the process at once
-// with the port restored.
-volatile std::sig_atomic_t stopSignal = 0;
-
-void onStopSignal(int signal)
-{
-    if (stopSignal != 0) {
-        restorePortFromSignal();
-        _exit(EXIT_SIGNAL_BASE + signal);
-    }
-    stopSignal = signal;
-}
-
-void installSignals()
-{
-    struct sigaction action {};
-    action.sa_handler = onStopSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-}
-
-void complain(const std::string& text)
-{
-    std::fflush(stdout);
-    std::fprintf(stderr, "ym2608-play: %s\n", text.c_str());
-}
-
-struct Song {
-    std::string path;
-    MusicLog log;
-};
 
 bool readSongs(const PlayOptions& options, std::vector<Song>& songs)
 {
@@ -77,16 +43,6 @@ bool readSongs(const PlayOptions& options, std::vector<Song>& songs)
     return true;
 }
 
-void printNotes(const Song& song, std::uint32_t boardClock)
-{
-    for (const std::string& note : song.log.notes) {
-        complain(song.path + ": note: " + note);
-    }
-    if (const std::string warning = clockWarning(song.log.clockHz, boardClock); !warning.empty()) {
-        complain(song.path + ": warning: " + warning);
-    }
-}
-
 std::string connectFailure(const ConnectOutcome& outcome)
 {
     std::string text = "cannot open the board:";
@@ -98,74 +54,28 @@ std::string connectFailure(const ConnectOutcome& outcome)
     return text;
 }
 
-// The line's speed the figures use: --baud, else the port's own setting.
-std::uint32_t statsBaud(const PlayOptions& options, bool& fromDefault)
+// Opens the board's port and identifies the board; false, with the reason
+// said, when there is no board to play on.
+bool connectPlayer(const PlayOptions& options)
 {
-    fromDefault = false;
-    if (options.baud != 0) {
-        return options.baud;
-    }
-    // Opening a port sends nothing; it only reads the speed the line is set to.
-    const ConnectOutcome outcome = options.port.empty() ? openLink() : openLinkAt(options.port.c_str());
-    std::uint32_t baud = outcome.opened ? portSpeed(linkPort()) : 0;
-    closeLink();
-    if (baud == 0) {
-        fromDefault = true;
-        baud = STATS_DEFAULT_BAUD;
-    }
-    return baud;
-}
-
-int printStats(const PlayOptions& options, const std::vector<Song>& songs)
-{
-    bool fromDefault = false;
-    const std::uint32_t baud = statsBaud(options, fromDefault);
-    if (fromDefault) {
-        complain("note: no port's speed to read; the line figures are for 115200 baud (--baud N for another)");
-    }
-    for (const Song& song : songs) {
-        printNotes(song, options.boardClock);
-        std::printf("%s: %s, YM2608 at %u Hz\n", song.path.c_str(), song.log.format == LogFormat::VGM ? "VGM" : "S98",
-                    song.log.clockHz);
-        std::fputs(tagLines(song.log.tags).c_str(), stdout);
-        const auto all = buildSchedule(song.log, options.loops, false);
-        const auto sent = options.dropping ? buildSchedule(song.log, options.loops, true) : all;
-        const std::int64_t length = songLength(song.log, options.loops);
-        StatsInput input;
-        input.log = &song.log;
-        input.loops = options.loops;
-        input.speed = options.speed;
-        input.baud = baud;
-        input.dropping = options.dropping;
-        input.allWrites = all.size();
-        for (const MemoryLoad& load : memoryLoads(song.log)) {
-            input.adpcmBytes += load.bytes.size();
-        }
-        input.undropped = lineFigures(all, baud, options.speed, length);
-        input.figures = lineFigures(sent, baud, options.speed, length);
-        std::fputs(statsReport(input).c_str(), stdout);
-        if (options.list) {
-            for (const ScheduledWrite& w : sent) {
-                std::fputs(listLine(w).c_str(), stdout);
-            }
-            std::fputs(listEndLine(length).c_str(), stdout);
-        }
-    }
-    return 0;
-}
-
-int playSongs(const PlayOptions& options, const std::vector<Song>& songs)
-{
-    installSignals();
+    setStopWaits(StopWaits::END_AT_ONCE);
     ConnectOutcome outcome = options.port.empty() ? openLink() : openLinkAt(options.port.c_str());
     if (!outcome.opened) {
         complain(connectFailure(outcome));
-        return EXIT_FAILED;
+        return false;
     }
     identifyLink(outcome);
     if (!outcome.identified) {
         closeLink();
         complain("the board on " + outcome.attempts.back().device + " did not identify itself as a YM2608 board");
+        return false;
+    }
+    return true;
+}
+
+int playSongs(const PlayOptions& options, const std::vector<Song>& songs)
+{
+    if (!connectPlayer(options)) {
         return EXIT_FAILED;
     }
     PlaySettings settings;
@@ -174,11 +84,11 @@ int playSongs(const PlayOptions& options, const std::vector<Song>& songs)
     settings.dropping = options.dropping;
     settings.baud = options.baud != 0 ? options.baud : portSpeed(linkPort());
     settings.terminal = isatty(STDOUT_FILENO) != 0;
-    settings.stop = &stopSignal;
 
+    startTerminal();
     int status = 0;
     for (const Song& song : songs) {
-        if (stopSignal != 0) {
+        if (stopStatus() != 0) {
             break;
         }
         printNotes(song, options.boardClock);
@@ -191,13 +101,14 @@ int playSongs(const PlayOptions& options, const std::vector<Song>& songs)
             status = EXIT_FAILED;
             break;
         }
-        if (result.end == PlayEnd::STOPPED) {
+        if (result.end != PlayEnd::SONG_END) {
             break;
         }
     }
+    stopTerminal();
     closeLink();
-    if (stopSignal != 0 && status == 0) {
-        return EXIT_SIGNAL_BASE + stopSignal;
+    if (stopStatus() != 0 && status == 0) {
+        return stopStatus();
     }
     return status;
 }
@@ -220,6 +131,11 @@ int main(int argc, char** argv)
         std::printf("ym2608-play %s\n", YM2608_VERSION);
         return 0;
     }
+    if (!startClock()) {
+        complain("cannot set up the clock's timer");
+        return EXIT_FAILED;
+    }
+    installPlaySignals();
     std::vector<Song> songs;
     if (!readSongs(options, songs)) {
         return EXIT_BAD_INPUT;

@@ -4,28 +4,22 @@
 #include "link/memory_writer.h"
 #include "music/memory_image.h"
 #include "music/schedule.h"
+#include "play/clock.h"
+#include "play/display.h"
 #include "play/report.h"
+#include "play/signals.h"
+#include "play/terminal.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <ctime>
 #include <vector>
-
-#include <sys/prctl.h>
 
 namespace {
 
-constexpr std::int64_t NS_PER_SECOND = 1'000'000'000;
 constexpr std::int64_t STATUS_INTERVAL_NS = 250'000'000;
 constexpr std::size_t REGISTER_FRAME_BYTES = 3;
 
-std::int64_t monotonicNs()
-{
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<std::int64_t>(now.tv_sec) * NS_PER_SECOND + now.tv_nsec;
-}
+/// The key that ends the play, as a stop does, but with nothing more to play.
+constexpr char QUIT_KEY = 'q';
 
 Frame writeFrame(std::uint16_t reg, std::uint8_t value)
 {
@@ -42,9 +36,7 @@ struct LoadProgress {
 void drawLoadProgress(void* context, std::size_t done, std::size_t)
 {
     const auto* progress = static_cast<const LoadProgress*>(context);
-    const std::size_t sent = progress->before + done;
-    std::printf("\r  ADPCM memory (%6zu/%6zu) %3zu%%", sent, progress->total, sent * 100 / progress->total);
-    std::fflush(stdout);
+    drawLine(loadProgressLine(progress->before + done, progress->total));
 }
 
 std::string memoryFailure(const MemoryWriteResult& result, std::uint32_t unit)
@@ -56,7 +48,7 @@ std::string memoryFailure(const MemoryWriteResult& result, std::uint32_t unit)
            std::to_string(unit) + ", " + std::to_string(result.committed) + " bytes committed)";
 }
 
-bool loadMemory(const MusicLog& log, bool terminal, std::string& detail)
+bool loadMemory(const MusicLog& log, std::string& detail)
 {
     const std::vector<MemoryLoad> loads = memoryLoads(log);
     LoadProgress progress;
@@ -67,71 +59,98 @@ bool loadMemory(const MusicLog& log, bool terminal, std::string& detail)
         return true;
     }
     for (const MemoryLoad& load : loads) {
-        const MemoryWriteResult result =
-            writeMemory(load.bytes, load.unit, terminal ? drawLoadProgress : nullptr, &progress);
+        const MemoryWriteResult result = writeMemory(load.bytes, load.unit, drawLoadProgress, &progress);
         if (result.stop != MemoryWriteStop::COMPLETE || result.committed != load.bytes.size()) {
-            if (terminal) {
-                std::printf("\n");
-            }
+            endLine();
             detail = memoryFailure(result, load.unit);
             return false;
         }
         progress.before += load.bytes.size();
     }
-    std::printf("%s  ADPCM memory: %zu bytes loaded\n", terminal ? "\r" : "", progress.total);
-    std::fflush(stdout);
+    finishLine(loadedLine(progress.total));
     return true;
 }
 
 // The figures behind the status line, gathered between two redraws.
 struct Status {
     bool enabled = false;
-    std::int64_t origin = 0;
     std::int64_t lastDraw = 0;
-    std::uint32_t writes = 0;     // since the last draw
-    std::int64_t lateness = 0;    // the latest estimate
+    std::uint32_t writes = 0;  // since the last draw
+    std::int64_t lateness = 0; // the latest estimate
     StatusFigures figures;
 };
 
-void drawStatus(Status& status, std::int64_t now, double speed, std::uint32_t baud)
+// One play of a log: where its schedule stands on the clock, and how it ends.
+struct Play {
+    const PlaySettings* settings = nullptr;
+    std::int64_t origin = 0; // the clock's time of the song's start
+    Status status;
+    PlayResult result;
+};
+
+std::int64_t clockTimeOf(const Play& play, std::int64_t songNs)
 {
+    return play.origin + static_cast<std::int64_t>(static_cast<double>(songNs) / play.settings->speed);
+}
+
+void drawStatus(Play& play, std::int64_t now)
+{
+    Status& status = play.status;
+    const std::uint32_t baud = play.settings->baud;
     const std::int64_t interval = std::max<std::int64_t>(now - status.lastDraw, 1);
-    status.figures.elapsedNs = static_cast<std::int64_t>(static_cast<double>(now - status.origin) * speed);
+    status.figures.elapsedNs = static_cast<std::int64_t>(static_cast<double>(now - play.origin) * play.settings->speed);
     status.figures.writesPerSecond = static_cast<std::uint32_t>(status.writes * NS_PER_SECOND / interval);
     status.figures.linePercent =
         baud == 0 ? 0
                   : static_cast<std::uint32_t>(static_cast<std::int64_t>(status.writes) * REGISTER_FRAME_BYTES *
                                                BITS_PER_BYTE * 100 * NS_PER_SECOND / interval / baud);
     status.figures.latenessNs = status.lateness;
-    const std::string line = statusLine(status.figures);
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fflush(stdout);
+    drawLine(statusLine(status.figures, terminalWidth()));
     status.writes = 0;
     status.lastDraw = now;
 }
 
-// Sleeps until `target` on the monotonic clock, redrawing the status line on
-// the way. False when a signal asked to stop.
-bool sleepUntil(std::int64_t target, const PlaySettings& settings, Status& status)
+// Takes what came from outside since the last look. False when the play ends
+// here, with the reason in play.result.
+bool takeRequests(Play& play)
 {
-    while (true) {
-        if (*settings.stop != 0) {
+    if (stopStatus() != 0) {
+        play.result.end = PlayEnd::STOPPED;
+        return false;
+    }
+    for (Key key = readKey(); key.kind != KeyKind::NONE; key = readKey()) {
+        if (key.kind == KeyKind::CHARACTER && key.character == QUIT_KEY) {
+            play.result.end = PlayEnd::QUIT;
             return false;
         }
-        const std::int64_t now = monotonicNs();
-        if (status.enabled && now - status.lastDraw >= STATUS_INTERVAL_NS) {
-            drawStatus(status, now, settings.speed, settings.baud);
+    }
+    if (takeResize() && play.status.enabled) {
+        drawStatus(play, clockNow());
+    }
+    return true;
+}
+
+// Waits until song time `songNs` is due, redrawing the status line on the
+// way. False when the play ends first.
+bool waitUntilDue(Play& play, std::int64_t songNs)
+{
+    while (true) {
+        if (!takeRequests(play)) {
+            return false;
         }
+        const std::int64_t now = clockNow();
+        if (play.status.enabled && now - play.status.lastDraw >= STATUS_INTERVAL_NS) {
+            drawStatus(play, now);
+        }
+        const std::int64_t target = clockTimeOf(play, songNs);
         if (now >= target) {
             return true;
         }
         std::int64_t wake = target;
-        if (status.enabled) {
-            wake = std::min(wake, status.lastDraw + STATUS_INTERVAL_NS);
+        if (play.status.enabled) {
+            wake = std::min(wake, play.status.lastDraw + STATUS_INTERVAL_NS);
         }
-        const timespec until{static_cast<time_t>(wake / NS_PER_SECOND), static_cast<long>(wake % NS_PER_SECOND)};
-        // A signal ends the sleep early (EINTR); the loop then looks at the stop flag.
-        clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr);
+        sleepUntil(wake);
     }
 }
 
@@ -143,6 +162,50 @@ std::int64_t lineClearAt(std::int64_t now, std::uint32_t baud)
     }
     const auto queued = static_cast<std::int64_t>(portQueuedOutput(linkPort()));
     return now + queued * BITS_PER_BYTE * NS_PER_SECOND / baud;
+}
+
+// Sends one tick's frames, due at song time `dueNs`. False when the line failed.
+bool sendTick(Play& play, const std::vector<Frame>& tick, std::int64_t dueNs)
+{
+    if (sendFrames(tick) != tick.size() * REGISTER_FRAME_BYTES) {
+        play.result.end = PlayEnd::LINE_FAILED;
+        play.result.detail = "the line failed: the port stopped taking writes";
+        return false;
+    }
+    play.status.writes += static_cast<std::uint32_t>(tick.size());
+    play.status.lateness = lineClearAt(clockNow(), play.settings->baud) - clockTimeOf(play, dueNs);
+    return true;
+}
+
+// The music: every tick on time, then the song's end. False when it ended early.
+bool playMusic(Play& play, const MusicLog& log)
+{
+    const PlaySettings& settings = *play.settings;
+    ScheduleCursor cursor;
+    startSchedule(cursor, log, settings.loops, settings.dropping);
+    std::vector<Frame> tick;
+    ScheduledWrite next;
+    bool more = nextWrite(cursor, next);
+    while (more) {
+        // A tick: every write due at one instant, sent in one piece.
+        const std::int64_t due = next.dueNs;
+        play.status.figures.pass = cursor.pass;
+        tick.clear();
+        while (more && next.dueNs == due) {
+            if (next.send) {
+                tick.push_back(writeFrame(next.reg, next.value));
+            }
+            more = nextWrite(cursor, next);
+        }
+        if (tick.empty()) {
+            continue;
+        }
+        if (!waitUntilDue(play, due) || !sendTick(play, tick, due)) {
+            return false;
+        }
+    }
+    // The song lasts to its end command, past its last write.
+    return waitUntilDue(play, play.status.figures.totalNs);
 }
 
 } // namespace
@@ -159,78 +222,38 @@ bool silenceChip()
 
 PlayResult playLog(const MusicLog& log, const PlaySettings& settings)
 {
-    PlayResult result;
-    if (!loadMemory(log, settings.terminal, result.detail)) {
-        result.end = PlayEnd::MEMORY_FAILED;
-        return result;
+    Play play;
+    play.settings = &settings;
+    startDisplay(settings.terminal);
+    if (!loadMemory(log, play.result.detail)) {
+        play.result.end = PlayEnd::MEMORY_FAILED;
+        return play.result;
     }
 
-    // Wake-ups come at the due time, not up to the default 50 us of timer
-    // slack after it: the sleeps are few (one per tick), so this costs nothing.
-    prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
-
-    ScheduleCursor cursor;
-    startSchedule(cursor, log, settings.loops, settings.dropping);
-    Status status;
-    status.enabled = settings.terminal;
-    status.origin = monotonicNs();
-    status.lastDraw = status.origin;
-    status.figures.totalNs = songLength(log, settings.loops);
-    status.figures.passes = log.looped ? settings.loops : 1;
-    const auto toClock = [&](std::int64_t songNs) {
-        return status.origin + static_cast<std::int64_t>(static_cast<double>(songNs) / settings.speed);
-    };
-
-    std::vector<Frame> tick;
-    ScheduledWrite next;
-    bool more = nextWrite(cursor, next);
-    bool stopped = false;
-    while (more) {
-        // A tick: every write due at one instant, sent in one piece.
-        const std::int64_t due = next.dueNs;
-        status.figures.pass = cursor.pass;
-        tick.clear();
-        while (more && next.dueNs == due) {
-            if (next.send) {
-                tick.push_back(writeFrame(next.reg, next.value));
-            }
-            more = nextWrite(cursor, next);
-        }
-        if (tick.empty()) {
-            continue;
-        }
-        const std::int64_t target = toClock(due);
-        if (!sleepUntil(target, settings, status)) {
-            stopped = true;
-            break;
-        }
-        if (sendFrames(tick) != tick.size() * REGISTER_FRAME_BYTES) {
-            result.end = PlayEnd::LINE_FAILED;
-            result.detail = "the line failed: the port stopped taking writes";
-            break;
-        }
-        status.writes += static_cast<std::uint32_t>(tick.size());
-        status.lateness = lineClearAt(monotonicNs(), settings.baud) - target;
+    play.status.enabled = settings.terminal;
+    play.origin = clockNow();
+    play.status.lastDraw = play.origin;
+    play.status.figures.totalNs = songLength(log, settings.loops);
+    play.status.figures.passes = log.looped ? settings.loops : 1;
+    setStopWaits(StopWaits::KEEP);
+    const bool whole = playMusic(play, log);
+    if (play.status.enabled) {
+        drawStatus(play, clockNow());
     }
-    // The song lasts to its end command, past its last write.
-    if (result.end != PlayEnd::LINE_FAILED && !stopped && !sleepUntil(toClock(status.figures.totalNs), settings, status)) {
-        stopped = true;
+    endLine();
+    if (play.result.end == PlayEnd::LINE_FAILED) {
+        return play.result;
     }
-    if (status.enabled) {
-        drawStatus(status, monotonicNs(), settings.speed, settings.baud);
-        std::printf("\n");
-        std::fflush(stdout);
-    }
-    if (result.end == PlayEnd::LINE_FAILED) {
-        return result;
-    }
+    settleStop();
     // Whatever is queued goes out first: a frame is never cut, so the board
     // never takes half a write for the start of the next.
     if (!silenceChip()) {
-        result.end = PlayEnd::LINE_FAILED;
-        result.detail = "the line failed while silencing the chip";
-        return result;
+        play.result.end = PlayEnd::LINE_FAILED;
+        play.result.detail = "the line failed while silencing the chip";
+        return play.result;
     }
-    result.end = stopped ? PlayEnd::STOPPED : PlayEnd::SONG_END;
-    return result;
+    if (whole) {
+        play.result.end = PlayEnd::SONG_END;
+    }
+    return play.result;
 }

@@ -1,5 +1,6 @@
 #include "play/report.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -108,9 +109,44 @@ std::string listEndLine(std::int64_t lengthNs)
     return format("%lld end\n", static_cast<long long>(lengthNs / 1000));
 }
 
-std::string statusLine(const StatusFigures& f)
+std::string statusLine(const StatusFigures& f, int width)
 {
-    return format("\r %s / %s  loop %d/%d  %5u writes/s  line %3u%%  late %6.1f ms ", formatClock(f.elapsedNs).c_str(),
-                  formatClock(f.totalNs).c_str(), f.pass + 1, f.passes, f.writesPerSecond, f.linePercent,
-                  ms(f.latenessNs));
+    const std::string fields[] = {
+        format(" %s / %s", formatClock(f.elapsedNs).c_str(), formatClock(f.totalNs).c_str()),
+        format("  loop %d/%d", f.pass + 1, f.passes),
+        format("  %5u writes/s", f.writesPerSecond),
+        format("  line %3u%%", f.linePercent),
+        format("  late %6.1f ms ", ms(f.latenessNs)),
+    };
+    std::string line;
+    for (const std::string& field : fields) {
+        if (width > 0 && line.size() + field.size() > static_cast<std::size_t>(width - 1)) {
+            break;
+        }
+        line += field;
+    }
+    // Not even the time fits: as much of it as does (redrawLine cuts it).
+    return line.empty() ? fields[0] : line;
+}
+
+std::string loadProgressLine(std::size_t sent, std::size_t total)
+{
+    return format("  ADPCM memory (%6zu/%6zu) %3zu%%", sent, total, total == 0 ? 100 : sent * 100 / total);
+}
+
+std::string loadedLine(std::size_t total)
+{
+    return format("  ADPCM memory: %zu bytes loaded", total);
+}
+
+std::string redrawLine(const std::string& text, int width, std::size_t previousLength)
+{
+    // A terminal narrowed since the last line: blanks past its width would wrap.
+    const std::size_t room = width > 0 ? static_cast<std::size_t>(width - 1) : std::string::npos;
+    std::string shown = text.substr(0, room);
+    const std::size_t cover = std::min(previousLength, room);
+    if (cover > shown.size()) {
+        shown.append(cover - shown.size(), ' ');
+    }
+    return "\r" + shown;
 }

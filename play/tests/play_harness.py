@@ -7,11 +7,15 @@ player's tests judge. Nothing sleeps: tests wait on the player's output and
 on process exit.
 """
 
+import fcntl
 import os
 import pty
 import select
+import struct
 import subprocess
 import sys
+import termios
+import threading
 import time
 from pathlib import Path
 
@@ -56,6 +60,23 @@ class PlayerTest(E2ETest):
         self.addCleanup(reap)
         return proc, master
 
+    def spawn_with_terminal(self, *args, board, columns=0, env=None):
+        """The player with a terminal as standard input and output, as a user
+        runs it from a shell: in a process group of its own, the shell's job
+        control signals sent to it directly. Returns (process, Screen)."""
+        screen = Screen(columns)
+        self.addCleanup(screen.close)
+        proc = subprocess.Popen([PLAY, "--port", board.path, *args], stdin=screen.slave, stdout=screen.slave,
+                                stderr=subprocess.PIPE, cwd=self.dir, env=env or self.env(), process_group=0)
+
+        def reap():
+            if proc.poll() is None:
+                proc.kill()
+            proc.wait()
+            proc.stderr.close()
+        self.addCleanup(reap)
+        return proc, screen
+
     def writes(self, board):
         """The emulator's register writes: (microseconds, register 0x000-0x1FF, value)."""
         out = []
@@ -63,6 +84,60 @@ class PlayerTest(E2ETest):
             us, bank, reg, value = line.split()
             out.append((int(us), int(bank) * 0x100 + int(reg, 16), int(value, 16)))
         return out
+
+
+class Screen:
+    """A pseudo-terminal as a user's: what the player shows on it is read and
+    kept in the background; its settings are read from the test's side."""
+
+    def __init__(self, columns=0):
+        self.master, self.slave = pty.openpty()
+        if columns:
+            fcntl.ioctl(self.master, termios.TIOCSWINSZ, struct.pack("HHHH", 24, columns, 0, 0))
+        self.before = termios.tcgetattr(self.slave)
+        self.shown = b""
+        self.changed = threading.Condition()
+        threading.Thread(target=self._read, daemon=True).start()
+
+    def _read(self):
+        while True:
+            try:
+                chunk = os.read(self.master, 65536)
+            except OSError:
+                return
+            if not chunk:
+                return
+            with self.changed:
+                self.shown += chunk
+                self.changed.notify_all()
+
+    def wait_for(self, text, start=0):
+        """Waits until `text` shows after byte `start` of the output; returns where it ends."""
+        with self.changed:
+            if not self.changed.wait_for(lambda: self.shown.find(text, start) >= 0, STEP_TIMEOUT):
+                raise AssertionError("the terminal never showed %r; it showed %r" % (text, self.shown[-300:]))
+            return self.shown.find(text, start) + len(text)
+
+    def type(self, text):
+        os.write(self.master, text)
+
+    def modes(self):
+        """The terminal's settings now (those of its slave side)."""
+        return termios.tcgetattr(self.master)
+
+    def single_keys(self):
+        lflag = self.modes()[3]
+        return (lflag & (termios.ICANON | termios.ECHO)) == 0
+
+    def restored(self):
+        return self.modes() == self.before
+
+    def close(self):
+        for fd in (self.slave, self.master):
+            try:
+                os.close(fd)
+            except OSError:
+                pass
 
 
 def read_terminal_until(fd, wanted, timeout=STEP_TIMEOUT):

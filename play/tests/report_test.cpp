@@ -64,7 +64,7 @@ TEST(PlayReport, StatsListAndStatusLines)
     status.writesPerSecond = 412;
     status.linePercent = 38;
     status.latenessNs = 400'000;
-    EXPECT_EQ(statusLine(status), "\r 0:12.3 / 1:47.2  loop 1/2    412 writes/s  line  38%  late    0.4 ms ");
+    EXPECT_EQ(statusLine(status), " 0:12.3 / 1:47.2  loop 1/2    412 writes/s  line  38%  late    0.4 ms ");
 }
 
 } // namespace

@@ -1,0 +1,108 @@
+"""The player at a user's terminal: single keys without echo while it plays,
+q to stop, and the terminal given back exactly as it was on every way out:
+q, the stop signals, and the second signal that ends a write the line no
+longer drains."""
+
+import os
+import platform
+import signal
+import time
+import unittest
+
+from logmaker import Vgm
+from play_harness import STEP_TIMEOUT, PlayerTest, silence
+
+
+def long_song():
+    vgm = Vgm()
+    for i in range(600):  # a minute: a write every 100 ms
+        vgm.write(0x28, 0xF0 | (i % 3)).write(0x40, i & 0x7F).wait_ms(100)
+    return vgm.file()
+
+
+def blocked_in_port_write(pid):
+    """True while the process waits in a write to a descriptor other than
+    its standard streams (x86-64 Linux: system call 1): the port's."""
+    with open("/proc/%d/syscall" % pid) as state:
+        fields = state.read().split()
+    return len(fields) > 1 and fields[0] == "1" and int(fields[1], 16) > 2
+
+
+def signal_pending(pid, sig):
+    """True while `sig` waits to be handled by the process."""
+    with open("/proc/%d/status" % pid) as state:
+        masks = [int(line.split()[1], 16) for line in state if line.startswith(("SigPnd:", "ShdPnd:"))]
+    return any(mask & (1 << (sig - 1)) for mask in masks)
+
+
+def wait_on_process(condition, what):
+    """Waits on a process's state, as waitpid would, for at most STEP_TIMEOUT."""
+    deadline = time.monotonic() + STEP_TIMEOUT
+    while not condition():
+        if time.monotonic() > deadline:
+            raise AssertionError(what)
+        time.sleep(0.01)
+
+
+class AtATerminal(PlayerTest):
+    def setUp(self):
+        super().setUp()
+        self.file("long.vgm", long_song())
+
+    def music(self, board):
+        writes = [(r, v) for _, r, v in self.writes(board)]
+        self.assertEqual(writes[-len(silence()):], silence())
+        return writes[:-len(silence())]
+
+    def test_q_silences_the_chip_ends_the_play_and_gives_the_terminal_back(self):
+        board = self.board()
+        proc, screen = self.spawn_with_terminal("long.vgm", board=board)
+        screen.wait_for(b"writes/s")
+        self.assertTrue(screen.single_keys(), "keys are read one by one, without echo")
+        screen.type(b"xq")  # a key of no meaning first: ignored
+        self.assertEqual(proc.wait(timeout=STEP_TIMEOUT), 0)
+        self.assertEqual(proc.stderr.read(), b"")
+        self.assertTrue(screen.restored())
+        self.assertNotIn(b"xq", screen.shown, "no echo of the keys")
+        self.assertBoardStops(board)
+        self.assertLess(len(self.music(board)), 1200)
+
+    def test_stop_signals_give_the_terminal_back(self):
+        for sig, status in ((signal.SIGINT, 130), (signal.SIGTERM, 143), (signal.SIGHUP, 129)):
+            with self.subTest(signal=sig.name):
+                board = self.board(name="board-" + sig.name)
+                proc, screen = self.spawn_with_terminal("long.vgm", board=board)
+                screen.wait_for(b"writes/s")
+                self.assertTrue(screen.single_keys())
+                proc.send_signal(sig)
+                self.assertEqual(proc.wait(timeout=STEP_TIMEOUT), status)
+                self.assertTrue(screen.restored())
+                self.assertBoardStops(board)
+                self.music(board)
+
+    @unittest.skipUnless(platform.machine() == "x86_64" and os.path.exists("/proc/self/syscall"),
+                         "reads the system call a process waits in")
+    def test_a_second_signal_ends_a_write_the_line_never_drains(self):
+        # 90000 bytes due at once on a line of 50 baud: five hours of writing,
+        # far more than a pseudo-terminal holds.
+        vgm = Vgm()
+        for i in range(30000):
+            vgm.write(0x40 + i % 3, i & 0x7F)
+        self.file("burst.vgm", vgm.wait_ms(100).file())
+        board = self.board("--baud", "50")
+        proc, screen = self.spawn_with_terminal("burst.vgm", board=board)
+        wait_on_process(lambda: blocked_in_port_write(proc.pid), "the player never blocked in its write")
+        proc.send_signal(signal.SIGTERM)
+        # Signals of one kind do not queue: the second must come after the first was taken.
+        wait_on_process(lambda: not signal_pending(proc.pid, signal.SIGTERM), "the first SIGTERM was never taken")
+        wait_on_process(lambda: blocked_in_port_write(proc.pid), "the first stop cut the write")
+        proc.send_signal(signal.SIGTERM)
+        self.assertEqual(proc.wait(timeout=STEP_TIMEOUT), 143)
+        self.assertTrue(screen.restored())
+        # The port is free and back as it was: another program opens it.
+        out, err, status = self.play("--stats", "burst.vgm", board=board)
+        self.assertEqual((err, status), ("", 0))
+
+
+if __name__ == "__main__":
+    unittest.main()
