@@ -27,16 +27,28 @@ Frame writeFrame(std::uint16_t reg, std::uint8_t value)
     return reg >= BANK1_BASE ? bank1WriteFrame(low, value) : bank0WriteFrame(low, value);
 }
 
-// The progress line of the memory load, at a terminal.
+// The memory load's progress, and whether it goes on.
 struct LoadProgress {
     std::size_t before = 0; // bytes of earlier runs
     std::size_t total = 0;
+    bool quit = false;      // q was typed
 };
 
 void drawLoadProgress(void* context, std::size_t done, std::size_t)
 {
     const auto* progress = static_cast<const LoadProgress*>(context);
     drawLine(loadProgressLine(progress->before + done, progress->total));
+}
+
+// Between two frames of the load: a stop or q ends it there, the frame
+// before confirmed.
+bool loadGoesOn(void* context)
+{
+    auto* progress = static_cast<LoadProgress*>(context);
+    for (Key key = readKey(); key.kind != KeyKind::NONE; key = readKey()) {
+        progress->quit = progress->quit || (key.kind == KeyKind::CHARACTER && key.character == QUIT_KEY);
+    }
+    return stopStatus() == 0 && !progress->quit;
 }
 
 std::string memoryFailure(const MemoryWriteResult& result, std::uint32_t unit)
@@ -48,7 +60,9 @@ std::string memoryFailure(const MemoryWriteResult& result, std::uint32_t unit)
            std::to_string(unit) + ", " + std::to_string(result.committed) + " bytes committed)";
 }
 
-bool loadMemory(const MusicLog& log, std::string& detail)
+// Sends the log's ADPCM memory. False when the play ends here: stopped
+// (result.end STOPPED or QUIT) or failed (MEMORY_FAILED, with the detail).
+bool loadMemory(const MusicLog& log, PlayResult& outcome)
 {
     const std::vector<MemoryLoad> loads = memoryLoads(log);
     LoadProgress progress;
@@ -58,14 +72,24 @@ bool loadMemory(const MusicLog& log, std::string& detail)
     if (loads.empty()) {
         return true;
     }
+    setStopWaits(StopWaits::FINISH_FRAME);
     for (const MemoryLoad& load : loads) {
-        const MemoryWriteResult result = writeMemory(load.bytes, load.unit, drawLoadProgress, &progress);
-        if (result.stop != MemoryWriteStop::COMPLETE || result.committed != load.bytes.size()) {
-            endLine();
-            detail = memoryFailure(result, load.unit);
-            return false;
+        const MemoryWriteResult result =
+            writeMemory(load.bytes, load.unit, drawLoadProgress, &progress, loadGoesOn);
+        const bool whole = result.stop == MemoryWriteStop::COMPLETE && result.committed == load.bytes.size();
+        if (whole) {
+            progress.before += load.bytes.size();
+            continue;
         }
-        progress.before += load.bytes.size();
+        endLine();
+        // A stop whose frame was not confirmed in time ended the wait for it.
+        if (result.stop == MemoryWriteStop::STOPPED || stopStatus() != 0) {
+            outcome.end = progress.quit ? PlayEnd::QUIT : PlayEnd::STOPPED;
+        } else {
+            outcome.end = PlayEnd::MEMORY_FAILED;
+            outcome.detail = memoryFailure(result, load.unit);
+        }
+        return false;
     }
     finishLine(loadedLine(progress.total));
     return true;
@@ -208,6 +232,24 @@ bool playMusic(Play& play, const MusicLog& log)
     return waitUntilDue(play, play.status.figures.totalNs);
 }
 
+// Silences the chip after the play, whatever ended it, when the link still
+// holds the board. False when the line failed on the way.
+bool silenceAfter(Play& play)
+{
+    settleStop();
+    if (!isConnected()) {
+        return true; // the stop ended a wait the board never answered: no board to silence
+    }
+    // Whatever is queued goes out first: a frame is never cut, so the board
+    // never takes half a write for the start of the next.
+    if (!silenceChip()) {
+        play.result.end = PlayEnd::LINE_FAILED;
+        play.result.detail = "the line failed while silencing the chip";
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 bool silenceChip()
@@ -225,8 +267,10 @@ PlayResult playLog(const MusicLog& log, const PlaySettings& settings)
     Play play;
     play.settings = &settings;
     startDisplay(settings.terminal);
-    if (!loadMemory(log, play.result.detail)) {
-        play.result.end = PlayEnd::MEMORY_FAILED;
+    if (!loadMemory(log, play.result)) {
+        if (play.result.end != PlayEnd::MEMORY_FAILED) {
+            silenceAfter(play);
+        }
         return play.result;
     }
 
@@ -241,15 +285,7 @@ PlayResult playLog(const MusicLog& log, const PlaySettings& settings)
         drawStatus(play, clockNow());
     }
     endLine();
-    if (play.result.end == PlayEnd::LINE_FAILED) {
-        return play.result;
-    }
-    settleStop();
-    // Whatever is queued goes out first: a frame is never cut, so the board
-    // never takes half a write for the start of the next.
-    if (!silenceChip()) {
-        play.result.end = PlayEnd::LINE_FAILED;
-        play.result.detail = "the line failed while silencing the chip";
+    if (play.result.end == PlayEnd::LINE_FAILED || !silenceAfter(play)) {
         return play.result;
     }
     if (whole) {

@@ -87,7 +87,7 @@ void installPlaySignals()
     for (int stop : STOP_SIGNALS) {
         handle(stop, onStop, false);
     }
-    handle(SIGALRM, onGraceOver, true);
+    handle(SIGALRM, onGraceOver, false); // ends the read it lands in, as a stop does
     handle(SIGCONT, onContinue, true);
 }
 

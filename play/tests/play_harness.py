@@ -77,6 +77,11 @@ class PlayerTest(E2ETest):
         self.addCleanup(reap)
         return proc, screen
 
+    def silent_board(self, identify=True):
+        board = SilentBoard(identify)
+        self.addCleanup(board.close)
+        return board
+
     def writes(self, board):
         """The emulator's register writes: (microseconds, register 0x000-0x1FF, value)."""
         out = []
@@ -138,6 +143,52 @@ class Screen:
                 os.close(fd)
             except OSError:
                 pass
+
+
+class SilentBoard:
+    """A terminal whose other end answers the identification (or nothing,
+    with identify=False) and then falls silent, reading whatever comes."""
+
+    def __init__(self, identify=True):
+        self.master, self.slave = pty.openpty()  # the slave stays open: the master never reads EIO
+        self.path = os.ttyname(self.slave)
+        self.identify = identify
+        self.received = b""
+        self.changed = threading.Condition()
+        threading.Thread(target=self._serve, daemon=True).start()
+
+    def _serve(self):
+        while True:
+            try:
+                chunk = os.read(self.master, 65536)
+            except OSError:
+                return
+            if not chunk:
+                return
+            with self.changed:
+                first = not self.received
+                self.received += chunk
+                self.changed.notify_all()
+            if first and self.identify and chunk[:1] == b"\x10":
+                os.write(self.master, b"2608")
+
+    def wait_received(self, count):
+        """Waits until `count` bytes have come from the player."""
+        with self.changed:
+            if not self.changed.wait_for(lambda: len(self.received) >= count, STEP_TIMEOUT):
+                raise AssertionError("the board received only %r" % self.received)
+
+    def close(self):
+        for fd in (self.slave, self.master):
+            try:
+                os.close(fd)
+            except OSError:
+                pass
+
+
+def frames_of(writes):
+    """Register writes (register 0x000-0x1FF, value) as the frames that carry them."""
+    return [bytes([0x14 if reg >= 0x100 else 0x13, reg & 0xFF, value]) for reg, value in writes]
 
 
 def read_terminal_until(fd, wanted, timeout=STEP_TIMEOUT):

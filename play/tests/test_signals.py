@@ -1,13 +1,16 @@
 """Ctrl-C and SIGTERM in the middle of a song: the chip silenced after the
 last write that was sent, the port released, the exit status of the signal.
 The player runs at a terminal, as a user runs it, and the signal is sent
-once its status line shows that the music is playing."""
+once its status line shows that the music is playing. The same in the
+memory load, where the stop comes between two frames, and against a board
+that has stopped answering, where it ends the wait."""
 
 import signal
+import time
 import unittest
 
 from logmaker import Vgm
-from play_harness import STEP_TIMEOUT, PlayerTest, read_terminal_until, silence
+from play_harness import STEP_TIMEOUT, PlayerTest, frames_of, read_terminal_until, silence
 
 
 def long_song():
@@ -45,6 +48,42 @@ class Signals(PlayerTest):
 
     def test_sigterm_silences_the_chip_and_exits_143(self):
         self.stopped_by(signal.SIGTERM, 143)
+
+    def test_a_stop_in_the_memory_load_ends_it_after_the_frame_in_flight(self):
+        # 64 KiB at 9600 baud: more than a minute of load.
+        vgm = Vgm().block(0, bytes(i * 7 & 0xFF for i in range(65536))).write(0x28, 0xF0).wait_ms(100)
+        self.file("memory.vgm", vgm.file())
+        for sig, status in ((signal.SIGINT, 130), (signal.SIGTERM, 143)):
+            with self.subTest(signal=sig.name):
+                board = self.board("--baud", "9600", name="board-" + sig.name)
+                proc, terminal = self.spawn_at_terminal("memory.vgm", board=board)
+                read_terminal_until(terminal, b"ADPCM memory (")
+                proc.send_signal(sig)
+                self.assertEqual(proc.wait(timeout=STEP_TIMEOUT), status)
+                self.assertEqual(proc.stderr.read(), b"")
+                self.assertBoardStops(board)
+                log = board.frames()
+                received = [frame for tag, frame in log if tag == "rx"]
+                # The memory frames, then the silence: no write of the music.
+                self.assertEqual(received[-len(silence()):], frames_of(silence()))
+                memory = received[1:-len(silence())]
+                self.assertTrue(memory and all(frame[0] in (0x09, 0x0A) for frame in memory), memory[-3:])
+                self.assertLess(len(memory), 200)
+                # The last memory frame was answered before the silence went out.
+                last = max(i for i, (tag, frame) in enumerate(log) if tag == "rx" and frame[0] in (0x09, 0x0A))
+                self.assertEqual(log[last + 1][0], "tx")
+
+    def test_a_stop_ends_the_wait_on_a_board_that_fell_silent_in_the_load(self):
+        self.file("memory.vgm", Vgm().block(0, bytes(1000)).write(0x28, 0xF0).wait_ms(100).file())
+        board = self.silent_board()
+        started = time.monotonic()
+        proc, _ = self.spawn_at_terminal("memory.vgm", board=board)
+        board.wait_received(1 + 64)  # the identification, then the first cache write
+        proc.send_signal(signal.SIGTERM)
+        self.assertEqual(proc.wait(timeout=STEP_TIMEOUT), 143)
+        # The frame in flight had its grace of a second, and no more.
+        self.assertLess(time.monotonic() - started, 5)
+        self.assertEqual(proc.stderr.read(), b"")
 
 
 if __name__ == "__main__":
