@@ -54,29 +54,47 @@ std::string connectFailure(const ConnectOutcome& outcome)
     return text;
 }
 
-// Opens the board's port and identifies the board; false, with the reason
-// said, when there is no board to play on.
-bool connectPlayer(const PlayOptions& options)
+// Why the board did not identify itself, after the words that say so.
+std::string identifyFailure(LinkFault fault, int replyTimeoutMs)
+{
+    switch (fault) {
+    case LinkFault::NO_REPLY:
+        return ": no reply within " + std::to_string(replyTimeoutMs) + " ms (" + REPLY_TIMEOUT_VARIABLE + ")";
+    case LinkFault::LOST:
+        return ": connection lost";
+    default:
+        return "";
+    }
+}
+
+// Opens the board's port and identifies the board. 0 when there is a board
+// to play on; else the exit status, the reason said (a stop needs no words).
+int connectPlayer(const PlayOptions& options, int replyTimeoutMs)
 {
     setStopWaits(StopWaits::END_AT_ONCE);
     ConnectOutcome outcome = options.port.empty() ? openLink() : openLinkAt(options.port.c_str());
     if (!outcome.opened) {
         complain(connectFailure(outcome));
-        return false;
+        return EXIT_FAILED;
     }
     identifyLink(outcome);
-    if (!outcome.identified) {
-        closeLink();
-        complain("the board on " + outcome.attempts.back().device + " did not identify itself as a YM2608 board");
-        return false;
+    if (outcome.identified) {
+        return 0;
     }
-    return true;
+    closeLink();
+    const LinkFault fault = takeLinkFault();
+    if (stopStatus() != 0) {
+        return stopStatus();
+    }
+    complain("the board on " + outcome.attempts.back().device + " did not identify itself as a YM2608 board" +
+             identifyFailure(fault, replyTimeoutMs));
+    return EXIT_FAILED;
 }
 
-int playSongs(const PlayOptions& options, const std::vector<Song>& songs)
+int playSongs(const PlayOptions& options, const std::vector<Song>& songs, int replyTimeoutMs)
 {
-    if (!connectPlayer(options)) {
-        return EXIT_FAILED;
+    if (const int status = connectPlayer(options, replyTimeoutMs); status != 0) {
+        return status;
     }
     PlaySettings settings;
     settings.loops = options.loops;
@@ -131,6 +149,12 @@ int main(int argc, char** argv)
         std::printf("ym2608-play %s\n", YM2608_VERSION);
         return 0;
     }
+    int replyTimeoutMs = NO_TIMEOUT;
+    if (!replyTimeoutFromEnvironment(replyTimeoutMs)) {
+        complain(std::string(REPLY_TIMEOUT_VARIABLE) + " must be a positive number of milliseconds");
+        return EXIT_BAD_INPUT;
+    }
+    setReplyTimeout(replyTimeoutMs);
     if (!startClock()) {
         complain("cannot set up the clock's timer");
         return EXIT_FAILED;
@@ -140,5 +164,5 @@ int main(int argc, char** argv)
     if (!readSongs(options, songs)) {
         return EXIT_BAD_INPUT;
     }
-    return options.stats ? printStats(options, songs) : playSongs(options, songs);
+    return options.stats ? printStats(options, songs) : playSongs(options, songs, replyTimeoutMs);
 }

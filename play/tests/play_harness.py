@@ -37,18 +37,18 @@ class PlayerTest(E2ETest):
     def env(self, com3=MISSING_PORT, com4=MISSING_PORT):
         return super().env(com3, com4)
 
-    def play(self, *args, board=None, timeout=STEP_TIMEOUT):
+    def play(self, *args, board=None, timeout=STEP_TIMEOUT, env=None):
         """Runs the player to its end; returns (stdout, stderr, status)."""
         argv = [PLAY] + (["--port", board.path] if board is not None else []) + list(args)
-        result = subprocess.run(argv, capture_output=True, cwd=self.dir, env=self.env(), timeout=timeout,
-                                stdin=subprocess.DEVNULL)
+        result = subprocess.run(argv, capture_output=True, cwd=self.dir, env=dict(self.env(), **(env or {})),
+                                timeout=timeout, stdin=subprocess.DEVNULL)
         return result.stdout.decode("utf-8", "replace"), result.stderr.decode("utf-8", "replace"), result.returncode
 
-    def spawn_at_terminal(self, *args, board):
+    def spawn_at_terminal(self, *args, board, env=None):
         """The player with its output on a terminal (as a user runs it); returns (process, terminal fd)."""
         master, slave = pty.openpty()
         proc = subprocess.Popen([PLAY, "--port", board.path, *args], stdin=subprocess.DEVNULL, stdout=slave,
-                                stderr=subprocess.PIPE, cwd=self.dir, env=self.env())
+                                stderr=subprocess.PIPE, cwd=self.dir, env=dict(self.env(), **(env or {})))
         os.close(slave)
 
         def reap():

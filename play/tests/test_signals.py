@@ -86,5 +86,43 @@ class Signals(PlayerTest):
         self.assertEqual(proc.stderr.read(), b"")
 
 
+class SilentBoards(PlayerTest):
+    """A board that never answers the identification: the reply time limit
+    ends the wait, and so does the first stop signal."""
+
+    def setUp(self):
+        super().setUp()
+        self.file("song.vgm", Vgm().write(0x28, 0xF0).wait_ms(100).file())
+
+    def test_the_reply_time_limit_ends_the_identification(self):
+        board = self.silent_board(identify=False)
+        started = time.monotonic()
+        out, err, status = self.play("song.vgm", board=board, env={"YM2608_REPLY_TIMEOUT_MS": "300"})
+        self.assertGreaterEqual(time.monotonic() - started, 0.3)
+        self.assertEqual((out, status), ("", 1))
+        self.assertEqual(err, "ym2608-play: the board on %s did not identify itself as a YM2608 board: no reply "
+                              "within 300 ms (YM2608_REPLY_TIMEOUT_MS)\n" % board.path)
+        self.assertEqual(board.received, b"\x10")
+
+    def test_the_first_stop_signal_ends_the_identification(self):
+        for sig, status in ((signal.SIGINT, 130), (signal.SIGTERM, 143)):
+            with self.subTest(signal=sig.name):
+                board = self.silent_board(identify=False)
+                proc, _ = self.spawn_at_terminal("song.vgm", board=board)
+                board.wait_received(1)
+                proc.send_signal(sig)
+                self.assertEqual(proc.wait(timeout=STEP_TIMEOUT), status)
+                self.assertEqual(proc.stderr.read(), b"")
+
+    def test_a_bad_time_limit_is_refused_before_anything_is_sent(self):
+        board = self.silent_board(identify=False)
+        for bad in ("0", "-5", "12x", "99999999999"):
+            with self.subTest(value=bad):
+                out, err, status = self.play("song.vgm", board=board, env={"YM2608_REPLY_TIMEOUT_MS": bad})
+                self.assertEqual((out, err, status), ("", "ym2608-play: YM2608_REPLY_TIMEOUT_MS must be a positive "
+                                                      "number of milliseconds\n", 2))
+        self.assertEqual(board.received, b"")
+
+
 if __name__ == "__main__":
     unittest.main()
