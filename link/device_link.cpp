@@ -203,6 +203,14 @@ LinkFault takeLinkFault()
     return fault;
 }
 
+bool checkLink()
+{
+    if (isConnected() && portHungUp(link.port)) {
+        fail(PortStatus::GONE);
+    }
+    return isConnected();
+}
+
 std::size_t sendFrame(const Frame& frame)
 {
     return writeSome(frame.view());

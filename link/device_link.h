@@ -15,7 +15,7 @@
 //
 // Functions: isConnected, openLink, openLinkAt, identifyLink, connectBoard,
 // closeLink, linkPort, replyTimeoutFromEnvironment, setReplyTimeout,
-// interruptLink, allowLinkWaits, takeLinkFault, sendFrame,
+// interruptLink, allowLinkWaits, takeLinkFault, checkLink, sendFrame,
 // sendFrames, readReply, readStatus, exchangeStatus, writeRegister, writeBank1.
 #pragma once
 
@@ -97,6 +97,10 @@ void allowLinkWaits();
 /// The fault that closed the link since the last call (NONE if none), and forgets it.
 LinkFault takeLinkFault();
 
+/// Looks, without waiting, whether the board is still on the line: when the
+/// port reports it gone, the link closes itself with LOST, as a failed read
+/// would. True while connected.
+bool checkLink();
 
 /// Sends one frame in a single write; returns the bytes written (0 when not connected).
 std::size_t sendFrame(const Frame& frame);

@@ -6,8 +6,8 @@
 // operating-system failure into a result at once.
 //
 // Functions: portFailureText, portDevicePath, openPort, writePort, readPort,
-// closePort, portSpeed, portQueuedOutput, drainPort, cancelPortWaits,
-// allowPortWaits, restorePortFromSignal.
+// closePort, portSpeed, portQueuedOutput, portHungUp, drainPort,
+// cancelPortWaits, allowPortWaits, restorePortFromSignal.
 #pragma once
 
 #include <cstddef>
@@ -112,6 +112,11 @@ std::uint32_t portSpeed(PortHandle port);
 
 /// Bytes written but not yet sent on the line; 0 when unknown.
 std::size_t portQueuedOutput(PortHandle port);
+
+/// Without waiting: true when the port says its board has gone (a hung-up
+/// line, an unplugged adapter), for a program that neither writes nor reads
+/// for a long while and must still notice. False while it looks present.
+bool portHungUp(PortHandle port);
 
 /// Waits until every byte written has left; false when the port failed.
 bool drainPort(PortHandle port);

@@ -16,6 +16,9 @@
 namespace {
 
 constexpr std::int64_t STATUS_INTERVAL_NS = 250'000'000;
+/// How often a wait looks whether the board is still on the line: a board
+/// lost in a long rest of the music is noticed within this.
+constexpr std::int64_t HANGUP_CHECK_NS = 250'000'000;
 constexpr std::size_t REGISTER_FRAME_BYTES = 3;
 
 /// The key that ends the play, as a stop does, but with nothing more to play.
@@ -53,6 +56,9 @@ bool loadGoesOn(void* context)
 
 std::string memoryFailure(const MemoryWriteResult& result, std::uint32_t unit)
 {
+    if (takeLinkFault() == LinkFault::LOST) {
+        return "connection lost in the ADPCM memory load (" + std::to_string(result.committed) + " bytes committed)";
+    }
     const char* what = result.stop == MemoryWriteStop::CACHE_WRITE_FAILED ? "a cache write"
                        : result.stop == MemoryWriteStop::COMMIT_FAILED   ? "a commit"
                                                                           : "the load's reach";
@@ -107,7 +113,8 @@ struct Status {
 // One play of a log: where its schedule stands on the clock, and how it ends.
 struct Play {
     const PlaySettings* settings = nullptr;
-    std::int64_t origin = 0; // the clock's time of the song's start
+    std::int64_t origin = 0;    // the clock's time of the song's start
+    std::int64_t nextCheck = 0; // when the next wait looks for the board
     Status status;
     PlayResult result;
 };
@@ -132,6 +139,13 @@ void drawStatus(Play& play, std::int64_t now)
     drawLine(statusLine(status.figures, terminalWidth()));
     status.writes = 0;
     status.lastDraw = now;
+}
+
+// The line failed: the board gone, or the port refusing.
+void lineFailed(Play& play, const char* what)
+{
+    play.result.end = PlayEnd::LINE_FAILED;
+    play.result.detail = takeLinkFault() == LinkFault::LOST ? "connection lost" : what;
 }
 
 // Takes what came from outside since the last look. False when the play ends
@@ -163,6 +177,13 @@ bool waitUntilDue(Play& play, std::int64_t songNs)
             return false;
         }
         const std::int64_t now = clockNow();
+        if (now >= play.nextCheck) {
+            if (!checkLink()) {
+                lineFailed(play, "the line failed: the port stopped taking writes");
+                return false;
+            }
+            play.nextCheck = now + HANGUP_CHECK_NS;
+        }
         if (play.status.enabled && now - play.status.lastDraw >= STATUS_INTERVAL_NS) {
             drawStatus(play, now);
         }
@@ -170,7 +191,7 @@ bool waitUntilDue(Play& play, std::int64_t songNs)
         if (now >= target) {
             return true;
         }
-        std::int64_t wake = target;
+        std::int64_t wake = std::min(target, play.nextCheck);
         if (play.status.enabled) {
             wake = std::min(wake, play.status.lastDraw + STATUS_INTERVAL_NS);
         }
@@ -192,8 +213,7 @@ std::int64_t lineClearAt(std::int64_t now, std::uint32_t baud)
 bool sendTick(Play& play, const std::vector<Frame>& tick, std::int64_t dueNs)
 {
     if (sendFrames(tick) != tick.size() * REGISTER_FRAME_BYTES) {
-        play.result.end = PlayEnd::LINE_FAILED;
-        play.result.detail = "the line failed: the port stopped taking writes";
+        lineFailed(play, "the line failed: the port stopped taking writes");
         return false;
     }
     play.status.writes += static_cast<std::uint32_t>(tick.size());
@@ -243,8 +263,7 @@ bool silenceAfter(Play& play)
     // Whatever is queued goes out first: a frame is never cut, so the board
     // never takes half a write for the start of the next.
     if (!silenceChip()) {
-        play.result.end = PlayEnd::LINE_FAILED;
-        play.result.detail = "the line failed while silencing the chip";
+        lineFailed(play, "the line failed while silencing the chip");
         return false;
     }
     return true;
@@ -276,6 +295,7 @@ PlayResult playLog(const MusicLog& log, const PlaySettings& settings)
 
     play.status.enabled = settings.terminal;
     play.origin = clockNow();
+    play.nextCheck = play.origin + HANGUP_CHECK_NS;
     play.status.lastDraw = play.origin;
     play.status.figures.totalNs = songLength(log, settings.loops);
     play.status.figures.passes = log.looped ? settings.loops : 1;

@@ -2,10 +2,11 @@
 the exit status the failure calls for, and nothing sent that the file did
 not mean."""
 
+import time
 import unittest
 
 from logmaker import S98, Vgm, gz
-from play_harness import PlayerTest
+from play_harness import STEP_TIMEOUT, PlayerTest, read_terminal_until
 
 
 class BadInput(PlayerTest):
@@ -69,6 +70,26 @@ class BadInput(PlayerTest):
         self.assertEqual(err, "ym2608-play: mem.vgm: ADPCM memory load failed: the board did not confirm a commit "
                               "(run from unit 0, 0 bytes committed)\n")
         self.assertEqual(self.writes(refusing), [])
+
+    def test_a_board_that_hangs_up_is_noticed_in_a_wait_and_in_the_load(self):
+        # Two writes, then a minute's rest, in which the board goes away.
+        self.file("rest.vgm", Vgm().write(0x28, 0xF0).write(0x40, 1).wait_ms(60000).write(0x28, 0).file())
+        board = self.board()
+        proc, terminal = self.spawn_at_terminal("rest.vgm", board=board)
+        read_terminal_until(terminal, b"writes/s")
+        self.assertBoardStops(board)
+        gone = time.monotonic()
+        self.assertEqual(proc.wait(timeout=STEP_TIMEOUT), 1)
+        self.assertLess(time.monotonic() - gone, 2, "noticed within a second, not at the rest's end")
+        self.assertEqual(proc.stderr.read(), b"ym2608-play: rest.vgm: connection lost\n")
+        self.assertEqual([(r, v) for _, r, v in self.writes(board)], [(0x28, 0xF0), (0x40, 1)])
+
+        self.file("mem.vgm", Vgm().block(0, bytes(4096)).write(0x28, 0xF0).wait_ms(5).file())
+        board = self.board("--hangup-after", "5", name="load")
+        out, err, status = self.play("mem.vgm", board=board)
+        self.assertBoardStops(board)
+        self.assertEqual((out, err, status), ("mem.vgm\n", "ym2608-play: mem.vgm: connection lost in the ADPCM "
+                                                           "memory load (0 bytes committed)\n", 1))
 
 
 if __name__ == "__main__":
