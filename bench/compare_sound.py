@@ -26,6 +26,8 @@ the report gives:
              square root of 2), the energy of ours against the reference's over
              the whole span, in dB; positive where ours is louder
   balance    left against right energy, in dB, of each and their difference
+  timing     each 4 s stretch aligned alone, within 12 ms of the whole's lag:
+             the spread of their lags (a render in real time jitters)
   silence    the frames where the reference is digital silence, and how loud
              ours is there
 
@@ -67,6 +69,8 @@ FLOOR_DB = 60.0
 SOUNDING_DB = 60.0
 ABSOLUTE_FLOOR_DB = 120.0
 ENVELOPE_HOP = 256
+STRETCH_S = 4.0
+STRETCH_MATCH = 0.3
 OCTAVE_CENTRES = [63, 125, 250, 500, 1000, 2000, 4000, 8000, 16000]
 RENDER_MARGIN_S = 3.0
 UNITS = ("fm", "ssg", "rhythm", "adpcm")
@@ -141,6 +145,21 @@ def align(ref, ours, max_lag):
     else:
         shifted = np.concatenate([np.zeros((-lag, ours.shape[1])), ours])
     return shifted, lag, correlation, at_edge
+
+
+def stretch_lags(ref, ours, rate):
+    """After alignment, the lag of each stretch of STRETCH_S seconds on its own, in samples,
+    for the stretches whose samples correlate at least STRETCH_MATCH (a stretch of silence
+    or of noise has no lag), and the number of stretches. A spread shows writes that came
+    late or early against one another, as a render in real time on a busy machine has."""
+    size = int(STRETCH_S * rate)
+    starts = range(0, len(ref) - size + 1, size)
+    lags = []
+    for start in starts:
+        lag, correlation = fine_lag(ref[start:start + size], ours[start:start + size], 0)
+        if correlation >= STRETCH_MATCH:
+            lags.append(lag)
+    return lags, len(starts)
 
 
 def frames_of(mono, count):
@@ -236,6 +255,9 @@ def compare(ours, ref, rate, seconds=None, max_lag_s=2.0):
     silent = ref_rms == 0
     raw_rms = np.sqrt(np.mean(frames_of(mid(shifted), count) ** 2, axis=1))
     loudest = float(raw_rms[silent].max()) if silent.any() else 0.0
+    lags, stretches = stretch_lags(mid(ref), mid(shifted), rate)
+    figures["stretch_lags_ms"] = [1000.0 * lag / rate for lag in lags]
+    figures["stretches"] = stretches
     figures["reference_silent_frames"] = int(silent.sum())
     figures["ours_in_silence_dbfs"] = 20 * np.log10(loudest) if loudest > 0 else float("-inf")
     return figures, gained, ref
@@ -243,14 +265,15 @@ def compare(ours, ref, rate, seconds=None, max_lag_s=2.0):
 
 # ---------------------------------------------------------------- the report
 
-def db_text(value, signed=True):
+def db_text(value, places=2):
+    """A signed figure; "n/a" for none, never "-0.00"."""
     if value is None:
         return "n/a"
     if np.isinf(value):
         return ("+" if value > 0 else "-") + "inf"
-    if round(value, 2) == 0:
-        value = 0.0  # never "-0.00"
-    return ("%+.2f" if signed else "%.2f") % value
+    if round(value, places) == 0:
+        value = 0.0
+    return "%+.*f" % (places, value)
 
 
 def octave_name(centre):
@@ -283,6 +306,12 @@ def report(figures, ours_name, reference_name):
         "balance left/right: ours %s dB, reference %s dB, difference %s dB" % (
             db_text(f["balance_ours_db"]), db_text(f["balance_reference_db"]), db_text(f["balance_difference_db"])),
     ]
+    if f["stretch_lags_ms"]:
+        lines.append("timing: each %g s stretch alone lags %s to %s ms against the whole (%d of %d stretches timed)"
+                     % (STRETCH_S, db_text(min(f["stretch_lags_ms"]), 1), db_text(max(f["stretch_lags_ms"]), 1),
+                        len(f["stretch_lags_ms"]), f["stretches"]))
+    else:
+        lines.append("timing: no %g s stretch correlates well enough to be timed" % STRETCH_S)
     if f["reference_silent_frames"]:
         lines.append("reference digitally silent in %d frames; ours there at most %s dBFS RMS" % (
             f["reference_silent_frames"], db_text(f["ours_in_silence_dbfs"])))
@@ -432,18 +461,22 @@ def render_command(route, build, log, wav, rate, play_args):
             for word in shlex.split(route)]
 
 
-def render_through_emulator(build, log, wav, rate, seconds, emu_args, play_args, work):
-    """Plays `log` into the board emulator for `seconds`, the session WAV at `rate` going to `wav`."""
+def render_through_emulator(build, log, wav, rate, seconds, args, work):
+    """Plays `log` into the board emulator for `seconds`, the session WAV at `rate` going to `wav`.
+    Each write sounds when it arrives, so both run above other work (--priority): a player
+    kept off the processor for a few milliseconds moves a note by as much."""
+    boost = ["nice", "-n", str(-args.priority)] if args.priority else []
     emu_log = os.path.join(work, "emulator.err")
     with open(emu_log, "w") as err:
-        emu = subprocess.Popen([os.path.join(build, "board_emu", "ym2608-board-emu"), "--wav", wav,
-                                "--wav-rate", str(rate)] + emu_args, stdout=subprocess.PIPE, stderr=err)
+        emu = subprocess.Popen(boost + [os.path.join(build, "board_emu", "ym2608-board-emu"), "--wav", wav,
+                                        "--wav-rate", str(rate)] + args.emu_arg,
+                               stdout=subprocess.PIPE, stderr=err)
     try:
         terminal = emu.stdout.readline().decode().strip()
         if not terminal:
             raise RuntimeError("the emulator did not start: " + open(emu_log).read().strip())
-        player = subprocess.Popen([os.path.join(build, "play", "ym2608-play"), "--port", terminal,
-                                   "--loops", "1"] + play_args + [log],
+        player = subprocess.Popen(boost + [os.path.join(build, "play", "ym2608-play"), "--port", terminal,
+                                           "--loops", "1"] + args.play_arg + [log],
                                   stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
         try:
             _, err = player.communicate(timeout=seconds)
@@ -473,7 +506,7 @@ def render(args, log, wav, rate, seconds, work):
         log = filtered
     if args.render == "emu":
         print("rendering %s through the emulator in real time, %.0f s" % (log, seconds), file=sys.stderr)
-        render_through_emulator(args.build, log, wav, rate, seconds, args.emu_arg, args.play_arg, work)
+        render_through_emulator(args.build, log, wav, rate, seconds, args, work)
         return
     command = render_command(args.render, args.build, log, wav, rate, args.play_arg)
     result = subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
@@ -504,6 +537,9 @@ def options():
                         help="render only these units of a log, e.g. fm or fm,ssg (%s)" % ",".join(UNITS))
     parser.add_argument("--emu-arg", action="append", default=[], help="one more emulator option (repeatable)")
     parser.add_argument("--play-arg", action="append", default=[], help="one more player option (repeatable)")
+    parser.add_argument("--priority", type=int, default=10 if os.geteuid() == 0 else 0,
+                        help="with --render emu, run the emulator and the player at nice -N "
+                             "(default 10 as root, else 0)")
     parser.add_argument("--wav", help="keep our render of a log as this WAV")
     parser.add_argument("--json", help="also write the figures to this file as JSON")
     parser.add_argument("--relative-to", metavar="JSON",

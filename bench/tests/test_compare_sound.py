@@ -120,19 +120,26 @@ class CommandLine(unittest.TestCase):
     def test_report_and_refusal(self):
         with tempfile.TemporaryDirectory() as work:
             ref, ours, other = (os.path.join(work, n) for n in ("ref.flac", "ours.wav", "other.wav"))
-            soundfile.write(ref, song(), RATE, subtype="PCM_24")
-            soundfile.write(ours, song() * 0.5, RATE, subtype="PCM_24")
-            soundfile.write(other, song(), 48000, subtype="PCM_24")
+            tune = song(8.5)
+            soundfile.write(ref, tune, RATE, subtype="PCM_24")
+            soundfile.write(ours, np.concatenate([np.zeros((441, 2)), tune]) * 0.5, RATE, subtype="PCM_24")
+            soundfile.write(other, tune, 48000, subtype="PCM_24")
             done = self.run_tool(ours, ref)
             self.assertEqual((done.stderr, done.returncode), ("", 0))
             lines = done.stdout.splitlines()
             self.assertEqual(lines[:4], [
                 "ours: " + ours, "reference: " + ref,
-                "alignment: ours 0.0 ms later (0 samples at 44100 Hz), sample correlation 1.000",
-                "compared: 3.99 s, 86 frames of 2048 samples, 86 with the reference sounding"])
-            self.assertEqual(lines[6:9], ["gain: +6.02 dB", "LSD 20 Hz-5 kHz: median 0.00 dB, 90th percentile 0.00 dB",
-                                          "envelope correlation: 1.000"])
-            self.assertEqual(lines[-1], "balance left/right: ours +3.00 dB, reference +3.00 dB, difference +0.00 dB")
+                "alignment: ours 10.0 ms later (441 samples at 44100 Hz), sample correlation 1.000",
+                "compared: 8.50 s, 183 frames of 2048 samples, 183 with the reference sounding"])
+            self.assertEqual(lines[6:], [
+                "gain: +6.02 dB",
+                "LSD 20 Hz-5 kHz: median 0.00 dB, 90th percentile 0.00 dB",
+                "envelope correlation: 1.000",
+                "octave bands, ours against the reference (dB):",
+                "      63    125    250    500     1k     2k     4k     8k    16k",
+                "   +0.00  +0.00  +0.00  +0.00  +0.00  +0.00  +0.00  +0.00  +0.00",
+                "balance left/right: ours +3.00 dB, reference +3.00 dB, difference +0.00 dB",
+                "timing: each 4 s stretch alone lags +0.0 to +0.0 ms against the whole (2 of 2 stretches timed)"])
             refused = self.run_tool(other, ref)
             self.assertEqual((refused.stdout, refused.stderr, refused.returncode), (
                 "", "compare_sound.py: ours is at 48000 Hz, the reference at 44100 Hz; "
