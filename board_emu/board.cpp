@@ -10,10 +10,6 @@ namespace {
 
 // Register numbers and bits come from chip/ym2608.h, where they are drawn.
 constexpr std::uint8_t RHYTHM_INSTRUMENT_LAST = RHYTHM_INSTRUMENT_FIRST + RHYTHM_INSTRUMENT_COUNT - 1;
-// The ADPCM data register: in memory-write mode (control 1 with record and
-// memory data set, reset clear) each byte written here goes to sample memory,
-// from the start address on, up to the end of the stop unit.
-constexpr std::uint8_t ADPCM_MEMORY_DATA = 0x08;
 constexpr const char* RHYTHM_NAMES[] = {"bass drum", "snare drum", "top cymbal", "hi-hat", "tom", "rim shot"};
 
 struct Board {

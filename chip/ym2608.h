@@ -67,3 +67,11 @@ inline constexpr std::uint8_t CONTROL2_WIDE_MEMORY = 0x02;
 /// The delta-N that the tool's playback set-up writes: samples play at
 /// 8 MHz / 144 x 0x49CD / 65536, about 16016 Hz.
 inline constexpr std::uint16_t PLAYBACK_DELTA_N = 0x49CD;
+
+// Second bank, ADPCM unit: the host's way into the sample memory.
+//   0x08  memory data  xxxxxxxx one byte of sample memory: in memory-write
+//                               mode (control 1 with record and memory data
+//                               set, reset clear) each write stores it from
+//                               the start address on, up to the end of the
+//                               stop unit
+inline constexpr std::uint8_t ADPCM_MEMORY_DATA = 0x08;
