@@ -545,7 +545,8 @@ void takeSpreadPaths(Search& s, std::uint8_t* codes, std::uint8_t* parents)
     }
     const std::size_t spreadPaths = s.spreadPaths;
     if (spread.size() > spreadPaths) {
-        std::nth_element(spread.begin(), spread.begin() + static_cast<std::ptrdiff_t>(spreadPaths), spread.end());
+        std::nth_element(spread.begin(), spread.begin() + static_cast<std::ptrdiff_t>(spreadPaths),
+                         spread.end());
         spread.resize(spreadPaths);
     }
     for (const std::uint64_t key : spread) {
