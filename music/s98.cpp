@@ -123,7 +123,9 @@ bool readDevices(std::span<const std::uint8_t> file, char version, std::size_t d
     return true;
 }
 
-// Steps through the dump's commands, as VgmReader steps through VGM's.
+// Steps through the dump's commands from `at`, the offset of the command at
+// hand: the time in ticks, the writes to the chip played and the writes to
+// other devices skipped.
 struct S98Reader {
     std::span<const std::uint8_t> file;
     MusicLog& log;
@@ -131,6 +133,7 @@ struct S98Reader {
     double tickNs;
     std::size_t deviceCount;
     std::size_t chipIndex; // the YM2608 played
+    std::size_t at;
     std::uint64_t ticks = 0;
     std::map<std::size_t, std::size_t> skipped; // writes to other devices, by device
 
@@ -142,39 +145,39 @@ struct S98Reader {
         return false;
     }
 
-    // The register write at `p`: to the chip's first bank for an even
-    // command, its second for an odd one, or counted for another device.
-    bool write(std::size_t p)
+    // A register write: to the chip's first bank for an even command, its
+    // second for an odd one, or counted for another device.
+    bool write()
     {
-        const std::uint8_t command = file[p];
+        const std::uint8_t command = file[at];
         const std::size_t device = command / 2U;
         if (device >= deviceCount) {
-            return fail("S98 command " + hexText(command) + " at offset " + hexText(p) +
+            return fail("S98 command " + hexText(command) + " at offset " + hexText(at) +
                         " writes a device the header does not list");
         }
-        if (file.size() - p < 3) {
-            return fail("truncated: the write at offset " + hexText(p) + " needs 3 bytes");
+        if (file.size() - at < 3) {
+            return fail("truncated: the write at offset " + hexText(at) + " needs 3 bytes");
         }
         if (device == chipIndex) {
-            addWrite(log, now(), (command & 1U) != 0, file[p + 1], file[p + 2]);
+            addWrite(log, now(), (command & 1U) != 0, file[at + 1], file[at + 2]);
         } else {
             ++skipped[device];
         }
+        at += 3;
         return true;
     }
 
-    // The wait of n+2 ticks at `p`, n in 7-bit groups after the command;
-    // moves `p` past it.
-    bool waitTicks(std::size_t& p)
+    // A wait of n+2 ticks, n in 7-bit groups after the command.
+    bool waitTicks()
     {
         std::uint64_t n = 0;
-        std::size_t q = p + 1;
+        std::size_t q = at + 1;
         for (std::size_t shift = 0;; shift += 7) {
             if (q >= file.size()) {
-                return fail("truncated: the wait at offset " + hexText(p) + " ends with the file");
+                return fail("truncated: the wait at offset " + hexText(at) + " ends with the file");
             }
-            if (q - p > SYNC_N_MAX_BYTES) {
-                return fail("the wait at offset " + hexText(p) + " has an over-long count");
+            if (q - at > SYNC_N_MAX_BYTES) {
+                return fail("the wait at offset " + hexText(at) + " has an over-long count");
             }
             n |= std::uint64_t{file[q] & 0x7FU} << shift;
             if ((file[q++] & 0x80U) == 0) {
@@ -182,36 +185,34 @@ struct S98Reader {
             }
         }
         ticks += n + SYNC_N_BIAS;
-        p = q;
+        at = q;
         return true;
     }
 
-    // Runs the commands from `begin` to the end command.
-    bool commands(std::size_t begin, LoopPoint loop)
+    // Runs the commands up to the end command.
+    bool commands(LoopPoint loop)
     {
-        std::size_t p = begin;
         while (true) {
-            if (p >= file.size()) {
-                return fail("truncated: the dump ends at offset " + hexText(p) +
+            if (at >= file.size()) {
+                return fail("truncated: the dump ends at offset " + hexText(at) +
                             " without the end command 0xfd");
             }
             if (static_cast<double>(ticks) * tickNs > static_cast<double>(MAX_LOG_NS)) {
-                return fail("the log lasts longer than 24 hours at offset " + hexText(p));
+                return fail("the log lasts longer than 24 hours at offset " + hexText(at));
             }
-            if (!passLoopPoint(loop, p, now(), log, error)) {
+            if (!passLoopPoint(loop, at, now(), log, error)) {
                 return false;
             }
-            const std::uint8_t command = file[p];
+            const std::uint8_t command = file[at];
             if (command <= CMD_DEVICE_LAST) {
-                if (!write(p)) {
+                if (!write()) {
                     return false;
                 }
-                p += 3;
             } else if (command == CMD_SYNC) {
                 ++ticks;
-                ++p;
+                ++at;
             } else if (command == CMD_SYNC_N) {
-                if (!waitTicks(p)) {
+                if (!waitTicks()) {
                     return false;
                 }
             } else if (command == CMD_END) {
@@ -221,7 +222,7 @@ struct S98Reader {
                 log.endNs = now();
                 return true;
             } else {
-                return fail("unknown S98 command " + hexText(command) + " at offset " + hexText(p));
+                return fail("unknown S98 command " + hexText(command) + " at offset " + hexText(at));
             }
         }
     }
@@ -300,8 +301,8 @@ bool parseS98(std::span<const std::uint8_t> file, MusicLog& log, std::string& er
     if (!readLoopPoint(le32(file, OFFSET_LOOP), dumpStart, file.size(), "dump", loop, error)) {
         return false;
     }
-    S98Reader reader{file, log, error, tickNs, devices.size(), chipIndex, 0, {}};
-    if (!reader.commands(dumpStart, loop)) {
+    S98Reader reader{file, log, error, tickNs, devices.size(), chipIndex, dumpStart, 0, {}};
+    if (!reader.commands(loop)) {
         return false;
     }
     if (!reader.skipped.empty()) {
