@@ -3,11 +3,11 @@
 // are its entries.
 //
 // The search keeps a beam of decoder states (paths) from one input value to
-// the next. Each value takes three steps over one scratch struct: the near
-// pass keeps the cheapest distinct children of the beam, the spread pass the
-// cheapest child of each region of values and step not held yet; after the
-// last value the traceback follows the cheapest path's predecessors to the
-// start.
+// the next, in one scratch struct. Each value takes two passes over it: the
+// near pass keeps the cheapest distinct children of the beam, the spread
+// pass the cheapest child of each region of values and step not held yet.
+// After the last value the traceback follows the cheapest path's
+// predecessors back to the start.
 //
 // Functions: encodeSearch.
 #pragma once
