@@ -31,57 +31,91 @@ struct RestoreRule {
 // clang-format off
 constexpr RestoreRule RESTORE_RULES[] = {
     // First bank: SSG, rhythm, FM common.
-    {0x00, 0x0C, Rule::SET, "SSG periods, noise, mixer, levels, envelope period: settings"},
-    {0x0D, 0x0D, Rule::ENVELOPE, "SSG envelope shape: each write restarts the envelope; written after the levels "
-                                 "when it differs, or when a repeating envelope sounds at the target"},
-    {0x0E, 0x0F, Rule::SET, "I/O ports A and B: the pins hold what was last written; written only when it differs"},
-    {0x10, 0x10, Rule::KEY, "rhythm key-on/dump: each write strikes or dumps instruments; a restore dumps what the "
-                            "chip has struck and strikes nothing again, the instruments being one-shot"},
-    {0x11, 0x11, Rule::SET, "rhythm total level: a setting"},
-    {0x12, 0x17, Rule::NEVER, "not documented as registers: only the log's own writes reach them"},
-    {0x18, 0x1D, Rule::SET, "rhythm instruments' outputs and levels: settings"},
-    {0x1E, 0x20, Rule::NEVER, "not documented"},
-    {0x21, 0x21, Rule::NEVER, "the test register: a write changes how the chip works inside; only the log's own "
-                              "writes reach it"},
-    {0x22, 0x22, Rule::SET, "LFO: a setting"},
-    {0x23, 0x23, Rule::NEVER, "not documented"},
-    {0x24, 0x26, Rule::SET, "timer A and B values: taken when a timer starts; written before 0x27 starts one"},
-    {0x27, 0x27, Rule::TIMER, "channel 3 mode and timer control: the mode, load and enable bits are settings the "
-                              "chip needs (CSM keys channel 3 on timer A); the flag reset bits act once, on the "
-                              "flags, and are left out"},
-    {0x28, 0x28, Rule::KEY, "FM key on/off: keys one channel's operators; written in the key phases only"},
-    {0x29, 0x29, Rule::SET, "channels 4-6 on and the interrupt enables: settings, written before any key"},
-    {0x2A, 0x2C, Rule::NEVER, "not documented"},
-    {0x2D, 0x2F, Rule::PRESCALER, "prescaler: the write itself selects the clock's divider, whatever its value; "
-                                  "the target's selection is made again (0x2D before 0x2E) when it differs, first "
-                                  "of all, as every period depends on it"},
-    {0x30, 0x9E, Rule::SET, "FM operators' detune, multiple, total level, rates, sustain, SSG-type envelope: "
-                            "settings (the fourth address of each row is no register)"},
-    {0xA0, 0xA2, Rule::FNUMBER_LOW, "F-number low byte: takes in the latched high byte, so a channel's pair is "
-                                    "written high byte first, then low, when either differs"},
-    {0xA4, 0xA6, Rule::FNUMBER_HIGH, "F-number high byte and block: latched; written just before its low byte"},
-    {0xA8, 0xAA, Rule::FNUMBER_LOW, "channel 3's special-mode F-number low bytes: as 0xA0"},
-    {0xAC, 0xAE, Rule::FNUMBER_HIGH, "channel 3's special-mode F-number high bytes: as 0xA4"},
-    {0xB0, 0xB6, Rule::SET, "feedback, algorithm, outputs and LFO sensitivities: settings"},
-    {0xB7, 0xFF, Rule::NEVER, "not documented"},
+    {0x00, 0x0C, Rule::SET,
+     "SSG periods, noise, mixer, levels, envelope period: settings"},
+    {0x0D, 0x0D, Rule::ENVELOPE,
+     "SSG envelope shape: each write restarts the envelope; written after the levels when it differs, or "
+     "when a repeating envelope sounds at the target"},
+    {0x0E, 0x0F, Rule::SET,
+     "I/O ports A and B: the pins hold what was last written; written only when it differs"},
+    {0x10, 0x10, Rule::KEY,
+     "rhythm key-on/dump: each write strikes or dumps instruments; a restore dumps what the chip has "
+     "struck and strikes nothing again, the instruments being one-shot"},
+    {0x11, 0x11, Rule::SET,
+     "rhythm total level: a setting"},
+    {0x12, 0x17, Rule::NEVER,
+     "not documented as registers: only the log's own writes reach them"},
+    {0x18, 0x1D, Rule::SET,
+     "rhythm instruments' outputs and levels: settings"},
+    {0x1E, 0x20, Rule::NEVER,
+     "not documented"},
+    {0x21, 0x21, Rule::NEVER,
+     "the test register: a write changes how the chip works inside; only the log's own writes reach it"},
+    {0x22, 0x22, Rule::SET,
+     "LFO: a setting"},
+    {0x23, 0x23, Rule::NEVER,
+     "not documented"},
+    {0x24, 0x26, Rule::SET,
+     "timer A and B values: taken when a timer starts; written before 0x27 starts one"},
+    {0x27, 0x27, Rule::TIMER,
+     "channel 3 mode and timer control: the mode, load and enable bits are settings the chip needs (CSM "
+     "keys channel 3 on timer A); the flag reset bits act once, on the flags, and are left out"},
+    {0x28, 0x28, Rule::KEY,
+     "FM key on/off: keys one channel's operators; written in the key phases only"},
+    {0x29, 0x29, Rule::SET,
+     "channels 4-6 on and the interrupt enables: settings, written before any key"},
+    {0x2A, 0x2C, Rule::NEVER,
+     "not documented"},
+    {0x2D, 0x2F, Rule::PRESCALER,
+     "prescaler: the write itself selects the clock's divider, whatever its value; the target's "
+     "selection is made again (0x2D before 0x2E) when it differs, first of all, as every period depends "
+     "on it"},
+    {0x30, 0x9E, Rule::SET,
+     "FM operators' detune, multiple, total level, rates, sustain, SSG-type envelope: settings (the "
+     "fourth address of each row is no register)"},
+    {0xA0, 0xA2, Rule::FNUMBER_LOW,
+     "F-number low byte: takes in the latched high byte, so a channel's pair is written high byte first, "
+     "then low, when either differs"},
+    {0xA4, 0xA6, Rule::FNUMBER_HIGH,
+     "F-number high byte and block: latched; written just before its low byte"},
+    {0xA8, 0xAA, Rule::FNUMBER_LOW,
+     "channel 3's special-mode F-number low bytes: as 0xA0"},
+    {0xAC, 0xAE, Rule::FNUMBER_HIGH,
+     "channel 3's special-mode F-number high bytes: as 0xA4"},
+    {0xB0, 0xB6, Rule::SET,
+     "feedback, algorithm, outputs and LFO sensitivities: settings"},
+    {0xB7, 0xFF, Rule::NEVER,
+     "not documented"},
     // Second bank: the ADPCM unit, then FM channels 4 to 6.
-    {0x100, 0x100, Rule::KEY, "ADPCM control 1: each write starts, stops or resets the unit, reloads its address "
-                              "counter, or opens memory-write mode; the unit is reset if it plays, and started "
-                              "again only for a repeating sample from memory"},
-    {0x101, 0x107, Rule::SET, "ADPCM control 2, start and stop addresses, prescale: settings the next start takes"},
-    {0x108, 0x108, Rule::NEVER, "ADPCM data: each write pushes a byte to memory or to the synthesiser; the memory "
-                                "is never sent again"},
-    {0x109, 0x10D, Rule::SET, "ADPCM delta-N, level, limit address: settings"},
-    {0x10E, 0x10F, Rule::NEVER, "DA converter data and PCM data: each write is one more sample"},
-    {0x110, 0x110, Rule::FLAGS, "flag control: the masks are settings; the reset bit acts once, on the flags, and "
-                                "is left out"},
-    {0x111, 0x12F, Rule::NEVER, "not documented in the second bank"},
-    {0x130, 0x19E, Rule::SET, "FM operators of channels 4 to 6: settings, as 0x30-0x9E"},
-    {0x1A0, 0x1A2, Rule::FNUMBER_LOW, "F-number low byte of channels 4 to 6: as 0xA0"},
-    {0x1A4, 0x1A6, Rule::FNUMBER_HIGH, "F-number high byte of channels 4 to 6: as 0xA4"},
-    {0x1A8, 0x1AE, Rule::NEVER, "no channel 3 special mode in the second bank: not documented"},
-    {0x1B0, 0x1B6, Rule::SET, "feedback, algorithm, outputs and LFO sensitivities of channels 4 to 6: settings"},
-    {0x1B7, 0x1FF, Rule::NEVER, "not documented"},
+    {0x100, 0x100, Rule::KEY,
+     "ADPCM control 1: each write starts, stops or resets the unit, reloads its address counter, or "
+     "opens memory-write mode; the unit is reset if it plays, and started again only for a repeating "
+     "sample from memory"},
+    {0x101, 0x107, Rule::SET,
+     "ADPCM control 2, start and stop addresses, prescale: settings the next start takes"},
+    {0x108, 0x108, Rule::NEVER,
+     "ADPCM data: each write pushes a byte to memory or to the synthesiser; the memory is never sent "
+     "again"},
+    {0x109, 0x10D, Rule::SET,
+     "ADPCM delta-N, level, limit address: settings"},
+    {0x10E, 0x10F, Rule::NEVER,
+     "DA converter data and PCM data: each write is one more sample"},
+    {0x110, 0x110, Rule::FLAGS,
+     "flag control: the masks are settings; the reset bit acts once, on the flags, and is left out"},
+    {0x111, 0x12F, Rule::NEVER,
+     "not documented in the second bank"},
+    {0x130, 0x19E, Rule::SET,
+     "FM operators of channels 4 to 6: settings, as 0x30-0x9E"},
+    {0x1A0, 0x1A2, Rule::FNUMBER_LOW,
+     "F-number low byte of channels 4 to 6: as 0xA0"},
+    {0x1A4, 0x1A6, Rule::FNUMBER_HIGH,
+     "F-number high byte of channels 4 to 6: as 0xA4"},
+    {0x1A8, 0x1AE, Rule::NEVER,
+     "no channel 3 special mode in the second bank: not documented"},
+    {0x1B0, 0x1B6, Rule::SET,
+     "feedback, algorithm, outputs and LFO sensitivities of channels 4 to 6: settings"},
+    {0x1B7, 0x1FF, Rule::NEVER,
+     "not documented"},
 };
 // clang-format on
 

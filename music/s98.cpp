@@ -265,7 +265,8 @@ bool chooseChip(const std::vector<Device>& devices, MusicLog& log, std::size_t& 
     chipIndex = static_cast<std::size_t>(chip - devices.begin());
     for (const Device& d : devices) {
         const bool named = d.type < std::size(DEVICE_NAMES) && !DEVICE_NAMES[d.type].empty();
-        const std::string name = named ? std::string(DEVICE_NAMES[d.type]) : "device type " + std::to_string(d.type);
+        const std::string name =
+            named ? std::string(DEVICE_NAMES[d.type]) : "device type " + std::to_string(d.type);
         if (!log.chips.empty() && log.chips.back().name == name && log.chips.back().clockHz == d.clock) {
             ++log.chips.back().count;
         } else {
