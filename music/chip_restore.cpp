@@ -120,7 +120,6 @@ constexpr RestoreRule RESTORE_RULES[] = {
 // clang-format on
 
 constexpr std::uint16_t REG_ADPCM_CONTROL1 = BANK1_BASE + ADPCM_CONTROL1;
-constexpr std::uint16_t REG_FLAG_CONTROL = BANK1_BASE + ADPCM_FLAG_CONTROL;
 constexpr std::uint16_t FNUMBER_HIGH_OFFSET = FM_FNUMBER_HIGH - FM_FNUMBER_LOW;
 constexpr std::uint16_t FM_ROWS_FIRST = 0x30;
 constexpr std::uint16_t FM_ROWS_LAST = 0xB6;

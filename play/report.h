@@ -4,7 +4,7 @@
 // tested; main decides where each goes.
 //
 // Functions: formatClock, tagLines, clockWarning, statsReport, listLine, listEndLine,
-// statusLine.
+// statusLine, logHeadline, infoReport.
 #pragma once
 
 #include "music/music_log.h"
@@ -56,3 +56,12 @@ struct StatusFigures {
 };
 /// "\r 0:12.3 / 1:47.2  loop 1/2   412 writes/s  line  38%  late   0.4 ms"
 std::string statusLine(const StatusFigures& figures);
+
+/// A log's first line: "song.vgz: VGM, YM2608 at 7987200 Hz".
+std::string logHeadline(const std::string& path, const MusicLog& log);
+
+/// What --info prints for one log, without a board: the headline, the tags,
+/// the length of a pass, the loop, the chips the header names, the ADPCM
+/// memory it loads, and its writes a second (on average over a pass, and in
+/// its busiest second).
+std::string infoReport(const std::string& path, const MusicLog& log);
