@@ -20,8 +20,6 @@
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
 namespace {
 
 constexpr int EXIT_FAILED = 1;
@@ -101,7 +99,7 @@ int playSongs(const PlayOptions& options, const std::vector<Song>& songs, int re
     settings.speed = options.speed;
     settings.dropping = options.dropping;
     settings.baud = options.baud != 0 ? options.baud : portSpeed(linkPort());
-    settings.terminal = isatty(STDOUT_FILENO) != 0;
+    settings.terminal = outputIsTerminal();
 
     startTerminal();
     int status = 0;
@@ -135,6 +133,7 @@ int playSongs(const PlayOptions& options, const std::vector<Song>& songs, int re
 
 int main(int argc, char** argv)
 {
+    prepareTextOutput();
     PlayOptions options;
     std::string error;
     if (!parsePlayOptions(argc - 1, argv + 1, options, error)) {
