@@ -185,6 +185,8 @@ def main():
     args.play = os.path.join(args.build, "play", "ym2608-play")
     args.emu = os.path.join(args.build, "board_emu", "ym2608-board-emu")
     args.wine_runner = os.path.join(root, "tools", "wine-console.sh")
+    args.wineprefix = os.path.abspath(args.wineprefix)  # Wine takes no relative prefix
+    args.wine = args.wine and os.path.abspath(args.wine)
     files = args.files or sorted(os.path.join(args.logs, f) for f in os.listdir(args.logs) if f.endswith(".vgm"))
     print("machine: %d cores, %s, Linux %s, Python %s, load %.1f" % (
         os.cpu_count(), platform.processor() or platform.machine(), platform.release(),

@@ -252,8 +252,8 @@ PortFailure openFailure(DWORD error)
 std::string deviceNamespacePath(const char* path)
 {
     const std::string name = path;
-    const bool bare = name.size() > 3 && (name[0] == 'C' || name[0] == 'c') && (name[1] == 'O' || name[1] == 'o') &&
-                      (name[2] == 'M' || name[2] == 'm') &&
+    const bool bare = name.size() > 3 && (name[0] == 'C' || name[0] == 'c') &&
+                      (name[1] == 'O' || name[1] == 'o') && (name[2] == 'M' || name[2] == 'm') &&
                       name.find_first_not_of("0123456789", 3) == std::string::npos;
     return bare ? "\\\\.\\" + name : name;
 }

@@ -20,4 +20,5 @@ enum class FileRead : std::uint8_t {
 
 /// Reads the file at `path` (UTF-8) into `bytes`, when it holds at most
 /// `limit` bytes. A folder is refused as it is on Linux: "Is a directory".
-FileRead readFileBytes(const char* path, std::size_t limit, std::vector<std::uint8_t>& bytes, std::string& error);
+FileRead readFileBytes(const char* path, std::size_t limit, std::vector<std::uint8_t>& bytes,
+                       std::string& error);

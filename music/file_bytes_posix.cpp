@@ -6,7 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
-FileRead readFileBytes(const char* path, std::size_t limit, std::vector<std::uint8_t>& bytes, std::string& error)
+FileRead readFileBytes(const char* path, std::size_t limit, std::vector<std::uint8_t>& bytes,
+                       std::string& error)
 {
     std::FILE* file = std::fopen(path, "rb");
     if (file == nullptr) {

@@ -31,10 +31,10 @@ std::wstring wideName(const char* path)
 HANDLE openForReading(const char* path, const std::wstring& wide)
 {
     const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    return wide.empty()
-               ? CreateFileA(path, GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
-               : CreateFileW(wide.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                             nullptr);
+    return wide.empty() ? CreateFileA(path, GENERIC_READ, share, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr)
+                        : CreateFileW(wide.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 bool isFolder(const char* path, const std::wstring& wide)
@@ -64,7 +64,8 @@ int errnoOf(DWORD code)
 
 } // namespace
 
-FileRead readFileBytes(const char* path, std::size_t limit, std::vector<std::uint8_t>& bytes, std::string& error)
+FileRead readFileBytes(const char* path, std::size_t limit, std::vector<std::uint8_t>& bytes,
+                       std::string& error)
 {
     const std::wstring wide = wideName(path);
     const HANDLE file = openForReading(path, wide);

@@ -11,7 +11,10 @@
 // A timer ends a wait at one of the system's timer ticks, so it fires up to
 // a tick after its due time. It is armed early by the lateness it has lately
 // shown, and what is left of the wait is spun out on the performance counter:
-// a spin only for that last stretch below the timer's resolution.
+// a spin only for that last stretch below the timer's resolution. The spin
+// gives the processor to any other thread ready to run on it at each turn
+// (the serial driver's work may be waiting for it), and reads a wake from a
+// flag rather than by waiting on the event.
 #include "play/clock.h"
 
 #include <algorithm>
@@ -49,44 +52,48 @@ struct Clock {
 
 Clock sleeper;
 
-// Set by wakeClock from any thread (the console control handler's among them).
+// Set by wakeClock from any thread (the console control handler's among
+// them): the flag first, for the spin to read without a system call, then
+// the event, for the waits.
 std::atomic<HANDLE> wakeEvent{nullptr};
-
-bool pending(HANDLE handle)
-{
-    return WaitForSingleObject(handle, 0) == WAIT_OBJECT_0;
-}
+std::atomic<bool> wakePending{false};
 
 HANDLE keyInput()
 {
     return sleeper.keys ? GetStdHandle(STD_INPUT_HANDLE) : nullptr;
 }
 
-// The last stretch before the deadline, on the performance counter; a wake
-// or a key ends it as it ends a wait.
+// Takes a wake that came: its flag and its event both.
+bool takeWake()
+{
+    if (!wakePending.exchange(false)) {
+        return false;
+    }
+    WaitForSingleObject(wakeEvent.load(), 0);
+    return true;
+}
+
+// The last stretch before the deadline, on the performance counter. A wake
+// ends it; a key typed meanwhile is taken after it, at most MAX_SPIN_NS on.
 Wake spinUntil(std::int64_t deadline)
 {
-    const HANDLE wake = wakeEvent.load();
-    const HANDLE input = keyInput();
     while (clockNow() < deadline) {
-        if (pending(wake)) {
+        if (wakePending.load(std::memory_order_relaxed) && takeWake()) {
             return Wake::WOKEN;
         }
-        if (input != nullptr && pending(input)) {
-            return Wake::KEY;
-        }
-        YieldProcessor();
+        SwitchToThread();
     }
     return Wake::DEADLINE;
 }
 
-// The timer fired at `now`, armed for `armedFor`: its lateness is followed at
-// once when it grows and let go slowly when it shrinks, so that one lucky
-// wake-up does not leave the next ones late.
+// The timer fired at `now`, armed for `armedFor`. The lateness followed is
+// raised by a quarter of a rise and let go by a sixteenth of a fall, so that
+// neither one late wake-up nor one lucky one moves the spins much.
 void noteLateness(std::int64_t now, std::int64_t armedFor)
 {
     const std::int64_t late = std::clamp<std::int64_t>(now - armedFor, 0, MAX_SPIN_NS);
-    sleeper.lateness = late > sleeper.lateness ? late : sleeper.lateness - (sleeper.lateness - late) / 16;
+    const std::int64_t change = late - sleeper.lateness;
+    sleeper.lateness += change > 0 ? change / 4 : change / 16;
 }
 
 } // namespace
@@ -141,6 +148,12 @@ std::int64_t clockNow()
 Wake sleepUntil(std::int64_t deadline)
 {
     const HANDLE wake = wakeEvent.load();
+    if (takeWake()) {
+        return Wake::WOKEN;
+    }
+    if (const HANDLE input = keyInput(); input != nullptr && WaitForSingleObject(input, 0) == WAIT_OBJECT_0) {
+        return Wake::KEY;
+    }
     for (;;) {
         const std::int64_t left = deadline - clockNow();
         if (left <= sleeper.lateness) {
@@ -159,6 +172,7 @@ Wake sleepUntil(std::int64_t deadline)
         }
         const DWORD waited = WaitForMultipleObjects(count, handles, FALSE, INFINITE);
         if (waited == WAIT_OBJECT_0) {
+            wakePending = false;
             return Wake::WOKEN;
         }
         if (waited == WAIT_OBJECT_0 + 2) {
@@ -176,6 +190,7 @@ void wakeClock()
 {
     const HANDLE wake = wakeEvent.load();
     if (wake != nullptr) {
+        wakePending = true;
         SetEvent(wake);
     }
 }

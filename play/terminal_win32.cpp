@@ -28,7 +28,7 @@ struct KeyConsole {
     HANDLE input = nullptr;
     bool keys = false;
     int lastWidth = 0;
-    wchar_t highSurrogate = 0;  // the first half of a character typed in two records
+    wchar_t highSurrogate = 0;   // the first half of a character typed in two records
     unsigned char pending[16]{}; // bytes of characters typed but not yet taken as keys
     std::size_t count = 0;
 };
