@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+
 namespace {
 
 MusicLog parsed(const Bytes& file)
@@ -74,6 +77,46 @@ TEST(Schedule, LineModelQueuesBurstsAtTenBitsAByte)
     const LineFigures fast = lineFigures(writes, 115200, 2.0, 200'000'000);
     EXPECT_NEAR(fast.load, 2 * f.load, 1e-9);
     EXPECT_EQ(fast.maxLateNs, 10 * frame);
+}
+
+TEST(Schedule, LineModelFindsTheExactQuantilesWithoutKeepingTheWrites)
+{
+    // Writes at uneven gaps on a slow line: lateness from one frame to many
+    // seconds of backlog, most values different, some over 2^32 ns.
+    std::vector<ScheduledWrite> writes;
+    std::uint32_t seed = 2608;
+    std::int64_t due = 0;
+    for (int i = 0; i < 20000; ++i) {
+        seed = seed * 1103515245U + 12345U;
+        due += (seed >> 8) % 7'000'000;
+        writes.push_back(ScheduledWrite{due, 0x40, 0, (seed & 7) != 0});
+    }
+    // What a sorted list of every lateness says.
+    const std::int64_t frame = frameNanoseconds(2400);
+    std::vector<std::int64_t> late;
+    std::int64_t lineFree = 0;
+    for (const ScheduledWrite& w : writes) {
+        if (w.send) {
+            const auto at = static_cast<std::int64_t>(static_cast<double>(w.dueNs) / 1.5);
+            lineFree = std::max(at, lineFree) + frame;
+            late.push_back(lineFree - at);
+        }
+    }
+    std::sort(late.begin(), late.end());
+    ASSERT_GT(late.back(), std::int64_t{1} << 32);
+    const LineFigures f = lineFigures(writes, 2400, 1.5, due);
+    EXPECT_EQ(f.writes, late.size());
+    EXPECT_EQ(f.medianLateNs, late[(late.size() + 1) / 2 - 1]);
+    EXPECT_EQ(f.p99LateNs, late[static_cast<std::size_t>(std::ceil(0.99 * static_cast<double>(late.size()))) - 1]);
+    EXPECT_EQ(f.maxLateNs, late.back());
+
+    // Nothing sent: no figures, and no pass beyond the first.
+    for (ScheduledWrite& w : writes) {
+        w.send = false;
+    }
+    const LineFigures none = lineFigures(writes, 2400, 1.0, due);
+    EXPECT_EQ(none.writes, 0U);
+    EXPECT_EQ(none.medianLateNs, 0);
 }
 
 TEST(MemoryImage, RunsCoverEveryBlockAndJoinAcrossShortGaps)

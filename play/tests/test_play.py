@@ -1,11 +1,13 @@
 """The player end to end: what reaches the chip, in what order, when, and
 what the user sees."""
 
+import os
 import re
+import subprocess
 import unittest
 
 from logmaker import S98, Vgm, gz
-from play_harness import PlayerTest, silence
+from play_harness import PLAY, STEP_TIMEOUT, PlayerTest, silence
 
 # Writes at the song's start and what the filter does with each: every
 # register the chip acts on when written is sent again, plain settings that
@@ -190,6 +192,29 @@ class Text(PlayerTest):
         self.assertEqual(len(listed), len(START) + 1)
         self.assertEqual(listed[-1], "1000000 end")
         self.assertEqual(listed[:3], ["0 029 80 send", "0 040 10 send", "0 040 10 drop"])
+
+    @unittest.skipIf(os.environ.get("YM2608_SANITIZED") == "1", "the sanitizers' shadow memory dwarfs the player's")
+    def test_stats_of_a_thousand_loops_counts_without_keeping_every_write(self):
+        vgm = Vgm().write(0x29, 0x80).mark_loop()
+        for i in range(5000):  # 5000 writes a pass, five million in all
+            vgm.write(0x40 + i % 3, i & 0x7F).wait(2)
+        self.file("long.vgm", vgm.file())
+        with open(self.dir / "stats.out", "wb") as out, open(self.dir / "stats.err", "wb") as err:
+            proc = subprocess.Popen([PLAY, "--stats", "--baud", "115200", "--loops", "1000", "long.vgm"],
+                                    cwd=self.dir, stdout=out, stderr=err, env=self.env())
+        # Reaped here, for the figures of this one process.
+        _, status, usage = os.wait4(proc.pid, 0)
+        proc.returncode = os.waitstatus_to_exitcode(status)
+        self.assertEqual(((self.dir / "stats.err").read_bytes(), proc.returncode), (b"", 0))
+        # Five million writes kept would take 80 MB each way; counting takes a few.
+        self.assertLess(usage.ru_maxrss, 40 * 1024, "peak resident kilobytes")
+        lines = (self.dir / "stats.out").read_text().splitlines()
+        self.assertEqual(lines[1], "  length        3:46.7, the looped part (from 0:00.0) played 1000 times in all")
+        self.assertEqual(lines[2], "  writes        5000001, 5000001 after dropping those that change nothing "
+                                   "(0.0% dropped)")
+        # A line far too slow for the tune: every lateness a different one.
+        self.assertEqual(lines[6], "  lateness      median 537661.62 ms, 99% within 1064569.71 ms, "
+                                   "at most 1075322.94 ms (at 3:46.7)")
 
     def test_help_and_version(self):
         out, err, status = self.play("--version")
