@@ -16,7 +16,9 @@
 
 #include "version.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -131,6 +133,19 @@ int playSongs(const PlayOptions& options, const std::vector<Song>& songs, int re
     return status;
 }
 
+// A write error on standard output (a full disk, a closed pipe) fails the
+// run, as in the console, whatever else went well.
+int finishOutput(int status)
+{
+    const bool flushed = std::fflush(stdout) == 0;
+    const int error = errno;
+    if (flushed && std::ferror(stdout) == 0) {
+        return status;
+    }
+    complain(std::string("cannot write to standard output: ") + (flushed ? "write error" : std::strerror(error)));
+    return status == 0 ? EXIT_FAILED : status;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -143,11 +158,11 @@ int main(int argc, char** argv)
     }
     if (options.help) {
         std::fputs(playUsageText(), stdout);
-        return 0;
+        return finishOutput(0);
     }
     if (options.version) {
         std::printf("ym2608-play %s\n", YM2608_VERSION);
-        return 0;
+        return finishOutput(0);
     }
     int replyTimeoutMs = NO_TIMEOUT;
     if (!replyTimeoutFromEnvironment(replyTimeoutMs)) {
@@ -164,5 +179,5 @@ int main(int argc, char** argv)
     if (!readSongs(options, songs)) {
         return EXIT_BAD_INPUT;
     }
-    return options.stats ? printStats(options, songs) : playSongs(options, songs, replyTimeoutMs);
+    return finishOutput(options.stats ? printStats(options, songs) : playSongs(options, songs, replyTimeoutMs));
 }

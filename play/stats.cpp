@@ -65,7 +65,8 @@ void listWrites(const PlayOptions& options, const MusicLog& log)
     ScheduleCursor cursor;
     startSchedule(cursor, log, options.loops, options.dropping);
     ScheduledWrite w;
-    while (nextWrite(cursor, w)) {
+    // A failed standard output ends the list: main says so.
+    while (nextWrite(cursor, w) && std::ferror(stdout) == 0) {
         std::fputs(listLine(w).c_str(), stdout);
     }
     std::fputs(listEndLine(songLength(log, options.loops)).c_str(), stdout);
@@ -102,6 +103,9 @@ int printStats(const PlayOptions& options, const std::vector<Song>& songs)
         complain("note: no port's speed to read; the line figures are for 115200 baud (--baud N for another)");
     }
     for (const Song& song : songs) {
+        if (std::ferror(stdout) != 0) {
+            break;
+        }
         printNotes(song, options.boardClock);
         printSongStats(options, song, baud);
     }
