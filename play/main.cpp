@@ -29,20 +29,28 @@ namespace {
 constexpr int EXIT_FAILED = 1;
 constexpr int EXIT_BAD_INPUT = 2;
 
-bool readSongs(const PlayOptions& options, std::vector<Song>& songs)
+// Reads and checks every file before anything is sent. 0 when all are good;
+// else the exit status, the reason said. A FIFO is opened as any file is, so
+// the read waits for its writer; a stop ends that wait as a failed read.
+int readSongs(const PlayOptions& options, std::vector<Song>& songs)
 {
     for (const std::string& path : options.files) {
         Song song;
         song.path = path;
         std::vector<std::uint8_t> bytes;
         std::string error;
-        if (!readMusicFile(path.c_str(), bytes, error) || !parseMusicLog(bytes, song.log, error)) {
+        const bool read = stopStatus() == 0 && readMusicFile(path.c_str(), bytes, error);
+        if (stopStatus() != 0) {
+            complain(path + ": read interrupted");
+            return stopStatus();
+        }
+        if (!read || !parseMusicLog(bytes, song.log, error)) {
             complain(path + ": " + error);
-            return false;
+            return EXIT_BAD_INPUT;
         }
         songs.push_back(std::move(song));
     }
-    return true;
+    return 0;
 }
 
 std::string connectFailure(const ConnectOutcome& outcome)
@@ -176,8 +184,8 @@ int main(int argc, char** argv)
     }
     installPlaySignals();
     std::vector<Song> songs;
-    if (!readSongs(options, songs)) {
-        return EXIT_BAD_INPUT;
+    if (const int status = readSongs(options, songs); status != 0) {
+        return status;
     }
     return finishOutput(options.stats ? printStats(options, songs) : playSongs(options, songs, replyTimeoutMs));
 }

@@ -9,6 +9,7 @@ on process exit.
 
 import fcntl
 import os
+import platform
 import pty
 import select
 import struct
@@ -184,6 +185,43 @@ class SilentBoard:
                 os.close(fd)
             except OSError:
                 pass
+
+
+# Where a test must know what a process waits in (a write that blocks, an
+# open that waits for a FIFO's writer), it reads the system call from /proc:
+# x86-64 Linux numbers.
+SYSCALLS_READABLE = platform.machine() == "x86_64" and os.path.exists("/proc/self/syscall")
+SYSCALL_WRITE = 1
+SYSCALL_OPENAT = 257
+
+
+def in_syscall(pid, number, first_above=-1):
+    """True while the process waits in system call `number` with its first
+    argument (a descriptor, for a write) above `first_above`."""
+    with open("/proc/%d/syscall" % pid) as state:
+        fields = state.read().split()
+    return len(fields) > 1 and fields[0] == str(number) and int(fields[1], 16) > first_above
+
+
+def signal_in(pid, sig, *masks):
+    """True when `sig` is in one of the process's signal masks named (SigPnd, SigCgt, ...)."""
+    with open("/proc/%d/status" % pid) as state:
+        found = [int(line.split()[1], 16) for line in state if line.split(":")[0] in masks]
+    return any(mask & (1 << (sig - 1)) for mask in found)
+
+
+def signal_pending(pid, sig):
+    """True while `sig` waits to be handled by the process."""
+    return signal_in(pid, sig, "SigPnd", "ShdPnd")
+
+
+def wait_on_process(condition, what):
+    """Waits on a process's state, as waitpid would, for at most STEP_TIMEOUT."""
+    deadline = time.monotonic() + STEP_TIMEOUT
+    while not condition():
+        if time.monotonic() > deadline:
+            raise AssertionError(what)
+        time.sleep(0.01)
 
 
 def frames_of(writes):

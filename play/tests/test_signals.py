@@ -5,12 +5,15 @@ once its status line shows that the music is playing. The same in the
 memory load, where the stop comes between two frames, and against a board
 that has stopped answering, where it ends the wait."""
 
+import os
 import signal
+import subprocess
 import time
 import unittest
 
 from logmaker import Vgm
-from play_harness import STEP_TIMEOUT, PlayerTest, frames_of, read_terminal_until, silence
+from play_harness import (PLAY, STEP_TIMEOUT, SYSCALL_OPENAT, SYSCALLS_READABLE, PlayerTest, frames_of, in_syscall,
+                          read_terminal_until, signal_in, silence, wait_on_process)
 
 
 def long_song():
@@ -122,6 +125,45 @@ class SilentBoards(PlayerTest):
                 self.assertEqual((out, err, status), ("", "ym2608-play: YM2608_REPLY_TIMEOUT_MS must be a positive "
                                                       "number of milliseconds\n", 2))
         self.assertEqual(board.received, b"")
+
+
+class Fifos(PlayerTest):
+    """A FIFO given as a log is opened as cat opens it: the player waits for
+    its writer, and a stop ends that wait as a failed read."""
+
+    def setUp(self):
+        super().setUp()
+        self.fifo = self.dir / "song.vgm"
+        os.mkfifo(self.fifo)
+
+    def spawn(self, board):
+        proc = subprocess.Popen([PLAY, "--port", board.path, "song.vgm"], stdin=subprocess.DEVNULL,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, cwd=self.dir, env=self.env())
+        self.addCleanup(lambda: proc.poll() is None and proc.kill())
+        return proc
+
+    def test_a_fifo_is_read_once_its_writer_comes(self):
+        board = self.board()
+        proc = self.spawn(board)
+        with open(self.fifo, "wb") as writer:  # opens once the player has opened its end
+            writer.write(Vgm().write(0x28, 0xF0).wait_ms(5).file())
+        out, err = proc.communicate(timeout=STEP_TIMEOUT)
+        self.assertEqual((out, err, proc.returncode), (b"song.vgm\n", b"", 0))
+        self.assertBoardStops(board)
+        self.assertEqual([(r, v) for _, r, v in self.writes(board)], [(0x28, 0xF0)] + silence())
+
+    @unittest.skipUnless(SYSCALLS_READABLE, "reads the system call a process waits in")
+    def test_ctrl_c_ends_the_wait_for_a_writer_as_a_failed_read(self):
+        board = self.board()
+        proc = self.spawn(board)
+        # In open with its handlers installed: not the loader opening a library.
+        wait_on_process(lambda: in_syscall(proc.pid, SYSCALL_OPENAT) and signal_in(proc.pid, signal.SIGINT, "SigCgt"),
+                        "the player never waited in open")
+        proc.send_signal(signal.SIGINT)
+        out, err = proc.communicate(timeout=STEP_TIMEOUT)
+        self.assertEqual((out, err, proc.returncode), (b"", b"ym2608-play: song.vgm: read interrupted\n", 130))
+        self.assertBoardStops(board)
+        self.assertEqual(board.received(), [])
 
 
 if __name__ == "__main__":

@@ -3,14 +3,12 @@ q to stop, and the terminal given back exactly as it was on every way out:
 q, the stop signals, and the second signal that ends a write the line no
 longer drains."""
 
-import os
-import platform
 import signal
-import time
 import unittest
 
 from logmaker import Vgm
-from play_harness import STEP_TIMEOUT, PlayerTest, silence
+from play_harness import (STEP_TIMEOUT, SYSCALL_WRITE, SYSCALLS_READABLE, PlayerTest, in_syscall, signal_pending,
+                          silence, wait_on_process)
 
 
 def long_song():
@@ -21,27 +19,8 @@ def long_song():
 
 
 def blocked_in_port_write(pid):
-    """True while the process waits in a write to a descriptor other than
-    its standard streams (x86-64 Linux: system call 1): the port's."""
-    with open("/proc/%d/syscall" % pid) as state:
-        fields = state.read().split()
-    return len(fields) > 1 and fields[0] == "1" and int(fields[1], 16) > 2
-
-
-def signal_pending(pid, sig):
-    """True while `sig` waits to be handled by the process."""
-    with open("/proc/%d/status" % pid) as state:
-        masks = [int(line.split()[1], 16) for line in state if line.startswith(("SigPnd:", "ShdPnd:"))]
-    return any(mask & (1 << (sig - 1)) for mask in masks)
-
-
-def wait_on_process(condition, what):
-    """Waits on a process's state, as waitpid would, for at most STEP_TIMEOUT."""
-    deadline = time.monotonic() + STEP_TIMEOUT
-    while not condition():
-        if time.monotonic() > deadline:
-            raise AssertionError(what)
-        time.sleep(0.01)
+    """True while the process waits in a write to a descriptor other than its standard streams: the port's."""
+    return in_syscall(pid, SYSCALL_WRITE, first_above=2)
 
 
 class AtATerminal(PlayerTest):
@@ -80,8 +59,7 @@ class AtATerminal(PlayerTest):
                 self.assertBoardStops(board)
                 self.music(board)
 
-    @unittest.skipUnless(platform.machine() == "x86_64" and os.path.exists("/proc/self/syscall"),
-                         "reads the system call a process waits in")
+    @unittest.skipUnless(SYSCALLS_READABLE, "reads the system call a process waits in")
     def test_a_second_signal_ends_a_write_the_line_never_drains(self):
         # 90000 bytes due at once on a line of 50 baud: five hours of writing,
         # far more than a pseudo-terminal holds.
