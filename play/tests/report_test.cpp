@@ -67,4 +67,26 @@ TEST(PlayReport, StatsListAndStatusLines)
     EXPECT_EQ(statusLine(status), " 0:12.3 / 1:47.2  loop 1/2    412 writes/s  line  38%  late    0.4 ms ");
 }
 
+TEST(PlayReport, LinesFitTheTerminalAndCoverWhatWasThere)
+{
+    StatusFigures status;
+    status.elapsedNs = 12'300'000'000;
+    status.totalNs = 107'200'000'000;
+    status.passes = 2;
+    // Whole fields only, in order, and never the last column.
+    EXPECT_EQ(statusLine(status, 80), " 0:12.3 / 1:47.2  loop 1/2      0 writes/s  line   0%  late    0.0 ms ");
+    EXPECT_EQ(statusLine(status, 70), " 0:12.3 / 1:47.2  loop 1/2      0 writes/s  line   0%");
+    EXPECT_EQ(statusLine(status, 40), " 0:12.3 / 1:47.2  loop 1/2");
+    EXPECT_EQ(statusLine(status, 10), " 0:12.3 / 1:47.2");
+    EXPECT_EQ(redrawLine(statusLine(status, 10), 10, 0), "\r 0:12.3 /");
+
+    // A shorter line covers the longer one before it; at an unknown width nothing is cut.
+    EXPECT_EQ(loadProgressLine(512, 512), "  ADPCM memory (   512/   512) 100%");
+    EXPECT_EQ(redrawLine(loadedLine(512), 0, loadProgressLine(512, 512).size()),
+              "\r  ADPCM memory: 512 bytes loaded   ");
+    EXPECT_EQ(redrawLine("abc", 0, 2), "\rabc");
+    // The cover stops short of the last column of a narrowed terminal.
+    EXPECT_EQ(redrawLine("ab", 6, 30), "\rab   ");
+}
+
 } // namespace

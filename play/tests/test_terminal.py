@@ -23,6 +23,24 @@ def blocked_in_port_write(pid):
     return in_syscall(pid, SYSCALL_WRITE, first_above=2)
 
 
+def screen_lines(shown):
+    """What a terminal shows of `shown`, line by line (a carriage return goes
+    back to the line's start and what follows overwrites it), and the widest
+    any line ever got."""
+    lines, line, column, widest = [], [], 0, 0
+    for ch in shown.decode("latin-1"):
+        if ch == "\n":
+            lines.append("".join(line))
+            line, column = [], 0
+        elif ch == "\r":
+            column = 0
+        else:
+            line[column:column + 1] = [ch]
+            column += 1
+            widest = max(widest, column)
+    return lines + ["".join(line)], widest
+
+
 class AtATerminal(PlayerTest):
     def setUp(self):
         super().setUp()
@@ -80,6 +98,29 @@ class AtATerminal(PlayerTest):
         # The port is free and back as it was: another program opens it.
         out, err, status = self.play("--stats", "burst.vgm", board=board)
         self.assertEqual((err, status), ("", 0))
+
+    def test_the_lines_fit_the_width_and_leave_nothing_behind(self):
+        memory = Vgm().block(0, bytes(512)).raw(long_song()[0x100:-1])
+        self.file("memory.vgm", memory.file())
+        for columns in (40, 80):
+            with self.subTest(columns=columns):
+                board = self.board(name="board%d" % columns)
+                proc, screen = self.spawn_with_terminal("memory.vgm", board=board, columns=columns)
+                # Two redraws of the status line after the load.
+                start = screen.wait_for(b"bytes loaded")
+                screen.wait_for(b"\r", screen.wait_for(b"\r", start))
+                proc.send_signal(signal.SIGINT)
+                self.assertEqual(proc.wait(timeout=STEP_TIMEOUT), 130)
+                lines, widest = screen_lines(screen.shown)
+                self.assertLess(widest, columns, "no line reaches the last column, where it would wrap")
+                self.assertEqual(lines[0], "memory.vgm")
+                self.assertEqual(lines[1].rstrip(), "  ADPCM memory: 512 bytes loaded")
+                status = lines[2].rstrip()
+                if columns == 80:
+                    self.assertRegex(status, r"^ 0:0\d\.\d / 1:00\.0  loop 1/1 +\d+ writes/s  line +\d+%  late +"
+                                             r"\d+\.\d ms$")
+                else:
+                    self.assertRegex(status, r"^ 0:0\d\.\d / 1:00\.0  loop 1/1$")
 
 
 if __name__ == "__main__":
