@@ -115,6 +115,7 @@ struct Play {
     const PlaySettings* settings = nullptr;
     std::int64_t origin = 0;    // the clock's time of the song's start
     std::int64_t nextCheck = 0; // when the next wait looks for the board
+    std::int64_t lineFree = 0;  // when the bytes written so far will have left, at the line's speed
     Status status;
     PlayResult result;
 };
@@ -199,25 +200,31 @@ bool waitUntilDue(Play& play, std::int64_t songNs)
     }
 }
 
-// When the bytes queued now will have reached the board.
-std::int64_t lineClearAt(std::int64_t now, std::uint32_t baud)
+// How long `bytes` take on the line; 0 when its speed is unknown.
+std::int64_t lineTime(std::size_t bytes, std::uint32_t baud)
 {
-    if (baud == 0) {
-        return now;
-    }
-    const auto queued = static_cast<std::int64_t>(portQueuedOutput(linkPort()));
-    return now + queued * BITS_PER_BYTE * NS_PER_SECOND / baud;
+    return baud == 0 ? 0 : static_cast<std::int64_t>(bytes) * BITS_PER_BYTE * NS_PER_SECOND / baud;
 }
 
-// Sends one tick's frames, due at song time `dueNs`. False when the line failed.
+// Sends one tick's frames, due at song time `dueNs`, and works out when its
+// last byte reaches the board. False when the line failed.
 bool sendTick(Play& play, const std::vector<Frame>& tick, std::int64_t dueNs)
 {
+    const std::uint32_t baud = play.settings->baud;
+    const std::int64_t started = clockNow();
     if (sendFrames(tick) != tick.size() * REGISTER_FRAME_BYTES) {
         lineFailed(play, "the line failed: the port stopped taking writes");
         return false;
     }
+    const std::int64_t returned = clockNow();
+    // Three ways of knowing, and the latest is the truth: the line carries
+    // the bytes at its speed behind those written before (a pseudo-terminal
+    // or an adapter may not say what it still holds); the port says what is
+    // queued; and nothing arrives before its write has returned.
+    play.lineFree = std::max(play.lineFree, started) + lineTime(tick.size() * REGISTER_FRAME_BYTES, baud);
+    const std::int64_t queued = returned + lineTime(portQueuedOutput(linkPort()), baud);
     play.status.writes += static_cast<std::uint32_t>(tick.size());
-    play.status.lateness = lineClearAt(clockNow(), play.settings->baud) - clockTimeOf(play, dueNs);
+    play.status.lateness = std::max({play.lineFree, queued, returned}) - clockTimeOf(play, dueNs);
     return true;
 }
 

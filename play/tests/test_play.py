@@ -7,7 +7,7 @@ import subprocess
 import unittest
 
 from logmaker import S98, Vgm, gz
-from play_harness import PLAY, STEP_TIMEOUT, PlayerTest, silence
+from play_harness import PLAY, STEP_TIMEOUT, PlayerTest, read_terminal_until, silence
 
 # Writes at the song's start and what the filter does with each: every
 # register the chip acts on when written is sent again, plain settings that
@@ -152,6 +152,25 @@ class Timing(PlayerTest):
         # The song lasts 2.4 s, at 4 times 600 ms: the silence comes after its end.
         self.assertGreaterEqual(writes[6][0] - first, 580_000)
         self.assertLess(writes[6][0] - first, 1_000_000)
+
+    def test_the_lateness_shown_counts_what_the_line_still_carries(self):
+        # 900 bytes due at once on a line of 9600 baud: the last reaches the
+        # board 937.5 ms late, though a pseudo-terminal says nothing is queued.
+        vgm = Vgm()
+        for i in range(300):
+            vgm.write(0x40 + i % 3, i & 0x7F)
+        self.file("burst.vgm", vgm.wait_ms(1500).file())
+        board = self.board("--baud", "9600")
+        proc, terminal = self.spawn_at_terminal("burst.vgm", board=board)
+        shown = read_terminal_until(terminal, b" ms ")
+        shown += read_terminal_until(terminal, b" ms ")
+        self.assertEqual(proc.wait(timeout=STEP_TIMEOUT), 0)
+        self.assertBoardStops(board)
+        late = [float(ms) for ms in re.findall(rb"late +(\d+\.\d) ms", shown)]
+        self.assertGreaterEqual(len(late), 2)
+        for ms in late:
+            self.assertGreaterEqual(ms, 937.5)
+            self.assertLess(ms, 1200)
 
 
 class Text(PlayerTest):
