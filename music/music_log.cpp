@@ -187,11 +187,41 @@ std::string cleanTag(std::string_view utf8)
     return out.substr(first, out.find_last_not_of(' ') - first + 1);
 }
 
-void foldMemoryWrites(MusicLog& log)
+namespace {
+
+// The ADPCM unit's registers control 1 to stop address high as last
+// written, by their number in the second bank; -1 before the first write.
+using UnitRegisters = std::array<int, ADPCM_STOP_HIGH + 1>;
+
+// One of the unit's addresses, from its low and its high register, in units.
+std::uint32_t unitAddress(const UnitRegisters& regs, std::uint8_t low, std::uint8_t high)
+{
+    return static_cast<std::uint32_t>(regs[low] | (regs[high] << 8));
+}
+
+// At a sequence's first data write: where its bytes go and how far they may
+// go, from the registers as last written. Where the log has not yet set the
+// memory's width or an address, the chip's own values apply, which the log
+// does not tell; memory that is not 8 bits wide counts its addresses in
+// other units. Such a sequence stays as plain writes.
+void openSequence(Sequence& s, const UnitRegisters& regs)
+{
+    const bool known = regs[ADPCM_CONTROL2] >= 0 && regs[ADPCM_START_LOW] >= 0 &&
+                       regs[ADPCM_START_HIGH] >= 0 && regs[ADPCM_STOP_LOW] >= 0 && regs[ADPCM_STOP_HIGH] >= 0;
+    s.broken = !known || (regs[ADPCM_CONTROL2] & CONTROL2_WIDE) == 0;
+    s.address = unitAddress(regs, ADPCM_START_LOW, ADPCM_START_HIGH) * UNIT_BYTES;
+    s.limit = std::min<std::uint32_t>((unitAddress(regs, ADPCM_STOP_LOW, ADPCM_STOP_HIGH) + 1) * UNIT_BYTES,
+                                      MEMORY_BYTES);
+}
+
+// The memory-write sequences among the writes at the song's start, each
+// with its data writes and bytes, and marked broken where folding it would
+// not do what the chip does.
+std::vector<Sequence> findSequences(const MusicLog& log)
 {
     std::vector<Sequence> found;
-    std::array<int, 6> unitRegs{-1, -1, -1, -1, -1, -1}; // 0x100..0x105 as last written
-    bool armed = false;                                  // control 1 in memory-write mode
+    UnitRegisters unitRegs{-1, -1, -1, -1, -1, -1};
+    bool armed = false; // control 1 in memory-write mode
     Sequence* open = nullptr;
 
     const auto close = [&] {
@@ -200,8 +230,7 @@ void foldMemoryWrites(MusicLog& log)
         }
         open = nullptr;
     };
-    std::size_t i = 0;
-    for (; i < log.writes.size() && log.writes[i].dueNs == 0; ++i) {
+    for (std::size_t i = 0; i < log.writes.size() && log.writes[i].dueNs == 0; ++i) {
         const LogWrite& w = log.writes[i];
         if (w.reg == REG_CONTROL1) {
             close();
@@ -220,12 +249,7 @@ void foldMemoryWrites(MusicLog& log)
         } else if (w.reg == REG_MEMORY_DATA && armed) {
             if (open == nullptr) {
                 open = &found.back();
-                const bool known = unitRegs[1] >= 0 && unitRegs[2] >= 0 && unitRegs[3] >= 0 && unitRegs[4] >= 0 &&
-                                   unitRegs[5] >= 0;
-                open->broken = !known || (unitRegs[1] & CONTROL2_WIDE) == 0;
-                open->address = static_cast<std::uint32_t>(unitRegs[2] | (unitRegs[3] << 8)) * UNIT_BYTES;
-                open->limit = std::min<std::uint32_t>(
-                    (static_cast<std::uint32_t>(unitRegs[4] | (unitRegs[5] << 8)) + 1) * UNIT_BYTES, MEMORY_BYTES);
+                openSequence(*open, unitRegs);
             }
             if (open->address + open->bytes.size() >= open->limit) {
                 open->broken = true;
@@ -234,7 +258,7 @@ void foldMemoryWrites(MusicLog& log)
             open->bytes.push_back(w.value);
         }
         if (w.reg >= REG_CONTROL1 && w.reg <= REG_STOP_HIGH) {
-            unitRegs[w.reg - REG_CONTROL1] = w.value;
+            unitRegs[w.reg - BANK1_BASE] = w.value;
         }
     }
     // A sequence still open when the song moves on continues on the chip at
@@ -242,7 +266,13 @@ void foldMemoryWrites(MusicLog& log)
     if (open != nullptr) {
         open->broken = true;
     }
+    return found;
+}
 
+// Turns the sequences not broken into memory blocks and drops their data
+// writes from the log.
+void foldSequences(MusicLog& log, const std::vector<Sequence>& found)
+{
     std::vector<bool> folded(log.writes.size(), false);
     std::vector<MemoryBlock> blocks;
     for (const Sequence& s : found) {
@@ -285,6 +315,13 @@ void foldMemoryWrites(MusicLog& log)
     std::stable_sort(log.blocks.begin(), log.blocks.end(),
                      [](const MemoryBlock& a, const MemoryBlock& b) { return a.atWrite < b.atWrite; });
     log.writes = std::move(kept);
+}
+
+} // namespace
+
+void foldMemoryWrites(MusicLog& log)
+{
+    foldSequences(log, findSequences(log));
 }
 
 } // namespace music_detail

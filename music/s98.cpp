@@ -123,15 +123,115 @@ bool readDevices(std::span<const std::uint8_t> file, char version, std::size_t d
     return true;
 }
 
-} // namespace
+// Steps through the dump's commands from `at`, the offset of the command at
+// hand: the time in ticks, the writes to the chip played and the writes to
+// other devices skipped.
+struct S98Reader {
+    std::span<const std::uint8_t> file;
+    MusicLog& log;
+    std::string& error;
+    double tickNs;
+    std::size_t deviceCount;
+    std::size_t chipIndex; // the YM2608 played
+    std::size_t at;
+    std::uint64_t ticks = 0;
+    std::map<std::size_t, std::size_t> skipped; // writes to other devices, by device
 
-bool parseS98(std::span<const std::uint8_t> file, MusicLog& log, std::string& error)
-{
-    if (file.size() < HEADER_SIZE) {
-        error = "truncated S98 header (" + std::to_string(file.size()) + " bytes)";
+    std::int64_t now() const { return static_cast<std::int64_t>(static_cast<double>(ticks) * tickNs + 0.5); }
+
+    bool fail(const std::string& text)
+    {
+        error = text;
         return false;
     }
-    log.format = LogFormat::S98;
+
+    // A register write: to the chip's first bank for an even command, its
+    // second for an odd one, or counted for another device.
+    bool write()
+    {
+        const std::uint8_t command = file[at];
+        const std::size_t device = command / 2U;
+        if (device >= deviceCount) {
+            return fail("S98 command " + hexText(command) + " at offset " + hexText(at) +
+                        " writes a device the header does not list");
+        }
+        if (file.size() - at < 3) {
+            return fail("truncated: the write at offset " + hexText(at) + " needs 3 bytes");
+        }
+        if (device == chipIndex) {
+            addWrite(log, now(), (command & 1U) != 0, file[at + 1], file[at + 2]);
+        } else {
+            ++skipped[device];
+        }
+        at += 3;
+        return true;
+    }
+
+    // A wait of n+2 ticks, n in 7-bit groups after the command.
+    bool waitTicks()
+    {
+        std::uint64_t n = 0;
+        std::size_t q = at + 1;
+        for (std::size_t shift = 0;; shift += 7) {
+            if (q >= file.size()) {
+                return fail("truncated: the wait at offset " + hexText(at) + " ends with the file");
+            }
+            if (q - at > SYNC_N_MAX_BYTES) {
+                return fail("the wait at offset " + hexText(at) + " has an over-long count");
+            }
+            n |= std::uint64_t{file[q] & 0x7FU} << shift;
+            if ((file[q++] & 0x80U) == 0) {
+                break;
+            }
+        }
+        ticks += n + SYNC_N_BIAS;
+        at = q;
+        return true;
+    }
+
+    // Runs the commands up to the end command.
+    bool commands(LoopPoint loop)
+    {
+        while (true) {
+            if (at >= file.size()) {
+                return fail("truncated: the dump ends at offset " + hexText(at) +
+                            " without the end command 0xfd");
+            }
+            if (static_cast<double>(ticks) * tickNs > static_cast<double>(MAX_LOG_NS)) {
+                return fail("the log lasts longer than 24 hours at offset " + hexText(at));
+            }
+            if (!passLoopPoint(loop, at, now(), log, error)) {
+                return false;
+            }
+            const std::uint8_t command = file[at];
+            if (command <= CMD_DEVICE_LAST) {
+                if (!write()) {
+                    return false;
+                }
+            } else if (command == CMD_SYNC) {
+                ++ticks;
+                ++at;
+            } else if (command == CMD_SYNC_N) {
+                if (!waitTicks()) {
+                    return false;
+                }
+            } else if (command == CMD_END) {
+                if (!loopPointPassed(loop, "end command", error)) {
+                    return false;
+                }
+                log.endNs = now();
+                return true;
+            } else {
+                return fail("unknown S98 command " + hexText(command) + " at offset " + hexText(at));
+            }
+        }
+    }
+};
+
+// The tick from the header's timer fields, in nanoseconds; false for a
+// version this reader does not know.
+bool readTick(std::span<const std::uint8_t> file, double& tickNs, std::string& error)
+{
     const char version = static_cast<char>(file[OFFSET_VERSION]);
     if (version < '1' || version > '3') {
         error = "unsupported S98 version byte " + hexText(file[OFFSET_VERSION]) + " (versions 1 to 3 are read)";
@@ -145,26 +245,49 @@ bool parseS98(std::span<const std::uint8_t> file, MusicLog& log, std::string& er
     if (denominator == 0) {
         denominator = DEFAULT_TIMER2;
     }
-    const double tickNs = 1e9 * numerator / denominator;
+    tickNs = 1e9 * numerator / denominator;
+    return true;
+}
+
+// The first YM2608 of the device list: its index and its clock in `log`.
+bool chooseChip(const std::vector<Device>& devices, MusicLog& log, std::size_t& chipIndex, std::string& error)
+{
+    const auto isChip = [](const Device& d) { return d.type == DEVICE_YM2608; };
+    const auto chip = std::find_if(devices.begin(), devices.end(), isChip);
+    if (chip == devices.end()) {
+        error = "no YM2608 in this log (the S98 device list has none)";
+        return false;
+    }
+    chipIndex = static_cast<std::size_t>(chip - devices.begin());
+    log.clockHz = chip->clock != 0 ? chip->clock : DEFAULT_CLOCK;
+    if (std::count_if(devices.begin(), devices.end(), isChip) > 1) {
+        log.notes.push_back("the log drives more than one YM2608; only the first is played");
+    }
+    return true;
+}
+
+} // namespace
+
+bool parseS98(std::span<const std::uint8_t> file, MusicLog& log, std::string& error)
+{
+    if (!headerFits(file, HEADER_SIZE, "S98", error)) {
+        return false;
+    }
+    log.format = LogFormat::S98;
+    double tickNs = 0;
+    if (!readTick(file, tickNs, error)) {
+        return false;
+    }
     const std::size_t dumpStart = le32(file, OFFSET_DUMP);
     if (dumpStart < HEADER_SIZE || dumpStart > file.size()) {
         error = "the dump offset " + hexText(dumpStart) + " lies outside the file";
         return false;
     }
     std::vector<Device> devices;
-    if (!readDevices(file, version, dumpStart, devices, error)) {
+    std::size_t chipIndex = 0;
+    if (!readDevices(file, static_cast<char>(file[OFFSET_VERSION]), dumpStart, devices, error) ||
+        !chooseChip(devices, log, chipIndex, error)) {
         return false;
-    }
-    const auto chip = std::find_if(devices.begin(), devices.end(),
-                                   [](const Device& d) { return d.type == DEVICE_YM2608; });
-    if (chip == devices.end()) {
-        error = "no YM2608 in this log (the S98 device list has none)";
-        return false;
-    }
-    const auto chipIndex = static_cast<std::size_t>(chip - devices.begin());
-    log.clockHz = chip->clock != 0 ? chip->clock : DEFAULT_CLOCK;
-    if (std::count_if(devices.begin(), devices.end(), [](const Device& d) { return d.type == DEVICE_YM2608; }) > 1) {
-        log.notes.push_back("the log drives more than one YM2608; only the first is played");
     }
 
     if (const std::size_t tag = le32(file, OFFSET_TAG); tag != 0) {
@@ -174,100 +297,21 @@ bool parseS98(std::span<const std::uint8_t> file, MusicLog& log, std::string& er
             log.notes.push_back("the tag offset " + hexText(tag) + " lies past the file's end; ignored");
         }
     }
-    const std::size_t loopAt = le32(file, OFFSET_LOOP);
-    if (loopAt != 0 && (loopAt < dumpStart || loopAt >= file.size())) {
-        error = "the loop offset " + hexText(loopAt) + " lies outside the dump";
+    LoopPoint loop;
+    if (!readLoopPoint(le32(file, OFFSET_LOOP), dumpStart, file.size(), "dump", loop, error)) {
         return false;
     }
-
-    std::uint64_t ticks = 0;
-    const auto now = [&] { return static_cast<std::int64_t>(static_cast<double>(ticks) * tickNs + 0.5); };
-    std::map<std::size_t, std::size_t> skipped; // writes to other devices, by device
-    bool loopFound = loopAt == 0;
-    std::size_t p = dumpStart;
-    while (true) {
-        if (p >= file.size()) {
-            error = "truncated: the dump ends at offset " + hexText(p) + " without the end command 0xfd";
-            return false;
-        }
-        if (static_cast<double>(ticks) * tickNs > static_cast<double>(MAX_LOG_NS)) {
-            error = "the log lasts longer than 24 hours at offset " + hexText(p);
-            return false;
-        }
-        if (p == loopAt) {
-            loopFound = true;
-            log.looped = true;
-            log.loopWrite = log.writes.size();
-            log.loopNs = now();
-        } else if (!loopFound && p > loopAt) {
-            error = "the loop offset " + hexText(loopAt) + " falls inside a command";
-            return false;
-        }
-        const std::uint8_t command = file[p];
-        if (command <= CMD_DEVICE_LAST) {
-            const std::size_t device = command / 2U;
-            if (device >= devices.size()) {
-                error = "S98 command " + hexText(command) + " at offset " + hexText(p) +
-                        " writes a device the header does not list";
-                return false;
-            }
-            if (file.size() - p < 3) {
-                error = "truncated: the write at offset " + hexText(p) + " needs 3 bytes";
-                return false;
-            }
-            if (device == chipIndex) {
-                const auto bank = static_cast<std::uint16_t>((command & 1U) != 0 ? BANK1_BASE : 0);
-                log.writes.push_back(LogWrite{now(), static_cast<std::uint16_t>(bank + file[p + 1]), file[p + 2]});
-            } else {
-                ++skipped[device];
-            }
-            p += 3;
-            continue;
-        }
-        if (command == CMD_SYNC) {
-            ++ticks;
-            ++p;
-            continue;
-        }
-        if (command == CMD_SYNC_N) {
-            std::uint64_t n = 0;
-            std::size_t q = p + 1;
-            for (std::size_t shift = 0;; shift += 7) {
-                if (q >= file.size()) {
-                    error = "truncated: the wait at offset " + hexText(p) + " ends with the file";
-                    return false;
-                }
-                if (q - p > SYNC_N_MAX_BYTES) {
-                    error = "the wait at offset " + hexText(p) + " has an over-long count";
-                    return false;
-                }
-                n |= std::uint64_t{file[q] & 0x7FU} << shift;
-                if ((file[q++] & 0x80U) == 0) {
-                    break;
-                }
-            }
-            ticks += n + SYNC_N_BIAS;
-            p = q;
-            continue;
-        }
-        if (command == CMD_END) {
-            if (!loopFound) {
-                error = "the loop offset " + hexText(loopAt) + " lies after the end command";
-                return false;
-            }
-            log.endNs = now();
-            break;
-        }
-        error = "unknown S98 command " + hexText(command) + " at offset " + hexText(p);
+    S98Reader reader{file, log, error, tickNs, devices.size(), chipIndex, dumpStart, 0, {}};
+    if (!reader.commands(loop)) {
         return false;
     }
-    if (!skipped.empty()) {
+    if (!reader.skipped.empty()) {
         std::size_t total = 0;
-        for (const auto& [device, count] : skipped) {
+        for (const auto& [device, count] : reader.skipped) {
             total += count;
         }
-        log.notes.push_back("skipped " + std::to_string(total) + " writes to " + std::to_string(skipped.size()) +
-                            " other device(s)");
+        log.notes.push_back("skipped " + std::to_string(total) + " writes to " +
+                            std::to_string(reader.skipped.size()) + " other device(s)");
     }
     return true;
 }

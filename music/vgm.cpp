@@ -185,24 +185,17 @@ struct VgmReader {
         return true;
     }
 
-    // Runs the commands from `begin` to the end-of-data command. `loopAt`, when
-    // not 0, must fall on a command's first byte.
-    bool commands(std::size_t begin, std::size_t loopAt)
+    // Runs the commands from `begin` to the end-of-data command.
+    bool commands(std::size_t begin, LoopPoint loop)
     {
         std::size_t p = begin;
-        bool loopFound = loopAt == 0;
         while (true) {
             if (p >= file.size()) {
                 return fail("truncated: the data ends at offset " + hexText(p) +
                             " without the end-of-data command 0x66");
             }
-            if (p == loopAt) {
-                loopFound = true;
-                log.looped = true;
-                log.loopWrite = log.writes.size();
-                log.loopNs = now();
-            } else if (!loopFound && p > loopAt) {
-                return fail("the loop offset " + hexText(loopAt) + " falls inside a command");
+            if (!passLoopPoint(loop, p, now(), log, error)) {
+                return false;
             }
             const std::uint8_t command = file[p];
             if (command == CMD_DATA_BLOCK) {
@@ -225,11 +218,9 @@ struct VgmReader {
             }
             switch (command) {
             case CMD_YM2608_PORT0:
-            case CMD_YM2608_PORT1: {
-                const auto bank = static_cast<std::uint16_t>(command == CMD_YM2608_PORT1 ? BANK1_BASE : 0);
-                log.writes.push_back(LogWrite{now(), static_cast<std::uint16_t>(bank + file[p + 1]), file[p + 2]});
+            case CMD_YM2608_PORT1:
+                addWrite(log, now(), command == CMD_YM2608_PORT1, file[p + 1], file[p + 2]);
                 break;
-            }
             case CMD_WAIT:
                 samples += le16(file, p + 1);
                 break;
@@ -240,8 +231,8 @@ struct VgmReader {
                 samples += WAIT_PAL;
                 break;
             case CMD_END:
-                if (!loopFound) {
-                    return fail("the loop offset " + hexText(loopAt) + " lies after the end-of-data command");
+                if (!loopPointPassed(loop, "end-of-data command", error)) {
+                    return false;
                 }
                 log.endNs = now();
                 return true;
@@ -265,8 +256,7 @@ struct VgmReader {
 
 bool parseVgm(std::span<const std::uint8_t> file, MusicLog& log, std::string& error)
 {
-    if (file.size() < HEADER_MIN) {
-        error = "truncated VGM header (" + std::to_string(file.size()) + " bytes)";
+    if (!headerFits(file, HEADER_MIN, "VGM", error)) {
         return false;
     }
     log.format = LogFormat::VGM;
@@ -309,17 +299,15 @@ bool parseVgm(std::span<const std::uint8_t> file, MusicLog& log, std::string& er
             log.notes.push_back("unreadable GD3 tag at offset " + hexText(gd3) + "; ignored");
         }
     }
-    std::size_t loopAt = 0;
-    if (le32(file, OFFSET_LOOP) != 0) {
-        loopAt = OFFSET_LOOP + std::size_t{le32(file, OFFSET_LOOP)};
-        if (loopAt < dataStart || loopAt >= file.size()) {
-            error = "the loop offset " + hexText(loopAt) + " lies outside the data";
-            return false;
-        }
+    const std::size_t loopAt =
+        le32(file, OFFSET_LOOP) != 0 ? OFFSET_LOOP + std::size_t{le32(file, OFFSET_LOOP)} : 0;
+    LoopPoint loop;
+    if (!readLoopPoint(loopAt, dataStart, file.size(), "data", loop, error)) {
+        return false;
     }
 
     VgmReader reader{file, log, error, 0, {}};
-    if (!reader.commands(dataStart, loopAt)) {
+    if (!reader.commands(dataStart, loop)) {
         return false;
     }
     if (!reader.skipped.empty()) {

@@ -247,6 +247,40 @@ TEST(S98Log, BadFilesNameTheOffset)
     EXPECT_EQ(refused(s98File(c, many)), "the S98 header lists 65 devices (at most 64 can be addressed)");
 }
 
+// A loop offset that misses the commands, in each format's words: inside a
+// command, after the end command, past the file's end.
+TEST(LoopOffset, EachFormatRefusesOneThatMissesACommand)
+{
+    Bytes s98;
+    s98Write(s98, 0, 0x28, 0); // the dump from 0x30, the end command at 0x33, the tag after
+    S98Header s98Header;
+    s98Header.tag = std::string("Title") + '\0';
+    Bytes vgm;
+    vgmWrite(vgm, 0x28, 0); // the data from 0x100, the end-of-data command at 0x103, the tag after
+    VgmHeader vgmHeader;
+    vgmHeader.gd3 = {"Song", "", "", "", "", "", "", "", "", "", ""};
+    const auto s98At = [&](long at) {
+        s98Header.loopAt = at;
+        return s98File(s98, s98Header);
+    };
+    const auto vgmAt = [&](long at) {
+        vgmHeader.loopAt = at;
+        return vgmFile(vgm, vgmHeader);
+    };
+
+    const std::pair<Bytes, std::string> cases[] = {
+        {s98At(1), "the loop offset 0x31 falls inside a command"},
+        {s98At(4), "the loop offset 0x34 lies after the end command"},
+        {s98At(0x100), "the loop offset 0x130 lies outside the dump"},
+        {vgmAt(1), "the loop offset 0x101 falls inside a command"},
+        {vgmAt(4), "the loop offset 0x104 lies after the end-of-data command"},
+        {vgmAt(0x1000), "the loop offset 0x1100 lies outside the data"},
+    };
+    for (const auto& [file, words] : cases) {
+        EXPECT_EQ(refused(file), words);
+    }
+}
+
 // The chip's own way of loading ADPCM memory, one 0x108 write per byte:
 // control 1 to memory write, 8-bit memory, start and stop, the data, then
 // control 1 again.
