@@ -1,5 +1,7 @@
 #include "play/report.h"
 
+#include "music/memory_image.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -149,4 +151,76 @@ std::string redrawLine(const std::string& text, int width, std::size_t previousL
         shown.append(cover - shown.size(), ' ');
     }
     return "\r" + shown;
+}
+
+std::string logHeadline(const std::string& path, const MusicLog& log)
+{
+    return format("%s: %s, YM2608 at %u Hz\n", path.c_str(), log.format == LogFormat::VGM ? "VGM" : "S98",
+                  log.clockHz);
+}
+
+namespace {
+
+constexpr std::int64_t NS_PER_SECOND = 1'000'000'000;
+
+std::string chipList(const std::vector<LogChip>& chips)
+{
+    std::string out;
+    for (const LogChip& chip : chips) {
+        out += out.empty() ? "" : ", ";
+        out += chip.count > 1 ? std::to_string(chip.count) + " x " : "";
+        out += chip.clockHz != 0 ? format("%s at %u Hz", chip.name.c_str(), chip.clockHz)
+                                 : chip.name + " (no clock given)";
+    }
+    return out.empty() ? "YM2608" : out;
+}
+
+// The most writes due within one second of the pass, and when that second starts.
+std::pair<std::size_t, std::int64_t> busiestSecond(const std::vector<LogWrite>& writes)
+{
+    std::pair<std::size_t, std::int64_t> best{0, 0};
+    std::size_t first = 0;
+    for (std::size_t last = 0; last < writes.size(); ++last) {
+        while (writes[last].dueNs - writes[first].dueNs >= NS_PER_SECOND) {
+            ++first;
+        }
+        if (last - first + 1 > best.first) {
+            best = {last - first + 1, writes[first].dueNs};
+        }
+    }
+    return best;
+}
+
+} // namespace
+
+std::string infoReport(const std::string& path, const MusicLog& log)
+{
+    std::string out = logHeadline(path, log) + tagLines(log.tags);
+    out += format("  length        %s a pass\n", formatClock(log.endNs).c_str());
+    if (log.looped && log.endNs > log.loopNs) {
+        out += format("  loop          from %s, %s long\n", formatClock(log.loopNs).c_str(),
+                      formatClock(log.endNs - log.loopNs).c_str());
+    } else {
+        out += "  loop          none\n";
+    }
+    out += "  chips         " + chipList(log.chips) + "\n";
+    std::size_t bytes = 0;
+    for (const MemoryBlock& block : log.blocks) {
+        bytes += block.bytes.size();
+    }
+    const std::size_t runs = memoryLoads(log).size();
+    if (log.blocks.empty()) {
+        out += "  ADPCM memory  none\n";
+    } else {
+        out +=
+            format("  ADPCM memory  %zu bytes in %zu block%s, loaded in %zu run%s before the music\n", bytes,
+                   log.blocks.size(), log.blocks.size() == 1 ? "" : "s", runs, runs == 1 ? "" : "s");
+    }
+    const double seconds = static_cast<double>(log.endNs) / NS_PER_SECOND;
+    const auto [peak, peakAt] = busiestSecond(log.writes);
+    out +=
+        format("  writes        %zu a pass, %.1f a second on average, %zu in the busiest second (from %s)\n",
+               log.writes.size(), seconds > 0 ? static_cast<double>(log.writes.size()) / seconds : 0.0, peak,
+               formatClock(peakAt).c_str());
+    return out;
 }

@@ -4,7 +4,7 @@
 // tested; main decides where each goes.
 //
 // Functions: formatClock, tagLines, clockWarning, statsReport, listLine, listEndLine,
-// statusLine, loadProgressLine, loadedLine, redrawLine.
+// statusLine, loadProgressLine, loadedLine, redrawLine, logHeadline, infoReport.
 #pragma once
 
 #include "music/music_log.h"
@@ -70,3 +70,12 @@ std::string loadedLine(std::size_t total);
 /// `text` cut to width - 1 columns (width 0: whole), and blanks over what the
 /// line drawn before it (`previousLength` columns) would leave showing.
 std::string redrawLine(const std::string& text, int width, std::size_t previousLength);
+
+/// A log's first line: "song.vgz: VGM, YM2608 at 7987200 Hz".
+std::string logHeadline(const std::string& path, const MusicLog& log);
+
+/// What --info prints for one log, without a board: the headline, the tags,
+/// the length of a pass, the loop, the chips the header names, the ADPCM
+/// memory it loads, and its writes a second (on average over a pass, and in
+/// its busiest second).
+std::string infoReport(const std::string& path, const MusicLog& log);

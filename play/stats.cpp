@@ -74,8 +74,7 @@ void listWrites(const PlayOptions& options, const MusicLog& log)
 
 void printSongStats(const PlayOptions& options, const Song& song, std::uint32_t baud)
 {
-    std::printf("%s: %s, YM2608 at %u Hz\n", song.path.c_str(), song.log.format == LogFormat::VGM ? "VGM" : "S98",
-                song.log.clockHz);
+    std::fputs(logHeadline(song.path, song.log).c_str(), stdout);
     std::fputs(tagLines(song.log.tags).c_str(), stdout);
     StatsInput input;
     input.log = &song.log;

@@ -90,3 +90,52 @@ TEST(PlayReport, LinesFitTheTerminalAndCoverWhatWasThere)
 }
 
 } // namespace
+
+namespace {
+
+TEST(PlayReport, InfoOfALog)
+{
+    MusicLog log;
+    log.clockHz = 7987200;
+    log.tags.title = "Lotus";
+    log.tags.game = "Game";
+    log.looped = true;
+    log.loopNs = 12'300'000'000;
+    log.endNs = 107'250'000'000;
+    log.chips = {{"YM2608", 7987200, 2}, {"SN76489", 3579545, 1}, {"device type 42", 0, 1}};
+    log.blocks.push_back(MemoryBlock{0, std::vector<std::uint8_t>(100, 0), 0, 0});
+    log.blocks.push_back(MemoryBlock{0x8000, std::vector<std::uint8_t>(64, 0), 0, 0});
+    // 3 writes in the first second, then 5 within 0.9 s from 10 s on.
+    for (std::int64_t at : {0LL, 500'000'000LL, 999'000'000LL, 10'000'000'000LL, 10'100'000'000LL,
+                            10'500'000'000LL, 10'800'000'000LL, 10'900'000'000LL, 11'000'000'000LL}) {
+        log.writes.push_back(LogWrite{at, 0x28, 0});
+    }
+    EXPECT_EQ(infoReport("song.vgz", log),
+              "song.vgz: VGM, YM2608 at 7987200 Hz\n"
+              "  title: Lotus\n"
+              "  game: Game\n"
+              "  length        1:47.2 a pass\n"
+              "  loop          from 0:12.3, 1:34.9 long\n"
+              "  chips         2 x YM2608 at 7987200 Hz, SN76489 at 3579545 Hz, "
+              "device type 42 (no clock given)\n"
+              "  ADPCM memory  164 bytes in 2 blocks, loaded in 2 runs before the music\n"
+              "  writes        9 a pass, 0.1 a second on average, 5 in the busiest "
+              "second (from 0:10.0)\n");
+    log.looped = false;
+    log.blocks.clear();
+    log.chips.clear();
+    log.format = LogFormat::S98;
+    log.writes.clear();
+    EXPECT_EQ(infoReport("a.s98", log),
+              "a.s98: S98, YM2608 at 7987200 Hz\n"
+              "  title: Lotus\n"
+              "  game: Game\n"
+              "  length        1:47.2 a pass\n"
+              "  loop          none\n"
+              "  chips         YM2608\n"
+              "  ADPCM memory  none\n"
+              "  writes        0 a pass, 0.0 a second on average, 0 in the busiest second "
+              "(from 0:00.0)\n");
+}
+
+} // namespace
