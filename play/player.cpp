@@ -2,7 +2,9 @@
 
 #include "link/device_link.h"
 #include "link/memory_writer.h"
+#include "music/chip_restore.h"
 #include "music/memory_image.h"
+#include "music/register_file.h"
 #include "music/schedule.h"
 #include "play/clock.h"
 #include "play/display.h"
@@ -11,6 +13,7 @@
 #include "play/terminal.h"
 
 #include <algorithm>
+#include <span>
 #include <vector>
 
 namespace {
@@ -116,6 +119,8 @@ struct Play {
     std::int64_t origin = 0;    // the clock's time of the song's start
     std::int64_t nextCheck = 0; // when the next wait looks for the board
     std::int64_t lineFree = 0;  // when the bytes written so far will have left, at the line's speed
+    RegisterFile logFile;       // every write of the log so far, sent or dropped
+    RegisterFile chipFile;      // every write sent, the silencing ones among them
     Status status;
     PlayResult result;
 };
@@ -149,6 +154,60 @@ void lineFailed(Play& play, const char* what)
     play.result.detail = takeLinkFault() == LinkFault::LOST ? "connection lost" : what;
 }
 
+// Sends register writes in one piece and records them as the chip's. False
+// when the line failed.
+bool sendWrites(Play& play, std::span<const RegisterWrite> writes, const char* failure)
+{
+    std::vector<Frame> frames;
+    for (const RegisterWrite& w : writes) {
+        frames.push_back(writeFrame(w.reg, w.value));
+        applyWrite(play.chipFile, w.reg, w.value);
+    }
+    if (frames.empty() || sendFrames(frames) == frames.size() * REGISTER_FRAME_BYTES) {
+        return true;
+    }
+    lineFailed(play, failure);
+    return false;
+}
+
+// Ctrl-Z: the chip silenced and the terminal given back before the process
+// stops; once continued, the chip back in the log's state at that moment
+// (registers, and the keys of held notes), and the schedule moved on by the
+// time stopped, so that the song carries on from where it stopped, on time.
+// False when the play ends here.
+bool pausePlay(Play& play)
+{
+    const std::int64_t pausedAt = clockNow();
+    if (play.status.enabled) {
+        drawStatus(play, pausedAt);
+    }
+    endLine();
+    std::vector<RegisterWrite> silence;
+    for (const auto& [reg, value] : SILENCE_WRITES) {
+        silence.push_back({reg, value});
+    }
+    if (!sendWrites(play, silence, "the line failed while silencing the chip") || !drainPort(linkPort())) {
+        return false;
+    }
+    stopTerminal();
+    pauseProcess();
+    startTerminal();
+    if (stopStatus() != 0) {
+        play.result.end = PlayEnd::STOPPED;
+        return false;
+    }
+    std::vector<RegisterWrite> restore;
+    restoreWrites(play.chipFile, play.logFile, restore);
+    if (!sendWrites(play, restore, "the line failed while restoring the chip")) {
+        return false;
+    }
+    const std::int64_t resumedAt = clockNow();
+    play.origin += resumedAt - pausedAt;
+    play.status.lastDraw = resumedAt;
+    play.status.writes = 0;
+    return true;
+}
+
 // Takes what came from outside since the last look. False when the play ends
 // here, with the reason in play.result.
 bool takeRequests(Play& play)
@@ -156,6 +215,15 @@ bool takeRequests(Play& play)
     if (stopStatus() != 0) {
         play.result.end = PlayEnd::STOPPED;
         return false;
+    }
+    if (pauseAsked() && !pausePlay(play)) {
+        return false;
+    }
+    if (takeContinued()) {
+        // Continued after a stop from outside, or into the background: the
+        // terminal is the player's again only in the foreground.
+        stopTerminal();
+        startTerminal();
     }
     for (Key key = readKey(); key.kind != KeyKind::NONE; key = readKey()) {
         if (key.kind == KeyKind::CHARACTER && key.character == QUIT_KEY) {
@@ -243,8 +311,10 @@ bool playMusic(Play& play, const MusicLog& log)
         play.status.figures.pass = cursor.pass;
         tick.clear();
         while (more && next.dueNs == due) {
+            applyWrite(play.logFile, next.reg, next.value);
             if (next.send) {
                 tick.push_back(writeFrame(next.reg, next.value));
+                applyWrite(play.chipFile, next.reg, next.value);
             }
             more = nextWrite(cursor, next);
         }
@@ -306,13 +376,18 @@ PlayResult playLog(const MusicLog& log, const PlaySettings& settings)
     play.status.lastDraw = play.origin;
     play.status.figures.totalNs = songLength(log, settings.loops);
     play.status.figures.passes = log.looped ? settings.loops : 1;
+    clearRegisterFile(play.logFile);
+    clearRegisterFile(play.chipFile);
     setStopWaits(StopWaits::KEEP);
+    catchPause(true);
     const bool whole = playMusic(play, log);
     if (play.status.enabled) {
         drawStatus(play, clockNow());
     }
     endLine();
-    if (play.result.end == PlayEnd::LINE_FAILED || !silenceAfter(play)) {
+    const bool silenced = play.result.end != PlayEnd::LINE_FAILED && silenceAfter(play);
+    catchPause(false);
+    if (!silenced) {
         return play.result;
     }
     if (whole) {

@@ -48,8 +48,11 @@ class PlayerTest(E2ETest):
     def spawn_at_terminal(self, *args, board, env=None):
         """The player with its output on a terminal (as a user runs it); returns (process, terminal fd)."""
         master, slave = pty.openpty()
+        # A process group of its own, as a shell gives a job: Ctrl-Z's
+        # SIGTSTP stops it (the kernel ignores it in an orphaned group).
         proc = subprocess.Popen([PLAY, "--port", board.path, *args], stdin=subprocess.DEVNULL, stdout=slave,
-                                stderr=subprocess.PIPE, cwd=self.dir, env=dict(self.env(), **(env or {})))
+                                stderr=subprocess.PIPE, cwd=self.dir, env=dict(self.env(), **(env or {})),
+                                process_group=0)
         os.close(slave)
 
         def reap():

@@ -3,6 +3,7 @@ q to stop, and the terminal given back exactly as it was on every way out:
 q, the stop signals, and the second signal that ends a write the line no
 longer drains."""
 
+import os
 import signal
 import unittest
 
@@ -76,6 +77,22 @@ class AtATerminal(PlayerTest):
                 self.assertTrue(screen.restored())
                 self.assertBoardStops(board)
                 self.music(board)
+
+    def test_ctrl_z_gives_the_terminal_back_and_fg_takes_it_again(self):
+        board = self.board()
+        proc, screen = self.spawn_with_terminal("long.vgm", board=board)
+        drawn = screen.wait_for(b"writes/s")
+        proc.send_signal(signal.SIGTSTP)
+        _, status = os.waitpid(proc.pid, os.WUNTRACED)
+        self.assertTrue(os.WIFSTOPPED(status))
+        self.assertTrue(screen.restored(), "the shell has its terminal as it was while the player is stopped")
+        screen.wait_for(b"\r\n", drawn)  # the status line ended, so the shell's words start a line of their own
+        proc.send_signal(signal.SIGCONT)
+        wait_on_process(screen.single_keys, "keys are not read again after fg")
+        screen.type(b"q")
+        self.assertEqual(proc.wait(timeout=STEP_TIMEOUT), 0)
+        self.assertTrue(screen.restored())
+        self.assertBoardStops(board)
 
     @unittest.skipUnless(SYSCALLS_READABLE, "reads the system call a process waits in")
     def test_a_second_signal_ends_a_write_the_line_never_drains(self):
