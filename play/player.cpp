@@ -69,25 +69,16 @@ std::string memoryFailure(const MemoryWriteResult& result, std::uint32_t unit)
            std::to_string(unit) + ", " + std::to_string(result.committed) + " bytes committed)";
 }
 
-// Sends the log's ADPCM memory. False when the play ends here: stopped
-// (result.end STOPPED or QUIT) or failed (MEMORY_FAILED, with the detail).
-bool loadMemory(const MusicLog& log, PlayResult& outcome)
+// Sends runs of ADPCM memory, drawing the progress with `draw` (or not).
+// False when the play ends here: stopped (result.end STOPPED or QUIT) or
+// failed (MEMORY_FAILED, with the detail).
+bool writeRuns(std::span<const MemoryLoad> runs, LoadProgress& progress, MemoryWriteProgress draw,
+               PlayResult& outcome)
 {
-    const std::vector<MemoryLoad> loads = memoryLoads(log);
-    LoadProgress progress;
-    for (const MemoryLoad& load : loads) {
-        progress.total += load.bytes.size();
-    }
-    if (loads.empty()) {
-        return true;
-    }
-    setStopWaits(StopWaits::FINISH_FRAME);
-    for (const MemoryLoad& load : loads) {
-        const MemoryWriteResult result =
-            writeMemory(load.bytes, load.unit, drawLoadProgress, &progress, loadGoesOn);
-        const bool whole = result.stop == MemoryWriteStop::COMPLETE && result.committed == load.bytes.size();
-        if (whole) {
-            progress.before += load.bytes.size();
+    for (const MemoryLoad& run : runs) {
+        const MemoryWriteResult result = writeMemory(run.bytes, run.unit, draw, &progress, loadGoesOn);
+        if (result.stop == MemoryWriteStop::COMPLETE && result.committed == run.bytes.size()) {
+            progress.before += run.bytes.size();
             continue;
         }
         endLine();
@@ -96,12 +87,74 @@ bool loadMemory(const MusicLog& log, PlayResult& outcome)
             outcome.end = progress.quit ? PlayEnd::QUIT : PlayEnd::STOPPED;
         } else {
             outcome.end = PlayEnd::MEMORY_FAILED;
-            outcome.detail = memoryFailure(result, load.unit);
+            outcome.detail = memoryFailure(result, run.unit);
         }
+        return false;
+    }
+    return true;
+}
+
+// Sends the ADPCM memory the log loads before the music, with its progress
+// line. False when the play ends here (writeRuns).
+bool loadMemory(const std::vector<MemoryLoad>& runs, PlayResult& outcome)
+{
+    if (runs.empty()) {
+        return true;
+    }
+    LoadProgress progress;
+    for (const MemoryLoad& run : runs) {
+        progress.total += run.bytes.size();
+    }
+    setStopWaits(StopWaits::FINISH_FRAME);
+    if (!writeRuns(runs, progress, drawLoadProgress, outcome)) {
         return false;
     }
     finishLine(loadedLine(progress.total));
     return true;
+}
+
+// The blocks the log loads in mid-song, and the next one due in the pass
+// under way.
+struct TimedMemory {
+    const std::vector<TimedLoad>* loads = nullptr;
+    std::size_t next = 0;
+    int pass = 0;
+};
+
+// The first of the loads that lie in the looped part, which every pass after the first plays again.
+std::size_t firstLoopLoad(const std::vector<TimedLoad>& loads, const MusicLog& log)
+{
+    std::size_t first = 0;
+    while (first < loads.size() && loads[first].atWrite < log.loopWrite) {
+        ++first;
+    }
+    return first;
+}
+
+// True when a mid-song load comes before write `index` of pass `pass`.
+bool loadDue(const TimedMemory& timed, const MusicLog& log, int pass, std::size_t index)
+{
+    const std::vector<TimedLoad>& loads = *timed.loads;
+    if (pass == timed.pass) {
+        return timed.next < loads.size() && loads[timed.next].atWrite <= index;
+    }
+    // The pass before has loads left (after its last write): they come first.
+    if (timed.next < loads.size()) {
+        return true;
+    }
+    const std::size_t first = firstLoopLoad(loads, log);
+    return first < loads.size() && loads[first].atWrite <= index;
+}
+
+// The load loadDue found, taken.
+const TimedLoad& takeLoad(TimedMemory& timed, const MusicLog& log, int pass)
+{
+    const std::vector<TimedLoad>& loads = *timed.loads;
+    if (pass != timed.pass && timed.next >= loads.size()) {
+        timed.pass = pass;
+        timed.next = firstLoopLoad(loads, log);
+    }
+    return loads[timed.next++];
 }
 
 // The figures behind the status line, gathered between two redraws.
@@ -296,28 +349,72 @@ bool sendTick(Play& play, const std::vector<Frame>& tick, std::int64_t dueNs)
     return true;
 }
 
-// The music: every tick on time, then the song's end. False when it ended early.
-bool playMusic(Play& play, const MusicLog& log)
+// A block loaded in mid-song, at song time `dueNs`: the music waits for it,
+// and the schedule moves on by the time it took.
+bool sendTimedLoad(Play& play, const TimedLoad& load, std::int64_t dueNs)
+{
+    if (!waitUntilDue(play, dueNs)) {
+        return false;
+    }
+    const std::int64_t started = clockNow();
+    LoadProgress progress;
+    progress.total = load.run.bytes.size();
+    setStopWaits(StopWaits::FINISH_FRAME);
+    const bool loaded = writeRuns(std::span(&load.run, 1), progress, nullptr, play.result);
+    setStopWaits(StopWaits::KEEP);
+    if (!loaded) {
+        return false;
+    }
+    // The board can reach the chip's memory only through its ADPCM unit, so
+    // the unit's registers are no longer known: they become the log's again.
+    for (std::uint16_t reg = BANK1_BASE + ADPCM_CONTROL1; reg <= BANK1_BASE + ADPCM_FLAG_CONTROL; ++reg) {
+        play.chipFile.value[reg] = -1;
+    }
+    play.chipFile.keys.adpcm = false;
+    std::vector<RegisterWrite> restore;
+    restoreWrites(play.chipFile, play.logFile, restore);
+    if (!sendWrites(play, restore, "the line failed while restoring the chip")) {
+        return false;
+    }
+    const std::int64_t now = clockNow();
+    play.origin += now - started;
+    play.lineFree = std::max(play.lineFree, now);
+    return true;
+}
+
+// The music: every tick on time, with the memory the log loads in mid-song,
+// then the song's end. False when it ended early.
+bool playMusic(Play& play, const MusicLog& log, const std::vector<TimedLoad>& loads)
 {
     const PlaySettings& settings = *play.settings;
     ScheduleCursor cursor;
     startSchedule(cursor, log, settings.loops, settings.dropping);
+    TimedMemory timed;
+    timed.loads = &loads;
     std::vector<Frame> tick;
     ScheduledWrite next;
+    // Whether a load comes before `next`, write cursor.index - 1 of pass cursor.pass.
+    const auto nextDue = [&] { return loadDue(timed, log, cursor.pass, cursor.index - 1); };
     bool more = nextWrite(cursor, next);
     while (more) {
+        if (nextDue()) {
+            if (!sendTimedLoad(play, takeLoad(timed, log, cursor.pass), next.dueNs)) {
+                return false;
+            }
+            continue;
+        }
         // A tick: every write due at one instant, sent in one piece.
         const std::int64_t due = next.dueNs;
         play.status.figures.pass = cursor.pass;
         tick.clear();
-        while (more && next.dueNs == due) {
+        do {
             applyWrite(play.logFile, next.reg, next.value);
             if (next.send) {
                 tick.push_back(writeFrame(next.reg, next.value));
                 applyWrite(play.chipFile, next.reg, next.value);
             }
             more = nextWrite(cursor, next);
-        }
+        } while (more && next.dueNs == due && !nextDue());
         if (tick.empty()) {
             continue;
         }
@@ -363,7 +460,8 @@ PlayResult playLog(const MusicLog& log, const PlaySettings& settings)
     Play play;
     play.settings = &settings;
     startDisplay(settings.terminal);
-    if (!loadMemory(log, play.result)) {
+    const MemoryPlan memory = planMemory(log);
+    if (!loadMemory(memory.before, play.result)) {
         if (play.result.end != PlayEnd::MEMORY_FAILED) {
             silenceAfter(play);
         }
@@ -380,7 +478,7 @@ PlayResult playLog(const MusicLog& log, const PlaySettings& settings)
     clearRegisterFile(play.chipFile);
     setStopWaits(StopWaits::KEEP);
     catchPause(true);
-    const bool whole = playMusic(play, log);
+    const bool whole = playMusic(play, log, memory.during);
     if (play.status.enabled) {
         drawStatus(play, clockNow());
     }

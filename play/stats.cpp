@@ -82,9 +82,14 @@ void printSongStats(const PlayOptions& options, const Song& song, std::uint32_t 
     input.speed = options.speed;
     input.baud = baud;
     input.dropping = options.dropping;
-    for (const MemoryLoad& load : memoryLoads(song.log)) {
+    const MemoryPlan memory = planMemory(song.log);
+    for (const MemoryLoad& load : memory.before) {
         input.adpcmBytes += load.bytes.size();
     }
+    for (const TimedLoad& load : memory.during) {
+        input.midSongBytes += load.run.bytes.size();
+    }
+    input.midSongBlocks = memory.during.size();
     measureLine(options, song.log, input);
     std::fputs(statsReport(input).c_str(), stdout);
     if (options.list) {

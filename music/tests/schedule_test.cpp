@@ -154,4 +154,46 @@ TEST(MemoryImage, RunsCoverEveryBlockAndJoinAcrossShortGaps)
     EXPECT_EQ(last[0].bytes[472], 5);
 }
 
+TEST(MemoryImage, ABlockOverwritingOneTheMusicHasUsedWaitsForItsPlace)
+{
+    MusicLog log;
+    log.writes.resize(30);
+    log.blocks.push_back(MemoryBlock{0, Bytes(1024, 1), 0, 0});       // before any write
+    log.blocks.push_back(MemoryBlock{0x1000, Bytes(100, 2), 0, 0});   // the same moment, elsewhere
+    log.blocks.push_back(MemoryBlock{0x200, Bytes(64, 3), 10, 0});    // over the first, after 10 writes
+    log.blocks.push_back(MemoryBlock{0x2000, Bytes(32, 4), 10, 0});   // the same moment, nothing under it
+    log.blocks.push_back(MemoryBlock{0x220, Bytes(8, 5), 10, 0});     // over the one that waits: waits too
+    const MemoryPlan plan = planMemory(log);
+    ASSERT_EQ(plan.before.size(), 3u);
+    EXPECT_EQ(plan.before[0].bytes, Bytes(1024, 1)) << "the first block whole, not the later one over it";
+    EXPECT_EQ(plan.before[2].unit, 0x2000u / 32);
+    ASSERT_EQ(plan.during.size(), 2u);
+    EXPECT_EQ(plan.during[0].atWrite, 10u);
+    // Its run is whole granules, the bytes around it the memory's as it stands: the first block's.
+    const MemoryLoad& run = plan.during[0].run;
+    EXPECT_EQ(run.unit, 0x200u / 32);
+    ASSERT_EQ(run.bytes.size(), 512u);
+    EXPECT_EQ(run.bytes[63], 3);
+    EXPECT_EQ(run.bytes[64], 1);
+    EXPECT_EQ(plan.during[1].run.bytes[0], 5);
+    EXPECT_EQ(plan.during[1].run.bytes[8], 3) << "laid over the block loaded before it";
+    EXPECT_EQ(plan.during[1].run.bytes[0x20], 1);
+    EXPECT_EQ(memoryLoads(log).size(), plan.before.size());
+
+    // In the looped part, a block that a later one of the loop overwrites
+    // waits too: each pass must find it at its place.
+    MusicLog looped;
+    looped.writes.resize(30);
+    looped.looped = true;
+    looped.loopWrite = 5;
+    looped.blocks.push_back(MemoryBlock{0, Bytes(64, 1), 8, 0});
+    looped.blocks.push_back(MemoryBlock{0, Bytes(64, 2), 20, 0});
+    const MemoryPlan loop = planMemory(looped);
+    EXPECT_TRUE(loop.before.empty());
+    ASSERT_EQ(loop.during.size(), 2u);
+    EXPECT_EQ(loop.during[0].atWrite, 8u);
+    EXPECT_EQ(loop.during[0].run.bytes[0], 1);
+    EXPECT_EQ(loop.during[0].run.bytes[64], 0);
+}
+
 } // namespace

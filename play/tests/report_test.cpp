@@ -55,6 +55,13 @@ TEST(PlayReport, StatsListAndStatusLines)
               "  line          115200 baud: 12.5% busy on average, 50.0% in the busiest second\n"
               "  lateness      median 0.26 ms, 99% within 3.00 ms, at most 10.42 ms (at 0:12.3)\n"
               "                without dropping: median 0.26 ms, 99% within 4.50 ms, at most 10.42 ms\n");
+    // A block loaded in mid-song is counted apart.
+    log.blocks.push_back(MemoryBlock{0, std::vector<std::uint8_t>(100, 1), 5, 0});
+    in.midSongBlocks = 1;
+    in.midSongBytes = 512;
+    EXPECT_NE(statsReport(in).find("\n  ADPCM memory  128 bytes in 1 block before the music, 512 bytes in 1 block in "
+                                   "mid-song\n  peak burst"),
+              std::string::npos);
     EXPECT_EQ(listLine(ScheduledWrite{12'345'678, 0x1A4, 0x0F, false}), "12345 1a4 0f drop\n");
     EXPECT_EQ(listEndLine(192'000'456'789), "192000456 end\n");
     StatusFigures status;
