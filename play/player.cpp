@@ -223,6 +223,27 @@ bool sendWrites(Play& play, std::span<const RegisterWrite> writes, const char* f
     return false;
 }
 
+// Sends the writes that take the chip from what it was sent to the log's
+// register state now. False when the line failed.
+bool restoreChip(Play& play)
+{
+    std::vector<RegisterWrite> restore;
+    restoreWrites(play.chipFile, play.logFile, restore);
+    return sendWrites(play, restore, "the line failed while restoring the chip");
+}
+
+// After a stretch without music (stopped, or loading memory) that began at
+// `since`: the schedule moves on by its length, so the song goes on from
+// where it was.
+void moveScheduleOn(Play& play, std::int64_t since)
+{
+    const std::int64_t now = clockNow();
+    play.origin += now - since;
+    play.lineFree = std::max(play.lineFree, now);
+    play.status.lastDraw = now;
+    play.status.writes = 0;
+}
+
 // Ctrl-Z: the chip silenced and the terminal given back before the process
 // stops; once continued, the chip back in the log's state at that moment
 // (registers, and the keys of held notes), and the schedule moved on by the
@@ -249,15 +270,10 @@ bool pausePlay(Play& play)
         play.result.end = PlayEnd::STOPPED;
         return false;
     }
-    std::vector<RegisterWrite> restore;
-    restoreWrites(play.chipFile, play.logFile, restore);
-    if (!sendWrites(play, restore, "the line failed while restoring the chip")) {
+    if (!restoreChip(play)) {
         return false;
     }
-    const std::int64_t resumedAt = clockNow();
-    play.origin += resumedAt - pausedAt;
-    play.status.lastDraw = resumedAt;
-    play.status.writes = 0;
+    moveScheduleOn(play, pausedAt);
     return true;
 }
 
@@ -371,14 +387,10 @@ bool sendTimedLoad(Play& play, const TimedLoad& load, std::int64_t dueNs)
         play.chipFile.value[reg] = -1;
     }
     play.chipFile.keys.adpcm = false;
-    std::vector<RegisterWrite> restore;
-    restoreWrites(play.chipFile, play.logFile, restore);
-    if (!sendWrites(play, restore, "the line failed while restoring the chip")) {
+    if (!restoreChip(play)) {
         return false;
     }
-    const std::int64_t now = clockNow();
-    play.origin += now - started;
-    play.lineFree = std::max(play.lineFree, now);
+    moveScheduleOn(play, started);
     return true;
 }
 

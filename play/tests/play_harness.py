@@ -7,6 +7,7 @@ player's tests judge. Nothing sleeps: tests wait on the player's output and
 on process exit.
 """
 
+import contextlib
 import fcntl
 import os
 import platform
@@ -95,37 +96,65 @@ class PlayerTest(E2ETest):
         return out
 
 
-class Screen:
-    """A pseudo-terminal as a user's: what the player shows on it is read and
-    kept in the background; its settings are read from the test's side."""
+class PtyEnd:
+    """The master side of a pseudo-terminal, with all that comes out of it
+    gathered in the background (`got`); `heard(chunk)` may answer. The slave
+    side stays open in the test too, so that the master never reads EIO
+    while no program holds it."""
+
+    def __init__(self):
+        self.master, self.slave = pty.openpty()
+        self.got = b""
+        self.changed = threading.Condition()
+        threading.Thread(target=self._gather, daemon=True).start()
+
+    def _gather(self):
+        chunk = self._next()
+        while chunk:
+            with self.changed:
+                self.got += chunk
+                self.changed.notify_all()
+            self.heard(chunk)
+            chunk = self._next()
+
+    def _next(self):
+        try:
+            return os.read(self.master, 65536)
+        except OSError:  # the last program holding the slave side has gone
+            return b""
+
+    def heard(self, chunk):
+        pass
+
+    def wait_until(self, condition, what):
+        with self.changed:
+            if not self.changed.wait_for(condition, STEP_TIMEOUT):
+                raise AssertionError("%s; it had %r" % (what, self.got[-300:]))
+
+    def close(self):
+        for fd in (self.slave, self.master):
+            with contextlib.suppress(OSError):  # closed already by a test
+                os.close(fd)
+
+
+class Screen(PtyEnd):
+    """A pseudo-terminal as a user's: what the player shows on it (`shown`),
+    and its settings, read from the test's side."""
 
     def __init__(self, columns=0):
-        self.master, self.slave = pty.openpty()
+        super().__init__()
         if columns:
             fcntl.ioctl(self.master, termios.TIOCSWINSZ, struct.pack("HHHH", 24, columns, 0, 0))
         self.before = termios.tcgetattr(self.slave)
-        self.shown = b""
-        self.changed = threading.Condition()
-        threading.Thread(target=self._read, daemon=True).start()
 
-    def _read(self):
-        while True:
-            try:
-                chunk = os.read(self.master, 65536)
-            except OSError:
-                return
-            if not chunk:
-                return
-            with self.changed:
-                self.shown += chunk
-                self.changed.notify_all()
+    @property
+    def shown(self):
+        return self.got
 
     def wait_for(self, text, start=0):
         """Waits until `text` shows after byte `start` of the output; returns where it ends."""
-        with self.changed:
-            if not self.changed.wait_for(lambda: self.shown.find(text, start) >= 0, STEP_TIMEOUT):
-                raise AssertionError("the terminal never showed %r; it showed %r" % (text, self.shown[-300:]))
-            return self.shown.find(text, start) + len(text)
+        self.wait_until(lambda: self.got.find(text, start) >= 0, "the terminal never showed %r" % text)
+        return self.got.find(text, start) + len(text)
 
     def type(self, text):
         os.write(self.master, text)
@@ -141,53 +170,27 @@ class Screen:
     def restored(self):
         return self.modes() == self.before
 
-    def close(self):
-        for fd in (self.slave, self.master):
-            try:
-                os.close(fd)
-            except OSError:
-                pass
 
-
-class SilentBoard:
+class SilentBoard(PtyEnd):
     """A terminal whose other end answers the identification (or nothing,
     with identify=False) and then falls silent, reading whatever comes."""
 
     def __init__(self, identify=True):
-        self.master, self.slave = pty.openpty()  # the slave stays open: the master never reads EIO
-        self.path = os.ttyname(self.slave)
         self.identify = identify
-        self.received = b""
-        self.changed = threading.Condition()
-        threading.Thread(target=self._serve, daemon=True).start()
+        super().__init__()
+        self.path = os.ttyname(self.slave)
 
-    def _serve(self):
-        while True:
-            try:
-                chunk = os.read(self.master, 65536)
-            except OSError:
-                return
-            if not chunk:
-                return
-            with self.changed:
-                first = not self.received
-                self.received += chunk
-                self.changed.notify_all()
-            if first and self.identify and chunk[:1] == b"\x10":
-                os.write(self.master, b"2608")
+    @property
+    def received(self):
+        return self.got
+
+    def heard(self, chunk):
+        if self.identify and self.got == chunk and chunk[:1] == b"\x10":
+            os.write(self.master, b"2608")
 
     def wait_received(self, count):
         """Waits until `count` bytes have come from the player."""
-        with self.changed:
-            if not self.changed.wait_for(lambda: len(self.received) >= count, STEP_TIMEOUT):
-                raise AssertionError("the board received only %r" % self.received)
-
-    def close(self):
-        for fd in (self.slave, self.master):
-            try:
-                os.close(fd)
-            except OSError:
-                pass
+        self.wait_until(lambda: len(self.got) >= count, "the board received too little")
 
 
 # Where a test must know what a process waits in (a write that blocks, an

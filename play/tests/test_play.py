@@ -6,7 +6,7 @@ import re
 import subprocess
 import unittest
 
-from logmaker import S98, Vgm, gz
+from logmaker import S98, Vgm, burst, gz
 from play_harness import PLAY, STEP_TIMEOUT, PlayerTest, read_terminal_until, silence
 
 # Writes at the song's start and what the filter does with each: every
@@ -213,10 +213,7 @@ class Timing(PlayerTest):
     def test_the_lateness_shown_counts_what_the_line_still_carries(self):
         # 900 bytes due at once on a line of 9600 baud: the last reaches the
         # board 937.5 ms late, though a pseudo-terminal says nothing is queued.
-        vgm = Vgm()
-        for i in range(300):
-            vgm.write(0x40 + i % 3, i & 0x7F)
-        self.file("burst.vgm", vgm.wait_ms(1500).file())
+        self.file("burst.vgm", burst(300, 1500))
         board = self.board("--baud", "9600")
         proc, terminal = self.spawn_at_terminal("burst.vgm", board=board)
         shown = read_terminal_until(terminal, b" ms ")

@@ -11,16 +11,9 @@ import subprocess
 import time
 import unittest
 
-from logmaker import Vgm
+from logmaker import Vgm, long_song
 from play_harness import (PLAY, STEP_TIMEOUT, SYSCALL_OPENAT, SYSCALLS_READABLE, PlayerTest, frames_of, in_syscall,
                           read_terminal_until, signal_in, silence, wait_on_process)
-
-
-def long_song():
-    vgm = Vgm()
-    for i in range(600):  # a minute: a write every 100 ms
-        vgm.write(0x28, 0xF0 | (i % 3)).write(0x40, i & 0x7F).wait_ms(100)
-    return vgm.file()
 
 
 class Signals(PlayerTest):

@@ -7,16 +7,9 @@ import os
 import signal
 import unittest
 
-from logmaker import Vgm
+from logmaker import Vgm, burst, long_song
 from play_harness import (STEP_TIMEOUT, SYSCALL_WRITE, SYSCALLS_READABLE, PlayerTest, in_syscall, signal_pending,
                           silence, wait_on_process)
-
-
-def long_song():
-    vgm = Vgm()
-    for i in range(600):  # a minute: a write every 100 ms
-        vgm.write(0x28, 0xF0 | (i % 3)).write(0x40, i & 0x7F).wait_ms(100)
-    return vgm.file()
 
 
 def blocked_in_port_write(pid):
@@ -98,10 +91,7 @@ class AtATerminal(PlayerTest):
     def test_a_second_signal_ends_a_write_the_line_never_drains(self):
         # 90000 bytes due at once on a line of 50 baud: five hours of writing,
         # far more than a pseudo-terminal holds.
-        vgm = Vgm()
-        for i in range(30000):
-            vgm.write(0x40 + i % 3, i & 0x7F)
-        self.file("burst.vgm", vgm.wait_ms(100).file())
+        self.file("burst.vgm", burst(30000, 100))
         board = self.board("--baud", "50")
         proc, screen = self.spawn_with_terminal("burst.vgm", board=board)
         wait_on_process(lambda: blocked_in_port_write(proc.pid), "the player never blocked in its write")
