@@ -37,7 +37,9 @@ bool overlap(const MemoryBlock& a, const MemoryBlock& b)
 std::vector<bool> timedBlocks(const MusicLog& log)
 {
     const std::vector<MemoryBlock>& blocks = log.blocks;
-    const auto inLoop = [&](const MemoryBlock& block) { return log.looped && block.atWrite >= log.loopWrite; };
+    const auto inLoop = [&](const MemoryBlock& block) {
+        return log.looped && block.atWrite >= log.loopWrite;
+    };
     std::vector<bool> timed(blocks.size(), false);
     for (std::size_t i = 0; i < blocks.size(); ++i) {
         for (std::size_t j = 0; j < blocks.size() && !timed[i]; ++j) {

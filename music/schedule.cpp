@@ -123,7 +123,8 @@ bool endLinePass(LineModel& model)
     for (LineModel::Quantile& quantile : model.quantiles) {
         if (model.pass == 0) {
             // The nearest rank, as of a sorted list.
-            const auto rank = static_cast<std::uint64_t>(std::ceil(quantile.fraction * static_cast<double>(total)));
+            const auto rank =
+                static_cast<std::uint64_t>(std::ceil(quantile.fraction * static_cast<double>(total)));
             quantile.rank = std::clamp<std::uint64_t>(rank, 1, std::max<std::uint64_t>(total, 1));
         }
         std::uint64_t digit = 0;

@@ -150,7 +150,8 @@ int finishOutput(int status)
     if (flushed && std::ferror(stdout) == 0) {
         return status;
     }
-    complain(std::string("cannot write to standard output: ") + (flushed ? "write error" : std::strerror(error)));
+    complain(std::string("cannot write to standard output: ") +
+             (flushed ? "write error" : std::strerror(error)));
     return status == 0 ? EXIT_FAILED : status;
 }
 
@@ -187,5 +188,6 @@ int main(int argc, char** argv)
     if (const int status = readSongs(options, songs); status != 0) {
         return status;
     }
-    return finishOutput(options.stats ? printStats(options, songs) : playSongs(options, songs, replyTimeoutMs));
+    return finishOutput(options.stats ? printStats(options, songs)
+                                      : playSongs(options, songs, replyTimeoutMs));
 }

@@ -37,7 +37,7 @@ Frame writeFrame(std::uint16_t reg, std::uint8_t value)
 struct LoadProgress {
     std::size_t before = 0; // bytes of earlier runs
     std::size_t total = 0;
-    bool quit = false;      // q was typed
+    bool quit = false; // q was typed
 };
 
 void drawLoadProgress(void* context, std::size_t done, std::size_t)
@@ -60,7 +60,8 @@ bool loadGoesOn(void* context)
 std::string memoryFailure(const MemoryWriteResult& result, std::uint32_t unit)
 {
     if (takeLinkFault() == LinkFault::LOST) {
-        return "connection lost in the ADPCM memory load (" + std::to_string(result.committed) + " bytes committed)";
+        return "connection lost in the ADPCM memory load (" + std::to_string(result.committed) +
+               " bytes committed)";
     }
     const char* what = result.stop == MemoryWriteStop::CACHE_WRITE_FAILED ? "a cache write"
                        : result.stop == MemoryWriteStop::COMMIT_FAILED   ? "a commit"
@@ -188,7 +189,8 @@ void drawStatus(Play& play, std::int64_t now)
     Status& status = play.status;
     const std::uint32_t baud = play.settings->baud;
     const std::int64_t interval = std::max<std::int64_t>(now - status.lastDraw, 1);
-    status.figures.elapsedNs = static_cast<std::int64_t>(static_cast<double>(now - play.origin) * play.settings->speed);
+    status.figures.elapsedNs =
+        static_cast<std::int64_t>(static_cast<double>(now - play.origin) * play.settings->speed);
     status.figures.writesPerSecond = static_cast<std::uint32_t>(status.writes * NS_PER_SECOND / interval);
     status.figures.linePercent =
         baud == 0 ? 0

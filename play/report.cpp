@@ -89,10 +89,11 @@ std::string statsReport(const StatsInput& in)
                       log.blocks.size(), log.blocks.size() == 1 ? "" : "s");
     } else {
         const std::size_t first = log.blocks.size() - in.midSongBlocks;
-        out += format("  ADPCM memory  %zu bytes in %zu block%s before the music, %zu bytes in %zu block%s in "
-                      "mid-song\n",
-                      in.adpcmBytes, first, first == 1 ? "" : "s", in.midSongBytes, in.midSongBlocks,
-                      in.midSongBlocks == 1 ? "" : "s");
+        out +=
+            format("  ADPCM memory  %zu bytes in %zu block%s before the music, %zu bytes in %zu block%s in "
+                   "mid-song\n",
+                   in.adpcmBytes, first, first == 1 ? "" : "s", in.midSongBytes, in.midSongBlocks,
+                   in.midSongBlocks == 1 ? "" : "s");
     }
     out += format("  peak burst    %zu writes due at %s\n", in.figures.peakBurst,
                   formatClock(in.figures.peakBurstNs).c_str());

@@ -104,7 +104,8 @@ int printStats(const PlayOptions& options, const std::vector<Song>& songs)
     bool fromDefault = false;
     const std::uint32_t baud = statsBaud(options, fromDefault);
     if (fromDefault) {
-        complain("note: no port's speed to read; the line figures are for 115200 baud (--baud N for another)");
+        complain(
+            "note: no port's speed to read; the line figures are for 115200 baud (--baud N for another)");
     }
     for (const Song& song : songs) {
         if (std::ferror(stdout) != 0) {

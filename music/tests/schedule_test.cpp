@@ -107,7 +107,8 @@ TEST(Schedule, LineModelFindsTheExactQuantilesWithoutKeepingTheWrites)
     const LineFigures f = lineFigures(writes, 2400, 1.5, due);
     EXPECT_EQ(f.writes, late.size());
     EXPECT_EQ(f.medianLateNs, late[(late.size() + 1) / 2 - 1]);
-    EXPECT_EQ(f.p99LateNs, late[static_cast<std::size_t>(std::ceil(0.99 * static_cast<double>(late.size()))) - 1]);
+    EXPECT_EQ(f.p99LateNs,
+              late[static_cast<std::size_t>(std::ceil(0.99 * static_cast<double>(late.size()))) - 1]);
     EXPECT_EQ(f.maxLateNs, late.back());
 
     // Nothing sent: no figures, and no pass beyond the first.
@@ -158,11 +159,11 @@ TEST(MemoryImage, ABlockOverwritingOneTheMusicHasUsedWaitsForItsPlace)
 {
     MusicLog log;
     log.writes.resize(30);
-    log.blocks.push_back(MemoryBlock{0, Bytes(1024, 1), 0, 0});       // before any write
-    log.blocks.push_back(MemoryBlock{0x1000, Bytes(100, 2), 0, 0});   // the same moment, elsewhere
-    log.blocks.push_back(MemoryBlock{0x200, Bytes(64, 3), 10, 0});    // over the first, after 10 writes
-    log.blocks.push_back(MemoryBlock{0x2000, Bytes(32, 4), 10, 0});   // the same moment, nothing under it
-    log.blocks.push_back(MemoryBlock{0x220, Bytes(8, 5), 10, 0});     // over the one that waits: waits too
+    log.blocks.push_back(MemoryBlock{0, Bytes(1024, 1), 0, 0});     // before any write
+    log.blocks.push_back(MemoryBlock{0x1000, Bytes(100, 2), 0, 0}); // the same moment, elsewhere
+    log.blocks.push_back(MemoryBlock{0x200, Bytes(64, 3), 10, 0});  // over the first, after 10 writes
+    log.blocks.push_back(MemoryBlock{0x2000, Bytes(32, 4), 10, 0}); // the same moment, nothing under it
+    log.blocks.push_back(MemoryBlock{0x220, Bytes(8, 5), 10, 0});   // over the one that waits: waits too
     const MemoryPlan plan = planMemory(log);
     ASSERT_EQ(plan.before.size(), 3u);
     EXPECT_EQ(plan.before[0].bytes, Bytes(1024, 1)) << "the first block whole, not the later one over it";

@@ -59,8 +59,9 @@ TEST(PlayReport, StatsListAndStatusLines)
     log.blocks.push_back(MemoryBlock{0, std::vector<std::uint8_t>(100, 1), 5, 0});
     in.midSongBlocks = 1;
     in.midSongBytes = 512;
-    EXPECT_NE(statsReport(in).find("\n  ADPCM memory  128 bytes in 1 block before the music, 512 bytes in 1 block in "
-                                   "mid-song\n  peak burst"),
+    EXPECT_NE(statsReport(in).find(
+                  "\n  ADPCM memory  128 bytes in 1 block before the music, 512 bytes in 1 block in "
+                  "mid-song\n  peak burst"),
               std::string::npos);
     EXPECT_EQ(listLine(ScheduledWrite{12'345'678, 0x1A4, 0x0F, false}), "12345 1a4 0f drop\n");
     EXPECT_EQ(listEndLine(192'000'456'789), "192000456 end\n");
@@ -81,7 +82,8 @@ TEST(PlayReport, LinesFitTheTerminalAndCoverWhatWasThere)
     status.totalNs = 107'200'000'000;
     status.passes = 2;
     // Whole fields only, in order, and never the last column.
-    EXPECT_EQ(statusLine(status, 80), " 0:12.3 / 1:47.2  loop 1/2      0 writes/s  line   0%  late    0.0 ms ");
+    EXPECT_EQ(statusLine(status, 80),
+              " 0:12.3 / 1:47.2  loop 1/2      0 writes/s  line   0%  late    0.0 ms ");
     EXPECT_EQ(statusLine(status, 70), " 0:12.3 / 1:47.2  loop 1/2      0 writes/s  line   0%");
     EXPECT_EQ(statusLine(status, 40), " 0:12.3 / 1:47.2  loop 1/2");
     EXPECT_EQ(statusLine(status, 10), " 0:12.3 / 1:47.2");
