@@ -113,7 +113,10 @@ int playSongs(const PlayOptions& options, const std::vector<Song>& songs, int re
     settings.baud = options.baud != 0 ? options.baud : portSpeed(linkPort());
     settings.terminal = isatty(STDOUT_FILENO) != 0;
 
+    // From here to the end the terminal may be the player's, so Ctrl-Z is
+    // taken where the player can give it back (and silence the chip first).
     startTerminal();
+    catchPause(true);
     int status = 0;
     for (const Song& song : songs) {
         if (stopStatus() != 0) {
@@ -135,6 +138,7 @@ int playSongs(const PlayOptions& options, const std::vector<Song>& songs, int re
     }
     stopTerminal();
     closeLink();
+    catchPause(false);
     if (stopStatus() != 0 && status == 0) {
         return stopStatus();
     }

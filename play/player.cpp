@@ -37,7 +37,8 @@ Frame writeFrame(std::uint16_t reg, std::uint8_t value)
 struct LoadProgress {
     std::size_t before = 0; // bytes of earlier runs
     std::size_t total = 0;
-    bool quit = false; // q was typed
+    bool quit = false;   // q was typed
+    bool silent = false; // nothing sounds: a pause is taken here (before the music)
 };
 
 void drawLoadProgress(void* context, std::size_t done, std::size_t)
@@ -47,12 +48,19 @@ void drawLoadProgress(void* context, std::size_t done, std::size_t)
 }
 
 // Between two frames of the load: a stop or q ends it there, the frame
-// before confirmed.
+// before confirmed. Before the music, where the chip is silent, Ctrl-Z
+// stops the player here with the terminal given back.
 bool loadGoesOn(void* context)
 {
     auto* progress = static_cast<LoadProgress*>(context);
     for (Key key = readKey(); key.kind != KeyKind::NONE; key = readKey()) {
         progress->quit = progress->quit || (key.kind == KeyKind::CHARACTER && key.character == QUIT_KEY);
+    }
+    if (progress->silent && pauseAsked()) {
+        endLine();
+        stopTerminal();
+        pauseProcess();
+        startTerminal();
     }
     return stopStatus() == 0 && !progress->quit;
 }
@@ -103,6 +111,7 @@ bool loadMemory(const std::vector<MemoryLoad>& runs, PlayResult& outcome)
         return true;
     }
     LoadProgress progress;
+    progress.silent = true;
     for (const MemoryLoad& run : runs) {
         progress.total += run.bytes.size();
     }
@@ -491,15 +500,12 @@ PlayResult playLog(const MusicLog& log, const PlaySettings& settings)
     clearRegisterFile(play.logFile);
     clearRegisterFile(play.chipFile);
     setStopWaits(StopWaits::KEEP);
-    catchPause(true);
     const bool whole = playMusic(play, log, memory.during);
     if (play.status.enabled) {
         drawStatus(play, clockNow());
     }
     endLine();
-    const bool silenced = play.result.end != PlayEnd::LINE_FAILED && silenceAfter(play);
-    catchPause(false);
-    if (!silenced) {
+    if (play.result.end == PlayEnd::LINE_FAILED || !silenceAfter(play)) {
         return play.result;
     }
     if (whole) {

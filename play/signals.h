@@ -12,7 +12,7 @@
 //             closing, logoff and shutdown (for the last three the system
 //             ends the process when the handler returns, so the handler waits
 //             there until the player has silenced the chip, or a few seconds).
-//   pause     POSIX: SIGTSTP (Ctrl-Z), caught only while the music plays.
+//   pause     POSIX: SIGTSTP (Ctrl-Z), caught while the songs play.
 //             Windows: none (pauseAsked is never true).
 //   continue  POSIX: SIGCONT. Windows: none.
 //
@@ -44,7 +44,8 @@ void setStopWaits(StopWaits waits);
 
 /// While on, a pause request is caught and waits for pauseProcess; while
 /// off, the system's own pause (if any) stops the process where it is. On
-/// only while the chip sounds: elsewhere nothing needs silencing first.
+/// while the player may have the chip sounding or the terminal set: a
+/// request still waiting when it goes off is the system's then.
 void catchPause(bool on);
 
 /// 0 while no stop has come; else the exit status the stop asks for: on POSIX
