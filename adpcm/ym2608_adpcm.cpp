@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -207,7 +208,9 @@ const char* encoderName(adpcm::Encoder encoder)
 
 /// Checks that the output can be written before any work is done: it must
 /// not be the input itself (the same file under any name), nor a directory,
-/// and its folder must exist. Empty when sound, else the failure.
+/// and the folder of the file it replaces must exist. A device, a FIFO or
+/// standard output is written into as it is, so no folder is needed for it.
+/// Empty when sound, else the failure.
 std::string checkOutput(const Options& options)
 {
     struct stat input {};
@@ -221,8 +224,12 @@ std::string checkOutput(const Options& options)
             return "cannot write " + options.output + ": it is the input file; choose another output name";
         }
     }
-    const std::size_t slash = options.output.find_last_of('/');
-    const std::string folder = slash == std::string::npos ? "." : options.output.substr(0, slash + 1);
+    const std::string replaced = adpcm::replacedFile(options.output);
+    if (replaced.empty()) {
+        return {};
+    }
+    const std::size_t slash = replaced.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : replaced.substr(0, slash + 1);
     struct stat place {};
     if (::stat(folder.c_str(), &place) != 0) {
         return "cannot write " + options.output + ": " + std::strerror(errno);
@@ -234,6 +241,34 @@ std::string checkOutput(const Options& options)
         return "cannot write " + options.output + ": " + std::strerror(errno);
     }
     return {};
+}
+
+/// Where the lines that report the work go: standard output, or standard
+/// error when the codes or the WAV file themselves go to standard output.
+std::FILE* reports = stdout;
+
+void chooseReports(const std::string& output)
+{
+    struct stat named {};
+    struct stat standard {};
+    const bool isStandardOutput = ::stat(output.c_str(), &named) == 0 &&
+                                  fstat(STDOUT_FILENO, &standard) == 0 && named.st_dev == standard.st_dev &&
+                                  named.st_ino == standard.st_ino;
+    reports = isStandardOutput ? stderr : stdout;
+}
+
+void onInterrupt(int) {}
+
+/// While the input is read, Ctrl-C ends a wait for a FIFO's writer or on a
+/// slow pipe as a failed read (and the program's default comes back at once,
+/// so a second Ctrl-C ends it); afterwards Ctrl-C ends the program as usual.
+void interruptibleReading(bool on)
+{
+    struct sigaction action {};
+    action.sa_handler = on ? onInterrupt : SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESETHAND; // and no SA_RESTART: the wait ends with EINTR
+    sigaction(SIGINT, &action, nullptr);
 }
 
 void warn(const std::string& message)
@@ -296,7 +331,7 @@ void reportReading(const adpcm::ReadReport& report, int rate)
              " Hz can hold");
     }
     if (report.clipped > 0) {
-        std::printf("%lld values clipped at full scale\n", static_cast<long long>(report.clipped));
+        std::fprintf(reports, "%lld values clipped at full scale\n", static_cast<long long>(report.clipped));
     }
 }
 
@@ -308,9 +343,10 @@ void reportPlaybackRate(int rate)
     if (deltaN == PLAYBACK_DELTA_N) {
         return;
     }
-    std::printf("note: `p` plays at %d Hz; for %d Hz, type these after `p N`:\n", PLAYBACK_RATE, rate);
-    std::printf("o %x %02x\n", 0x100U + ADPCM_DELTA_N_LOW, deltaN & 0xFFU);
-    std::printf("o %x %02x\n", 0x100U + ADPCM_DELTA_N_HIGH, deltaN >> 8);
+    std::fprintf(reports, "note: `p` plays at %d Hz; for %d Hz, type these after `p N`:\n", PLAYBACK_RATE,
+                 rate);
+    std::fprintf(reports, "o %x %02x\n", 0x100U + ADPCM_DELTA_N_LOW, deltaN & 0xFFU);
+    std::fprintf(reports, "o %x %02x\n", 0x100U + ADPCM_DELTA_N_HIGH, deltaN >> 8);
 }
 
 int encode(const Options& options)
@@ -322,14 +358,18 @@ int encode(const Options& options)
         return fail("will not write ADPCM codes to " + options.output +
                     ", a name for an audio file; --force writes it anyway");
     }
+    chooseReports(options.output);
     adpcm::AudioSource source;
     std::string error;
-    if (!adpcm::openAudio(options.input, source, error)) {
+    interruptibleReading(true);
+    const bool opened = adpcm::openAudio(options.input, source, error);
+    interruptibleReading(false);
+    if (!opened) {
         return fail(error);
     }
-    std::printf("read %s: %s, %d Hz, %d channel%s, %s\n", options.input.c_str(), source.format.c_str(),
-                source.rate, source.channels, source.channels == 1 ? "" : "s",
-                seconds(static_cast<double>(source.frames) / source.rate).c_str());
+    std::fprintf(reports, "read %s: %s, %d Hz, %d channel%s, %s\n", options.input.c_str(),
+                 source.format.c_str(), source.rate, source.channels, source.channels == 1 ? "" : "s",
+                 seconds(static_cast<double>(source.frames) / source.rate).c_str());
     const std::int64_t length = adpcm::resampledLength(source, options.rate);
     if (length <= 0) {
         closeAudio(source);
@@ -347,27 +387,29 @@ int encode(const Options& options)
     if (!read) {
         return fail(options.input + ": " + error);
     }
-    std::printf("resampled to %d Hz (delta-N 0x%04X): %zu values%s\n", options.rate, deltaNFor(options.rate),
-                samples.size(), options.rate == source.rate ? ", rate unchanged" : "");
+    std::fprintf(reports, "resampled to %d Hz (delta-N 0x%04X): %zu values%s\n", options.rate,
+                 deltaNFor(options.rate), samples.size(),
+                 options.rate == source.rate ? ", rate unchanged" : "");
     reportReading(report, options.rate);
 
     const std::vector<std::uint8_t> bytes = adpcm::encodeSample(samples, options.encoder);
     const std::size_t units = bytes.size() / ADDRESS_UNIT;
-    std::printf("encoded (%s): %zu bytes, %zu units of %zu bytes, the last one silence\n",
-                encoderName(options.encoder), bytes.size(), units, ADDRESS_UNIT);
+    std::fprintf(reports, "encoded (%s): %zu bytes, %zu units of %zu bytes, the last one silence\n",
+                 encoderName(options.encoder), bytes.size(), units, ADDRESS_UNIT);
 
     const std::vector<std::int16_t> decoded = adpcm::decodeSample(bytes);
     const bool silent = std::all_of(samples.begin(), samples.end(), [](std::int16_t x) { return x == 0; });
     if (silent) {
-        std::printf("SNR not measured: the input is silent\n");
+        std::fprintf(reports, "SNR not measured: the input is silent\n");
     } else {
-        std::printf("SNR %.1f dB against the resampled input\n", adpcm::snrDecibels(samples, decoded));
+        std::fprintf(reports, "SNR %.1f dB against the resampled input\n",
+                     adpcm::snrDecibels(samples, decoded));
     }
 
     if (!adpcm::writeFileAtomically(options.output, bytes, error)) {
         return fail(error);
     }
-    std::printf("wrote %s\n", options.output.c_str());
+    std::fprintf(reports, "wrote %s\n", options.output.c_str());
     reportPlaybackRate(options.rate);
     return 0;
 }
@@ -377,45 +419,37 @@ int decode(const Options& options)
     if (const std::string problem = checkOutput(options); !problem.empty()) {
         return fail(problem);
     }
-    struct stat status {};
-    if (::stat(options.input.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
-        return fail(options.input + " is a directory");
+    chooseReports(options.output);
+    // One byte more than the chip holds tells a file that fits from one that does not.
+    std::vector<std::uint8_t> bytes;
+    std::string error;
+    interruptibleReading(true);
+    const bool read = adpcm::readInput(options.input, SAMPLE_MEMORY_SIZE + 1, bytes, error);
+    interruptibleReading(false);
+    if (!read) {
+        return fail(error);
+    }
+    if (bytes.empty()) {
+        return fail(options.input + " is empty");
     }
     // Sample files have no header; one that libsndfile recognises is audio.
-    if (const std::string format = adpcm::audioFormatOf(options.input); !format.empty() && !options.force) {
+    if (const std::string format = adpcm::audioFormatOf(bytes); !format.empty() && !options.force) {
         return fail(options.input + " is a " + format +
                     " file, not ADPCM codes; --force decodes its bytes as codes anyway");
     }
-    std::FILE* file = std::fopen(options.input.c_str(), "rb");
-    if (file == nullptr) {
-        return fail("cannot read " + options.input + ": " + std::strerror(errno));
-    }
-    // One byte more than the chip holds tells a file that fits from one that does not.
-    std::vector<std::uint8_t> bytes(SAMPLE_MEMORY_SIZE + 1);
-    const std::size_t count = std::fread(bytes.data(), 1, bytes.size(), file);
-    const bool failed = std::ferror(file) != 0;
-    const int readErrno = errno;
-    std::fclose(file);
-    if (failed) {
-        return fail("cannot read " + options.input + ": " + std::strerror(readErrno));
-    }
-    if (count == 0) {
-        return fail(options.input + " is empty");
-    }
-    if (count > SAMPLE_MEMORY_SIZE) {
+    if (bytes.size() > SAMPLE_MEMORY_SIZE) {
         return fail(options.input + " is too long: more than the " + std::to_string(SAMPLE_MEMORY_SIZE) +
                     " bytes the chip holds");
     }
-    bytes.resize(count);
 
     const std::vector<std::int16_t> values = adpcm::decodeSample(bytes);
-    std::printf("read %s: %zu bytes, %zu codes\n", options.input.c_str(), bytes.size(), values.size());
-    std::string error;
+    std::fprintf(reports, "read %s: %zu bytes, %zu codes\n", options.input.c_str(), bytes.size(),
+                 values.size());
     if (!adpcm::writeWavAtomically(options.output, values, 1, options.rate, error)) {
         return fail(error);
     }
-    std::printf("wrote %s: 16-bit mono, %d Hz, %s\n", options.output.c_str(), options.rate,
-                seconds(static_cast<double>(values.size()) / options.rate).c_str());
+    std::fprintf(reports, "wrote %s: 16-bit mono, %d Hz, %s\n", options.output.c_str(), options.rate,
+                 seconds(static_cast<double>(values.size()) / options.rate).c_str());
     return 0;
 }
 
