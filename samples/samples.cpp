@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstdio>
 #include <vector>
 
@@ -51,7 +52,8 @@ void loaderError(const char* message)
 }
 
 // Reads up to MAX_SAMPLE_FILE bytes from the file's start; 0 for an empty or
-// unreadable file. false when the file cannot be opened.
+// unreadable file. false when the file cannot be opened, or when Ctrl-C ended
+// the read of a FIFO or a pipe whose writer was slow.
 bool readSampleFile(const char* path, std::vector<std::uint8_t>& bytes)
 {
     std::FILE* file = openSampleFile(path);
@@ -60,9 +62,10 @@ bool readSampleFile(const char* path, std::vector<std::uint8_t>& bytes)
     }
     bytes.resize(MAX_SAMPLE_FILE);
     const std::size_t count = std::fread(bytes.data(), 1, bytes.size(), file);
+    const bool interrupted = std::ferror(file) != 0 && errno == EINTR;
     std::fclose(file);
     bytes.resize(count);
-    return true;
+    return !interrupted;
 }
 
 // The loader's progress line: drawn after every other chunk, and after the last.

@@ -54,6 +54,24 @@ def read_until(fd, wanted, timeout=STEP_TIMEOUT):
     return got
 
 
+def wait_blocked_in_open(pid, timeout=STEP_TIMEOUT):
+    """Waits until process `pid` waits inside an open (openat: system call 257
+    on x86-64, 56 on arm64), as on a FIFO whose writer has not come; fails
+    when it ends or never does."""
+    deadline = time.monotonic() + timeout
+    path = "/proc/%d/syscall" % pid
+    while time.monotonic() < deadline:
+        try:
+            with open(path) as f:
+                number = f.read().split(" ")[0]
+        except OSError:
+            raise AssertionError("process %d ended without waiting in an open" % pid)
+        if number in ("257", "56"):
+            return
+        os.sched_yield()
+    raise AssertionError("process %d never waited in an open" % pid)
+
+
 class Board:
     """One emulator run: its terminal path, and after stop() its log and dumps."""
 
