@@ -11,8 +11,8 @@
 // with the signal's usual status.
 //
 // Functions: prepareProcess, installSignalHandlers, takeInterrupt,
-// interruptEndedInput, inputIsTerminal, portHelp, startLineEditor, readEditedLine, stopLineEditor,
-// beginCommand, endCommand.
+// interruptEndedInput, inputIsTerminal, outputColumns, portHelp, startLineEditor, readEditedLine,
+// stopLineEditor, beginCommand, endCommand.
 #pragma once
 
 #include <string>
@@ -34,6 +34,10 @@ bool interruptEndedInput();
 
 /// True when standard input is a terminal.
 bool inputIsTerminal();
+
+/// The width in columns of the terminal that standard output is: 0 when it
+/// is a terminal of unknown width, -1 when standard output is no terminal.
+int outputColumns();
 
 /// The platform's lines on how the port names map to devices, for --help.
 std::string portHelp();

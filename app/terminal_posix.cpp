@@ -20,6 +20,7 @@
 #include <fcntl.h>
 #include <histedit.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -249,6 +250,15 @@ bool interruptEndedInput()
 bool inputIsTerminal()
 {
     return isatty(STDIN_FILENO) != 0;
+}
+
+int outputColumns()
+{
+    winsize size{};
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0) {
+        return -1;
+    }
+    return size.ws_col;
 }
 
 std::string portHelp()

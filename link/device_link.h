@@ -53,7 +53,9 @@ enum class LinkFault : std::uint8_t {
 };
 
 /// How a program draws the progress of a long exchange (a sample load, a data
-/// file transfer): `done` of `total` bytes, total > 0.
+/// file transfer): `done` of `total` bytes, total > 0. Called with total 0
+/// when the exchange stops short, before its failure line, so that the
+/// display can end a line it leaves open.
 using ProgressDisplay = void (*)(std::uint32_t done, std::uint32_t total);
 
 /// True while the link holds an open port.

@@ -124,6 +124,9 @@ void loadSample(const char* path, std::uint8_t slot, ProgressDisplay showProgres
 
     LoadProgress progress{showProgress};
     const MemoryWriteResult written = writeMemory(bytes, memory.nextSampleAddress, onChunk, &progress);
+    if (written.stop != MemoryWriteStop::COMPLETE && showProgress != nullptr) {
+        showProgress(0, 0); // the failure line comes next
+    }
     if (written.stop == MemoryWriteStop::CACHE_WRITE_FAILED) {
         loaderError("cache write error.\n");
     } else if (written.stop == MemoryWriteStop::COMMIT_FAILED) {

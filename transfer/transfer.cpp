@@ -35,6 +35,7 @@ bool streamData(std::span<const std::uint8_t> data, ProgressDisplay showProgress
         // The board's status byte alone does not prove the data went out: a
         // frame of which no data byte was written is a failed frame.
         if (!readStatus() || written <= STREAM_DATA_HEADER) {
+            showProgress(0, 0); // the failure line comes next
             std::printf("write error.\n");
             return false;
         }

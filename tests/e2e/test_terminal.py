@@ -8,6 +8,7 @@ import os
 import pty
 import select
 import signal
+import struct
 import subprocess
 import termios
 import threading
@@ -74,11 +75,14 @@ class Terminal:
                 self.shown += chunk
                 self.changed.notify_all()
 
-    def wait_for(self, text):
-        """Waits until the line editor has shown `text`."""
+    def wait_for(self, text, start=0):
+        """Waits until the terminal has shown `text` (past `start`)."""
         with self.changed:
-            if not self.changed.wait_for(lambda: text in self.shown, STEP_TIMEOUT):
-                raise AssertionError("the terminal never showed %r" % text)
+            if not self.changed.wait_for(lambda: self.shown.find(text, start) >= 0, STEP_TIMEOUT):
+                raise AssertionError("the terminal never showed %r; it showed %r" % (text, self.shown[-300:]))
+
+    def resize(self, columns, rows=24):
+        fcntl.ioctl(self.master, termios.TIOCSWINSZ, struct.pack("HHHH", rows, columns, 0, 0))
 
     def line(self, text):
         """Types a line at the next prompt. Keys typed while a command runs
@@ -121,15 +125,17 @@ class AtATerminal(E2ETest):
         self.addCleanup(term.close)
         return term
 
-    def interactive(self, com3, term=None, extra_env=None):
-        """A console whose standard input is `term` (else a pipe), output piped."""
+    def interactive(self, com3, term=None, extra_env=None, shown=False, **popen):
+        """A console whose standard input is `term` (else a pipe), output piped,
+        or shown on `term` too."""
         env = self.env(com3)
         env["TERM"] = "xterm"
         env["XDG_STATE_HOME"] = str(self.dir / "state")
         env.update(extra_env or {})
         stdin = term.slave if term else subprocess.PIPE
-        proc = subprocess.Popen([CONSOLE], stdin=stdin, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                cwd=self.dir, env=env)
+        output = term.slave if shown else subprocess.PIPE
+        proc = subprocess.Popen([CONSOLE], stdin=stdin, stdout=output, stderr=output, cwd=self.dir, env=env,
+                                **popen)
 
         def reap():
             if proc.poll() is None:
@@ -278,6 +284,35 @@ class AtATerminal(E2ETest):
         self.assertBoardStops(board)
         writes = [frame for frame in board.received() if frame[0] == 0x13]
         self.assertEqual(writes, [b"\x13\x10\x01"] * 3)
+
+    def test_the_progress_line_fits_the_terminal_and_ends_before_a_failure_line(self):
+        self.file("long.bin", pattern(20000, 36))
+        board = self.board("--baud", "9600")
+        term = self.terminal()
+        term.resize(20)
+        console = self.interactive(board.path, term, shown=True)
+        term.line("c")
+        term.wait_for(b"Ready")
+        term.line("l long.bin")
+        term.wait_for(b"[..........]")
+        narrow = len(term.shown)
+        # Wider: the whole line. Narrower again: blanks clear what it left.
+        term.resize(40)
+        term.wait_for(b"/ 20000) 0", narrow)
+        term.resize(20)
+        term.wait_for(b"]" + b" " * 16, narrow)
+        console.send_signal(signal.SIGINT)
+        term.wait_for(b"interrupted.")
+        term.line("q")
+        self.assertEqual(console.wait(timeout=STEP_TIMEOUT), 0)
+        self.assertBoardStops(board)
+
+        shown = term.shown.decode("latin-1")
+        load = shown[shown.index("[long.bin] -> [0,20000]\r\n") + 25:shown.index("\nidx:1:")]
+        draws = load[:narrow - term.shown.index(b"[long.bin]") - 25].split("\r")[1:]
+        self.assertTrue(draws and all(len(d) <= 19 for d in draws), draws)
+        self.assertRegex(load, r"\r\d{3}% \[[o.]{10}\] {16}\r")
+        self.assertRegex(load, r"\] *\r\ncache write error\.\r\n\r$")
 
     def test_ctrl_c_at_the_prompt_drops_the_line_and_never_quits(self):
         term = self.terminal()
