@@ -12,9 +12,10 @@
 //
 // Functions: prepareProcess, installSignalHandlers, takeInterrupt,
 // interruptEndedInput, inputIsTerminal, outputColumns, portHelp, startLineEditor, readEditedLine,
-// stopLineEditor, beginCommand, endCommand.
+// stopLineEditor, historyRefusal, beginCommand, endCommand.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 /// First thing in main: descriptors 0, 1 and 2 open (on the null device when
@@ -58,6 +59,16 @@ EditedLine readEditedLine(std::string& line);
 
 /// Saves nothing more and gives the terminal back as it was.
 void stopLineEditor();
+
+/// Why the history is not kept across sessions although the editor runs.
+enum class HistoryRefusal : std::uint8_t {
+    NONE,
+    NOT_OWNED,      // its folder belongs to another user
+    OPEN_TO_OTHERS, // others may write in its folder
+};
+
+/// After startLineEditor: NONE, or why the history's `folder` was refused.
+HistoryRefusal historyRefusal(std::string& folder);
 
 /// Around each command run while the editor is in use: keys typed during the
 /// command are not echoed (they would garble the progress line) and are

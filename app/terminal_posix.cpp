@@ -2,11 +2,17 @@
 // $XDG_STATE_HOME/ym2608-console/history (default ~/.local/state/...), and
 // the signal handlers. libedit's own signal handling stays off: it passes a
 // signal on to the whole process group, which is not ours to signal.
+//
+// The history file is read and written here, in libedit's format, through
+// the folder opened once and checked (ours, and no one else may write in
+// it), and never through a symlink: a file planted in its place is never
+// followed, so its target is neither read nor overwritten.
 #include "app/terminal.h"
 
 #include "link/device_link.h"
 #include "link/port.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <clocale>
@@ -17,6 +23,9 @@
 #include <cwchar>
 #include <string>
 
+// strunvis is the same in either of libbsd's flavours; this one is libedit's own.
+#define LIBBSD_NETBSD_VIS
+#include <bsd/vis.h>
 #include <fcntl.h>
 #include <histedit.h>
 #include <poll.h>
@@ -33,11 +42,21 @@ constexpr int HISTORY_LINES = 1000;
 /// A line longer than this is no command (the console answers "??") and is not kept.
 constexpr std::size_t HISTORY_LINE_MAX = 4096;
 
+/// The most of the history file read at start, from its end: a thousand
+/// ordinary lines take a few tens of kilobytes.
+constexpr off_t HISTORY_READ_MAX = off_t{1} << 20;
+
+/// The file's first line in libedit's format; each line after it is one
+/// entry, oldest first, encoded with strvis.
+constexpr std::string_view HISTORY_COOKIE = "_HiStOrY_V2_";
+
 struct Terminal {
     EditLine* editor = nullptr;
     History* history = nullptr;
     HistEvent event{};
-    std::string historyPath; // empty: no history kept across sessions
+    int historyFolder = -1; // the history file's folder; -1: no history kept across sessions
+    HistoryRefusal refusal = HistoryRefusal::NONE;
+    std::string refusedFolder;
     std::FILE* editorOutput = nullptr;
     bool ownsEditorOutput = false;
     termios saved{}; // standard input's settings before the editor ran
@@ -176,9 +195,9 @@ bool makeDirectories(const std::string& path)
     return true;
 }
 
-// $XDG_STATE_HOME/ym2608-console/history, or ~/.local/state/...; empty when
-// neither an absolute XDG_STATE_HOME nor HOME is set.
-std::string historyPath()
+// $XDG_STATE_HOME/ym2608-console, or ~/.local/state/...; empty when neither
+// an absolute XDG_STATE_HOME nor HOME is set.
+std::string historyFolder()
 {
     std::string state;
     const char* xdg = std::getenv("XDG_STATE_HOME");
@@ -191,7 +210,124 @@ std::string historyPath()
         return {};
     }
     const std::string folder = state + "/ym2608-console";
-    return makeDirectories(folder) ? folder + "/history" : std::string();
+    return makeDirectories(folder) ? folder : std::string();
+}
+
+// Opens the history's folder, once for the session; -1 when there is none or
+// it is refused: another user's, or one that others may write in (they could
+// plant a file or a link where the history goes).
+int openHistoryFolder()
+{
+    const std::string folder = historyFolder();
+    if (folder.empty()) {
+        return -1;
+    }
+    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    struct stat info {};
+    if (fd < 0 || fstat(fd, &info) != 0) {
+        if (fd >= 0) {
+            close(fd);
+        }
+        return -1;
+    }
+    if (info.st_uid != geteuid() || (info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        terminal.refusal =
+            info.st_uid != geteuid() ? HistoryRefusal::NOT_OWNED : HistoryRefusal::OPEN_TO_OTHERS;
+        terminal.refusedFolder = folder;
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// The history file in its folder, never through a link; O_NONBLOCK: a FIFO
+// there must not hang the console (it is then no regular file, and left alone).
+int openHistoryFile(int flags)
+{
+    const int fd =
+        openat(terminal.historyFolder, "history", flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    struct stat info {};
+    if (fd >= 0 && (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// The last HISTORY_READ_MAX bytes of the history file, whole lines only.
+std::string readHistoryTail(int fd)
+{
+    struct stat info {};
+    char cookie[HISTORY_COOKIE.size()];
+    if (fstat(fd, &info) != 0 || pread(fd, cookie, sizeof cookie, 0) != static_cast<ssize_t>(sizeof cookie) ||
+        std::string_view(cookie, sizeof cookie) != HISTORY_COOKIE) {
+        return {};
+    }
+    const off_t start = std::max<off_t>(0, info.st_size - HISTORY_READ_MAX);
+    std::string text(static_cast<std::size_t>(info.st_size - start), '\0');
+    std::size_t got = 0;
+    while (got < text.size()) {
+        const ssize_t n = pread(fd, text.data() + got, text.size() - got, start + static_cast<off_t>(got));
+        if (n <= 0) {
+            break;
+        }
+        got += static_cast<std::size_t>(n);
+    }
+    text.resize(got);
+    // The cookie's line, or the part of a line the start cut.
+    const std::size_t first = text.find('\n');
+    return first == std::string::npos ? std::string() : text.substr(first + 1);
+}
+
+// Loads the history's last lines, leaving out any line longer than a command
+// can be: such a line would stay in the file for ever, and many of them would
+// cost many times their size in the editor's memory.
+void loadHistory()
+{
+    const int fd = openHistoryFile(O_RDONLY);
+    if (fd < 0) {
+        return;
+    }
+    const std::string text = readHistoryTail(fd);
+    close(fd);
+    std::vector<std::string> lines;
+    std::vector<char> decoded;
+    for (std::size_t begin = 0, end = 0; begin < text.size(); begin = end + 1) {
+        end = std::min(text.find('\n', begin), text.size());
+        // strvis writes a character in at most four.
+        if (end - begin > 4 * HISTORY_LINE_MAX) {
+            continue;
+        }
+        const std::string encoded = text.substr(begin, end - begin);
+        decoded.resize(encoded.size() + 1);
+        const int length = strunvis(decoded.data(), encoded.c_str());
+        if (length > 0 && static_cast<std::size_t>(length) <= HISTORY_LINE_MAX) {
+            lines.emplace_back(decoded.data(), static_cast<std::size_t>(length));
+        }
+    }
+    const std::size_t kept = std::min(lines.size(), static_cast<std::size_t>(HISTORY_LINES));
+    for (std::size_t i = lines.size() - kept; i < lines.size(); ++i) {
+        history(terminal.history, &terminal.event, H_ENTER, lines[i].c_str());
+    }
+}
+
+// Writes the whole history over the file, through the folder and never a link.
+void saveHistory()
+{
+    if (terminal.historyFolder < 0) {
+        return;
+    }
+    const int fd = openHistoryFile(O_WRONLY | O_CREAT);
+    if (fd < 0) {
+        return;
+    }
+    std::FILE* file = ftruncate(fd, 0) == 0 ? fdopen(fd, "w") : nullptr;
+    if (file == nullptr) {
+        close(fd);
+        return;
+    }
+    history(terminal.history, &terminal.event, H_SAVE_FP, file);
+    std::fclose(file);
 }
 
 void setEcho(bool on)
@@ -306,9 +442,9 @@ bool startLineEditor()
     }
     history(terminal.history, &terminal.event, H_SETSIZE, HISTORY_LINES);
     history(terminal.history, &terminal.event, H_SETUNIQUE, 1);
-    terminal.historyPath = historyPath();
-    if (!terminal.historyPath.empty()) {
-        history(terminal.history, &terminal.event, H_LOAD, terminal.historyPath.c_str());
+    terminal.historyFolder = openHistoryFolder();
+    if (terminal.historyFolder >= 0) {
+        loadHistory();
     }
     wakeRead = wake[0];
     wakeWrite = wake[1];
@@ -356,10 +492,8 @@ EditedLine readEditedLine(std::string& line)
     }
     if (!line.empty() && line.size() <= HISTORY_LINE_MAX) {
         history(terminal.history, &terminal.event, H_ENTER, line.c_str());
-        if (!terminal.historyPath.empty()) {
-            // Saved at once: a session ended by a signal keeps its lines too.
-            history(terminal.history, &terminal.event, H_SAVE, terminal.historyPath.c_str());
-        }
+        // Saved at once: a session ended by a signal keeps its lines too.
+        saveHistory();
     }
     return EditedLine::LINE;
 }
@@ -375,6 +509,9 @@ void stopLineEditor()
     if (terminal.ownsEditorOutput) {
         std::fclose(terminal.editorOutput);
     }
+    if (terminal.historyFolder >= 0) {
+        close(terminal.historyFolder);
+    }
     terminalSaved = 0;
     if (terminal.editor != nullptr) {
         tcsetattr(STDIN_FILENO, TCSANOW, &terminal.saved);
@@ -387,6 +524,12 @@ void stopLineEditor()
         wakeRead = -1;
     }
     terminal = Terminal{};
+}
+
+HistoryRefusal historyRefusal(std::string& folder)
+{
+    folder = terminal.refusedFolder;
+    return terminal.refusal;
 }
 
 void beginCommand()

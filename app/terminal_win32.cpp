@@ -98,6 +98,11 @@ EditedLine readEditedLine(std::string&)
 
 void stopLineEditor() {}
 
+HistoryRefusal historyRefusal(std::string&)
+{
+    return HistoryRefusal::NONE;
+}
+
 void beginCommand() {}
 
 void endCommand() {}

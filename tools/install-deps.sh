@@ -7,7 +7,7 @@
 set -euo pipefail
 
 build=(cmake make g++ pkg-config python3 libgtest-dev libgmock-dev libsndfile1-dev libsamplerate0-dev
-       libedit-dev zlib1g-dev scdoc)
+       libedit-dev libbsd-dev zlib1g-dev scdoc)
 checks=(clang-14 libfuzzer-14-dev libclang-rt-14-dev xxd valgrind time strace
         dpkg-dev file lintian man-db groff-base bash-completion)
 windows=(g++-mingw-w64-x86-64 wine64)

@@ -314,6 +314,64 @@ class AtATerminal(E2ETest):
         self.assertRegex(load, r"\r\d{3}% \[[o.]{10}\] {16}\r")
         self.assertRegex(load, r"\] *\r\ncache write error\.\r\n\r$")
 
+    def history_session(self, *lines):
+        """A session at a terminal with no board that types `lines`, then q;
+        returns what it said on standard error."""
+        term = self.terminal()
+        console = self.interactive(MISSING_PORT, term)
+        for line in lines:
+            term.line(line)
+            read_until(console.stdout.fileno(), b"\n")
+        term.line("q")
+        out, err = console.communicate(timeout=STEP_TIMEOUT)
+        self.assertEqual((out, console.returncode), (b"exit!\n", 0))
+        return err.decode()
+
+    def test_the_history_is_never_followed_through_a_link_nor_kept_where_others_write(self):
+        folder = self.dir / "state" / "ym2608-console"
+        folder.mkdir(parents=True, mode=0o700)
+        history = folder / "history"
+        target = self.dir / "precious.txt"
+        target.write_text("precious\n")
+        target.chmod(0o644)
+        history.symlink_to(target)
+        self.assertEqual(self.history_session("?"), "")
+        self.assertEqual((target.read_text(), target.stat().st_mode & 0o777), ("precious\n", 0o644))
+        self.assertTrue(history.is_symlink())
+
+        history.unlink()
+        folder.chmod(0o777)
+        self.assertEqual(self.history_session("?", "?"),
+                         "ym2608-console: history not kept: others can write in %s\n" % folder)
+        self.assertFalse(history.exists())
+        if os.geteuid() == 0:
+            folder.chmod(0o700)
+            os.chown(folder, 65534, 65534)
+            self.assertEqual(self.history_session("?"),
+                             "ym2608-console: history not kept: %s belongs to another user\n" % folder)
+            self.assertFalse(history.exists())
+
+    def test_a_huge_history_loads_in_little_memory_and_its_overlong_lines_leave_it(self):
+        folder = self.dir / "state" / "ym2608-console"
+        folder.mkdir(parents=True, mode=0o700)
+        history = folder / "history"
+        with open(history, "w") as f:
+            f.write("_HiStOrY_V2_\n")
+            for n in range(1000):
+                f.write("o%04d%s\n" % (n, "y" * 30000))
+            f.write("o\\04010\\04001\n")
+        term = self.terminal()
+        console = self.interactive(MISSING_PORT, term)
+        term.wait_prompt()
+        with open("/proc/%d/status" % console.pid) as status:
+            peak = [int(line.split()[1]) for line in status if line.startswith("VmHWM:")][0]
+        self.assertLess(peak, 16 * 1024, "kB at the first prompt, for a history of 30 MB")
+        term.type("\x1b[A\n")  # the last line kept, recalled
+        self.assertEqual(read_until(console.stdout.fileno(), b"\n"), b"no connect.\n")
+        term.line("q")
+        console.communicate(timeout=STEP_TIMEOUT)
+        self.assertEqual(history.read_text(), "_HiStOrY_V2_\no\\04010\\04001\nq\n")
+
     def test_ctrl_c_at_the_prompt_drops_the_line_and_never_quits(self):
         term = self.terminal()
         console = self.interactive(MISSING_PORT, term)
