@@ -9,6 +9,7 @@
 // followed, so its target is neither read nor overwritten.
 #include "app/terminal.h"
 
+#include "app/operands.h"
 #include "link/device_link.h"
 #include "link/port.h"
 
@@ -22,10 +23,13 @@
 #include <cstring>
 #include <cwchar>
 #include <string>
+#include <string_view>
+#include <vector>
 
 // strunvis is the same in either of libbsd's flavours; this one is libedit's own.
 #define LIBBSD_NETBSD_VIS
 #include <bsd/vis.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <histedit.h>
 #include <poll.h>
@@ -161,24 +165,94 @@ const char* prompt(EditLine*)
     return ">";
 }
 
-// Tab completes file names in the operand of `l` and `t`, and nothing else.
-unsigned char complete(EditLine* editor, int key)
+/// The most names Tab lists below the line at once.
+constexpr std::size_t COMPLETION_LIST_MAX = 100;
+
+// The names in `folder` ("" for the current one) that begin with `prefix`
+// and that a line can hold: a CR or LF would end the operand before the name.
+// Hidden names only when the prefix asks for them, as shells complete.
+std::vector<std::string> matchingNames(const std::string& folder, const std::string& prefix)
+{
+    std::vector<std::string> names;
+    DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
+    if (dir == nullptr) {
+        return names;
+    }
+    while (const dirent* entry = readdir(dir)) {
+        const std::string_view name = entry->d_name;
+        if (name == "." || name == ".." || !name.starts_with(prefix) ||
+            name.find_first_of("\r\n") != std::string_view::npos ||
+            (name.starts_with('.') && !prefix.starts_with('.'))) {
+            continue;
+        }
+        names.emplace_back(name);
+    }
+    closedir(dir);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Lists the names below the line, control characters shown as '?'.
+void listNames(const std::vector<std::string>& names)
+{
+    std::string text = "\n";
+    for (std::size_t i = 0; i < names.size() && i < COMPLETION_LIST_MAX; ++i) {
+        for (const char c : names[i]) {
+            text += static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? '?' : c;
+        }
+        text += "  ";
+    }
+    if (names.size() > COMPLETION_LIST_MAX) {
+        text += "(" + std::to_string(names.size() - COMPLETION_LIST_MAX) + " more)";
+    }
+    text += "\n";
+    std::fputs(text.c_str(), terminal.editorOutput);
+}
+
+// Tab completes a file name in the operand of `l` and `t`, and nothing else.
+// The operand is the rest of the line taken as it is (blanks, quotes and
+// backslashes belong to the name), so a name goes in as it is: no quoting,
+// and no blank after it. A folder gets its "/", so that Tab can go on in it;
+// names that share no more than what is typed are listed.
+unsigned char complete(EditLine* editor, int)
 {
     const LineInfo* line = el_line(editor);
-    const bool takesFile =
-        line->lastchar > line->buffer && (line->buffer[0] == 'l' || line->buffer[0] == 't');
-    if (!takesFile) {
+    if (line->lastchar == line->buffer || (line->buffer[0] != 'l' && line->buffer[0] != 't')) {
         return CC_ERROR;
     }
-    const std::ptrdiff_t before = line->cursor - line->buffer;
-    const unsigned char result = _el_fn_complete(editor, key);
-    // A whole name gets a blank after it, but blanks at the end of a line
-    // belong to the file's name: take it back.
-    const LineInfo* after = el_line(editor);
-    if (after->cursor - after->buffer > before && after->cursor[-1] == ' ') {
-        el_deletestr(editor, 1);
+    const char* start = line->buffer + 1;
+    while (start < line->cursor && isBlank(*start)) {
+        ++start;
     }
-    return result;
+    if (line->cursor < start) {
+        return CC_ERROR;
+    }
+    const std::string typed(start, line->cursor);
+    const std::string folder = typed.substr(0, typed.rfind('/') + 1); // npos + 1 is 0
+    const std::string prefix = typed.substr(folder.size());
+    const std::vector<std::string> names = matchingNames(folder, prefix);
+    if (names.empty()) {
+        return CC_ERROR;
+    }
+    std::string common = names.front();
+    for (const std::string& name : names) {
+        common.resize(static_cast<std::size_t>(
+            std::mismatch(common.begin(), common.end(), name.begin(), name.end()).first - common.begin()));
+    }
+    std::string insert = common.substr(prefix.size());
+    struct stat info {};
+    if (names.size() == 1 && stat((folder + common).c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+        insert += '/';
+    }
+    if (!insert.empty()) {
+        el_insertstr(editor, insert.c_str());
+        return CC_REFRESH;
+    }
+    if (names.size() > 1) {
+        listNames(names);
+        return CC_REDISPLAY;
+    }
+    return CC_REFRESH;
 }
 
 bool makeDirectories(const std::string& path)

@@ -314,6 +314,27 @@ class AtATerminal(E2ETest):
         self.assertRegex(load, r"\r\d{3}% \[[o.]{10}\] {16}\r")
         self.assertRegex(load, r"\] *\r\ncache write error\.\r\n\r$")
 
+    def test_tab_puts_names_in_as_they_are_since_the_operand_is_the_rest_of_the_line(self):
+        (self.dir / "sub").mkdir()
+        typed_and_named = [("a", "a b.bin"), ("q", "q'u\"o.bin"), ("ba", "back\\slash.bin"), ("br", "br[1].bin"),
+                           ("ta", "tail.bin "), ("su\tde", "sub/deep.bin"), ("n", "nlok.bin")]
+        for _, name in typed_and_named:
+            self.file(name, pattern(100, 37))
+        self.file("nl\nx.bin", pattern(100, 38))  # no line can name it: never offered
+        board = self.board()
+        term = self.terminal()
+        console = self.interactive(board.path, term)
+        out = console.stdout.fileno()
+        term.line("c")
+        read_until(out, b"Ready\n")
+        for slot, (typed, name) in enumerate(typed_and_named, 1):
+            term.line("l " + typed + "\t")
+            got = read_until(out, b"idx:%d:" % slot)
+            self.assertTrue(got.startswith(b"[%s] -> [" % name.encode()), got)
+        term.line("q")
+        console.communicate(timeout=STEP_TIMEOUT)
+        self.assertBoardStops(board)
+
     def history_session(self, *lines):
         """A session at a terminal with no board that types `lines`, then q;
         returns what it said on standard error."""
