@@ -9,6 +9,10 @@
 // Windows: the console closing, logoff, shutdown, Ctrl-Break) restore the
 // port's settings and the terminal, release the port, and end the process
 // with the signal's usual status.
+// While the editor runs, Ctrl-Z gives the terminal back as it was before the
+// editor for the time the process is stopped; when it is continued (fg), the
+// editor's settings (or a command's) come back and the prompt and the line
+// so far are drawn again.
 //
 // Functions: prepareProcess, installSignalHandlers, takeInterrupt,
 // interruptEndedInput, inputIsTerminal, outputColumns, portHelp, startLineEditor, readEditedLine,

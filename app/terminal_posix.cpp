@@ -75,9 +75,19 @@ volatile std::sig_atomic_t interrupted = 0;
 volatile std::sig_atomic_t terminalSaved = 0;
 
 // Ctrl-C at the prompt wakes the editor's wait for a key through this pipe,
-// wherever the editor was when the signal came.
+// wherever the editor was when the signal came; so does a continue after a
+// stop (Ctrl-Z, then fg), which has the line shown again.
 int wakeRead = -1;
 volatile std::sig_atomic_t wakeWrite = -1;
+volatile std::sig_atomic_t continued = 0;
+volatile std::sig_atomic_t atPrompt = 0;
+
+// The terminal's settings to put back when the console is continued: the
+// editor's while it reads a line, the command's (no echo) while one runs. A
+// shell gives a stopped job's terminal its own settings; the line would then
+// be read with the terminal's echo and line editing instead of the editor's.
+termios resumeSettings{};
+volatile std::sig_atomic_t resumeValid = 0;
 
 void onInterrupt(int)
 {
@@ -100,7 +110,7 @@ void drainWake()
 
 // The editor's key reader: one character from standard input, decoded in the
 // user's character set, or -1 (errno EINTR) once Ctrl-C has come.
-int readCharacter(EditLine*, wchar_t* character)
+int readCharacter(EditLine* editor, wchar_t* character)
 {
     std::mbstate_t state{};
     for (;;) {
@@ -108,10 +118,21 @@ int readCharacter(EditLine*, wchar_t* character)
         if (poll(ready, 2, -1) < 0 && errno != EINTR) {
             return -1;
         }
-        if (interrupted != 0 || (ready[1].revents & POLLIN) != 0) {
+        if (interrupted != 0) {
             drainWake();
             errno = EINTR;
             return -1;
+        }
+        if (continued != 0 || (ready[1].revents & POLLIN) != 0) {
+            drainWake();
+            if (continued != 0) {
+                // Back from a stop: the prompt and the line so far, drawn
+                // again from the start of the line the cursor is on.
+                continued = 0;
+                std::fputs("\r", terminal.editorOutput);
+                el_set(editor, EL_REFRESH);
+            }
+            continue;
         }
         if ((ready[0].revents & (POLLIN | POLLHUP | POLLERR)) == 0) {
             continue;
@@ -151,13 +172,59 @@ void onEndingSignal(int signal)
     std::raise(signal);
 }
 
-void handle(int signal, void (*handler)(int))
+// `flags` 0, no SA_RESTART: a read waiting on the board ends with EINTR.
+void handle(int signal, void (*handler)(int), int flags = 0)
 {
     struct sigaction action {};
     action.sa_handler = handler;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = 0; // no SA_RESTART: a read waiting on the board ends with EINTR
+    action.sa_flags = flags;
     sigaction(signal, &action, nullptr);
+}
+
+// Ctrl-Z: the terminal goes back to the settings it had before the editor
+// ran, for the shell, and the process stops as the signal's default does.
+void onStop(int)
+{
+    const int savedErrno = errno;
+    if (terminalSaved != 0) {
+        tcsetattr(STDIN_FILENO, TCSANOW, &terminal.saved);
+    }
+    std::signal(SIGTSTP, SIG_DFL);
+    std::raise(SIGTSTP); // held until the handler unblocks it below
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGTSTP);
+    sigprocmask(SIG_UNBLOCK, &stop, nullptr); // the process stops here until continued
+    handle(SIGTSTP, onStop, SA_RESTART);
+    errno = savedErrno;
+}
+
+// Continued (fg after Ctrl-Z, or after any stop): the settings of the moment
+// of the stop again, and at the prompt the line drawn anew.
+void onContinue(int)
+{
+    const int savedErrno = errno;
+    if (resumeValid != 0) {
+        tcsetattr(STDIN_FILENO, TCSANOW, &resumeSettings);
+    }
+    if (atPrompt != 0) {
+        continued = 1;
+        if (wakeWrite >= 0) {
+            const char byte = 1;
+            [[maybe_unused]] const ssize_t ignored = write(wakeWrite, &byte, 1);
+        }
+    }
+    errno = savedErrno;
+}
+
+// Keeps the terminal's present settings as those to resume with.
+void rememberSettings()
+{
+    resumeValid = 0;
+    if (tcgetattr(STDIN_FILENO, &resumeSettings) == 0) {
+        resumeValid = 1;
+    }
 }
 
 const char* prompt(EditLine*)
@@ -531,6 +598,9 @@ bool startLineEditor()
     el_set(terminal.editor, EL_BIND, "^I", "ym2608-complete", nullptr);
     // The user's own bindings from ~/.editrc, as in other libedit programs.
     el_source(terminal.editor, nullptr);
+    // Calls under way go on after a stop: a stop is no Ctrl-C.
+    handle(SIGTSTP, onStop, SA_RESTART);
+    handle(SIGCONT, onContinue, SA_RESTART);
     return true;
 }
 
@@ -547,7 +617,11 @@ EditedLine readEditedLine(std::string& line)
     // and loses it when editing begins: the console would wait on. Setting
     // the terminal up before the prompt is shown closes that gap.
     el_set(terminal.editor, EL_PREP_TERM, 1);
+    rememberSettings();
+    atPrompt = 1;
     const char* text = el_gets(terminal.editor, &count);
+    atPrompt = 0;
+    rememberSettings();
     if (text == nullptr) {
         if (count < 0 && (errno == EINTR || interrupted != 0)) {
             // Keys typed but not yet read belong to the dropped line too; the
@@ -574,6 +648,9 @@ EditedLine readEditedLine(std::string& line)
 
 void stopLineEditor()
 {
+    std::signal(SIGTSTP, SIG_DFL);
+    std::signal(SIGCONT, SIG_DFL);
+    resumeValid = 0;
     if (terminal.editor != nullptr) {
         el_end(terminal.editor);
     }
@@ -613,6 +690,7 @@ void beginCommand()
     }
     setEcho(false);
     terminal.echoOff = true;
+    rememberSettings();
 }
 
 void endCommand()
@@ -623,4 +701,5 @@ void endCommand()
     tcflush(STDIN_FILENO, TCIFLUSH);
     setEcho(true);
     terminal.echoOff = false;
+    rememberSettings();
 }

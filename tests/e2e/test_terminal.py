@@ -393,6 +393,30 @@ class AtATerminal(E2ETest):
         console.communicate(timeout=STEP_TIMEOUT)
         self.assertEqual(history.read_text(), "_HiStOrY_V2_\no\\04010\\04001\nq\n")
 
+    def test_ctrl_z_at_the_prompt_then_fg_edits_the_line_again(self):
+        term = self.terminal()
+        before = termios.tcgetattr(term.slave)
+        # A process group of its own, as a shell's job: stopped, not ended.
+        console = self.interactive(MISSING_PORT, term, process_group=0)
+        term.type("x?")
+        term.wait_for(b">x?")
+        console.send_signal(signal.SIGTSTP)
+        _, status = os.waitpid(console.pid, os.WUNTRACED)
+        self.assertTrue(os.WIFSTOPPED(status))
+        # The shell gets the terminal as it was, and keeps it so until fg.
+        self.assertEqual(termios.tcgetattr(term.slave), before)
+        mark = len(term.shown)
+        console.send_signal(signal.SIGCONT)
+        term.wait_for(b">x?", mark)
+        lflag = termios.tcgetattr(term.slave)[3]
+        self.assertEqual(lflag & (termios.ECHO | termios.ICANON), 0, "the editor's own settings again")
+        # Editing keys work: to the start of the line, delete the x.
+        term.type("\x01\x04\n")
+        self.assertTrue(read_until(console.stdout.fileno(), b"list the commands\n").startswith(b"b "))
+        term.line("q")
+        rest, _ = console.communicate(timeout=STEP_TIMEOUT)
+        self.assertEqual((rest, console.returncode), (b"exit!\n", 0))
+
     def test_ctrl_c_at_the_prompt_drops_the_line_and_never_quits(self):
         term = self.terminal()
         console = self.interactive(MISSING_PORT, term)
