@@ -585,15 +585,12 @@ TEST_F(Program, ReadsPipesAndFifosOnceAndCtrlCEndsTheWaitForAWriter)
     pid_t pid = 0;
     ASSERT_EQ(posix_spawn(&pid, YM2608_ADPCM_PROGRAM, &actions, nullptr, argv, environ), 0);
     posix_spawn_file_actions_destroy(&actions);
-    // Its state says when it waits in openat (system call 257 on x86-64, 56 on arm64).
-    const std::string syscallFile = "/proc/" + std::to_string(pid) + "/syscall";
+    // Its kernel wait says when it waits in the FIFO's open for a writer.
+    const std::string wchanFile = "/proc/" + std::to_string(pid) + "/wchan";
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     std::string state;
-    while (std::chrono::steady_clock::now() < deadline) {
-        state = slurp(syscallFile);
-        if (state.starts_with("257 ") || state.starts_with("56 ")) {
-            break;
-        }
+    while (std::chrono::steady_clock::now() < deadline && state != "wait_for_partner") {
+        state = slurp(wchanFile);
         std::this_thread::yield();
     }
     kill(pid, SIGINT);

@@ -115,8 +115,7 @@ class Fifos(E2ETest):
             wait_blocked_in_open(console.pid)
             with open(self.dir / "fifo", "wb") as writer:
                 writer.write(data)
-        wait_blocked_in_open(console.pid)
-        console.send_signal(signal.SIGINT)
+        os.kill(wait_blocked_in_open(console.pid), signal.SIGINT)
         out, err = console.stdout.read().decode(), console.stderr.read().decode()
         self.assertEqual(console.wait(timeout=STEP_TIMEOUT), 0)
         self.assertBoardStops(board)
