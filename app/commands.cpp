@@ -181,6 +181,7 @@ void loadCommand(const char* line)
     ProgressPace pace{.first = 1, .every = 2};
     const SampleStore store = storeSample(bytes, slot, drawPacedProgress, &pace);
     if (const char* error = wordsFor(STORE_WORDS, store.stop)) {
+        printProgress(0, 0); // a line left open at a terminal ends before the failure line
         loaderError(error);
     }
     if (store.stop == MemoryWriteStop::PAST_MEMORY_END) {
@@ -256,6 +257,9 @@ void transferCommand(const char* line)
         // The line is drawn after every 32nd data frame, and after the last.
         ProgressPace pace{.first = 32, .every = 32};
         const TransferStop stop = transferDataFile(path, drawPacedProgress, &pace);
+        if (stop != TransferStop::COMPLETE) {
+            printProgress(0, 0); // a line left open at a terminal ends before the failure line
+        }
         if (const char* words = wordsFor(TRANSFER_WORDS, stop)) {
             std::fputs(words, stdout);
         }

@@ -54,6 +54,49 @@ def read_until(fd, wanted, timeout=STEP_TIMEOUT):
     return got
 
 
+def processes(pid):
+    """`pid` and the processes under it (a wrapper's program: valgrind's run)."""
+    found, i = [pid], 0
+    while i < len(found):
+        try:
+            for task in os.listdir("/proc/%d/task" % found[i]):
+                with open("/proc/%d/task/%s/children" % (found[i], task)) as f:
+                    found += [int(child) for child in f.read().split()]
+        except OSError:
+            pass
+        i += 1
+    return found
+
+
+def waits_for_fifo_partner(task):
+    """Whether the task at /proc path `task` waits in the open of a FIFO for
+    the other end: its kernel wait says so, or, where that is hidden, its
+    system call is openat (257 on x86-64, 56 on arm64)."""
+    with open(task + "/wchan") as f:
+        wait = f.read().strip()
+    if wait not in ("", "0"):
+        return wait == "wait_for_partner"
+    with open(task + "/syscall") as f:
+        return f.read().split(" ")[0] in ("257", "56")
+
+
+def wait_blocked_in_open(pid, timeout=STEP_TIMEOUT):
+    """Waits until process `pid`, or one under it, waits in the open of a
+    FIFO whose writer has not come; returns the process that waits. Fails
+    when none does in time."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        for process in processes(pid):
+            try:
+                for task in os.listdir("/proc/%d/task" % process):
+                    if waits_for_fifo_partner("/proc/%d/task/%s" % (process, task)):
+                        return process
+            except OSError:
+                pass
+        os.sched_yield()
+    raise AssertionError("process %d never waited in an open" % pid)
+
+
 class Board:
     """One emulator run: its terminal path, and after stop() its log and dumps."""
 
