@@ -160,9 +160,9 @@ const cli::Option<EmuOptions> OPTIONS[] = {
      setText<&EmuOptions::memoryDumpPath>},
     {"--dump-stream", "FILE", "write the stream buffer at exit", setText<&EmuOptions::streamDumpPath>},
     {"--wav-dir", "DIR",
-     "write each playback from memory as DIR/play-0001.wav, ...; a\n"
-     "file ends where the playback ends: at its stop unit, or at the\n"
-     "write that stops or restarts it; at most 300 s",
+     "write each playback from memory as DIR/play-0001.wav, ...,\n"
+     "as long as it played: to its stop unit, or to the write that\n"
+     "stops or restarts it; 300 s at most",
      setWavDir},
     {"--wav", "FILE",
      "write the chip's output for the whole session (FM, SSG, rhythm,\n"
