@@ -67,7 +67,8 @@ AdapterModel startAdapter(std::int64_t holdNanos)
     return adapter;
 }
 
-std::int64_t adapterPasses(AdapterModel& adapter, std::int64_t last, std::int64_t byteNanos, std::size_t count)
+std::int64_t adapterPasses(AdapterModel& adapter, std::int64_t last, std::int64_t byteNanos,
+                           std::size_t count)
 {
     if (adapter.holdNanos == 0 || count == 0) {
         return last;

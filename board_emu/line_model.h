@@ -91,4 +91,5 @@ AdapterModel startAdapter(std::int64_t holdNanos);
 /// timer runs out for the first byte held, on the assumption that nothing more
 /// comes in meanwhile (no fuller buffer sends it sooner). Bytes that come in
 /// once the timer has run out for those held start the next hold.
-std::int64_t adapterPasses(AdapterModel& adapter, std::int64_t last, std::int64_t byteNanos, std::size_t count);
+std::int64_t adapterPasses(AdapterModel& adapter, std::int64_t last, std::int64_t byteNanos,
+                           std::size_t count);

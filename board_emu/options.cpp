@@ -179,8 +179,10 @@ const cli::Option<EmuOptions> OPTIONS[] = {
      setRhythmRom},
     {"--identify", "TEXT", "the four bytes answered to OP_IDENTIFY (default 2608)", setIdentify},
     {"--backlight", "N", "the backlight state byte, 0 to 255 (default 1)", setBacklight},
-    {"--fail", "NAME:K[:BYTE]", "answer the K-th frame of NAME (K from 1) with BYTE, 0 to 255\n"
-     "(default 0x00)", setFail},
+    {"--fail", "NAME:K[:BYTE]",
+     "answer the K-th frame of NAME (K from 1) with BYTE, 0 to 255\n"
+     "(default 0x00)",
+     setFail},
     {"--short", "NAME:K", "answer the K-th frame of NAME (K from 1) short, then hang up", setShort},
     {"--hangup-after", "K", "close the terminal after K frames, 1 to 4294967295", setHangupAfter},
     {"--baud", "N",

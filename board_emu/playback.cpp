@@ -24,8 +24,8 @@ struct PlaybackJob {
     adpcm::AdpcmRegisters regs;
     std::vector<std::uint8_t> memory;
     std::string path;
-    std::uint32_t planned = 0;     // frames to its stop unit (at most MAX_RENDER_SECONDS)
-    std::uint64_t firstSample = 0; // the output sample its start took effect at
+    std::uint32_t planned = 0;      // frames to its stop unit (at most MAX_RENDER_SECONDS)
+    std::uint64_t firstSample = 0;  // the output sample its start took effect at
     std::int64_t ended = NOT_ENDED; // when the write that ended it came
 };
 
@@ -39,7 +39,7 @@ struct Playbacks {
     // Guarded by mutex, as are the four below. The worker takes the front
     // job out only once it has ended; the back one is under way until then.
     std::deque<PlaybackJob> queue;
-    bool underWay = false;  // the back job has not ended yet
+    bool underWay = false;    // the back job has not ended yet
     std::int64_t reached = 0; // how far the line has got
     bool closing = false;
     bool failed = false;
@@ -123,7 +123,8 @@ void runWorker()
         PlaybackJob job;
         {
             std::unique_lock<std::mutex> lock(playbacks.mutex);
-            playbacks.changed.wait(lock, [] { return frontDone() || (playbacks.closing && playbacks.queue.empty()); });
+            playbacks.changed.wait(
+                lock, [] { return frontDone() || (playbacks.closing && playbacks.queue.empty()); });
             if (playbacks.queue.empty()) {
                 return;
             }

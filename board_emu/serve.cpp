@@ -38,7 +38,7 @@ constexpr int IDLE_REPORT_MILLIS = 100;
 
 struct Server {
     int signals = -1;
-    int input = -1;           // the board end while it is open, watched during holds
+    int input = -1;               // the board end while it is open, watched during holds
     std::int64_t inputSince = -1; // when input was first seen waiting during a hold; -1 for none
     Logs logs;
     bool verbose = false;
@@ -279,7 +279,8 @@ void sendReply(const Pty& pty, const FrameOutcome& out, std::int64_t arrival)
         return;
     }
     const std::int64_t reaches = replyReaches(server.line, arrival, out.replyLength);
-    const std::int64_t passes = adapterPasses(server.adapter, reaches, server.line.byteNanos, out.replyLength);
+    const std::int64_t passes =
+        adapterPasses(server.adapter, reaches, server.line.byteNanos, out.replyLength);
     if (passes > arrival) {
         waitUntil(passes, true);
     }

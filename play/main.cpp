@@ -103,8 +103,8 @@ std::string connectFailure(const ConnectOutcome& outcome)
 std::string latencyNote(const ConnectOutcome& outcome)
 {
     const AdapterLatency& latency = outcome.latency;
-    const std::string text = "note: the adapter on " + outcome.attempts.back().device + " holds each reply up to " +
-                             std::to_string(latency.timerMs) +
+    const std::string text = "note: the adapter on " + outcome.attempts.back().device +
+                             " holds each reply up to " + std::to_string(latency.timerMs) +
                              " ms (its latency timer), which slows the ADPCM memory load; lower it to 1 ms ";
     if (latency.found == AdapterTimer::REGISTRY) {
         return text + "in " + FTDI_LATENCY_SETTING;

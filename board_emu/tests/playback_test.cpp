@@ -203,7 +203,8 @@ TEST_F(Playback, AFileEndsWhereTheWriteThatEndsThePlaybackComes)
     const Bytes memory = memoryWith(3);
 
     // Ended by a reset: 0.13 s planned, 1000 samples played.
-    EXPECT_EQ(follow(playWrites(0, 32), memory, regs), Lines{"play units 0..31 at 16016 Hz, 0.13 s -> play-0001.wav"});
+    EXPECT_EQ(follow(playWrites(0, 32), memory, regs),
+              Lines{"play units 0..31 at 16016 Hz, 0.13 s -> play-0001.wav"});
     const adpcm::AdpcmRegisters first = regs;
     follow({{ADPCM_CONTROL1, 0x21}}, memory, regs);
 
@@ -229,8 +230,8 @@ TEST_F(Playback, AFileEndsWhereTheWriteThatEndsThePlaybackComes)
     EXPECT_EQ(readFile(wavs / "play-0003.wav"), expectedCutWav(reference, memory, third, 1000, CLOCK));
     EXPECT_EQ(fs::file_size(wavs / "play-0003.wav"), 44U + 1000 * 4);
     std::string rendered;
-    ASSERT_TRUE(adpcm::writePlaybackWav((reference / "last.wav").string(), adpcm::renderPlayback(memory, regs, CLOCK),
-                                        rendered, CLOCK));
+    ASSERT_TRUE(adpcm::writePlaybackWav((reference / "last.wav").string(),
+                                        adpcm::renderPlayback(memory, regs, CLOCK), rendered, CLOCK));
     EXPECT_EQ(readFile(wavs / "play-0004.wav"), readFile(reference / "last.wav"));
 }
 
