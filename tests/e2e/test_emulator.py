@@ -299,26 +299,6 @@ class Playback(E2ETest):
         self.assertSounds("play-0003.wav", half, left=False, right=True, played=played[2])
         self.assertSounds("play-0004.wav", chip_output(memory, 32, 35, 0x49CD, 0xFF), left=True, right=True)
 
-    def test_a_playback_ended_early_writes_only_what_it_played(self):
-        # A start over the whole memory (33 s to its stop unit, 7 MB of WAV),
-        # ended by a reset a moment later, as a song ends a note.
-        self.file("second.bin", pattern(100, 5))
-        board, out, err, status = self.session(
-            "c\nl second.bin\np 1\no 104 ff\no 105 1f\no 100 a0\no 100 01\nq\n",
-            "--verbose", "--wav-dir", str(self.dir / "wav"), "--log-writes", str(self.dir / "writes.log"))
-        self.assertEqual((err, status), ("", 0))
-        self.assertIn("play units 0..8191 at 15990 Hz, 32.79 s -> play-0002.wav", board.verbose().splitlines())
-        played = self.played()
-        self.assertEqual(len(played), 2)
-        self.assertLess(played[1], OUTPUT_RATE, "the reset came within a second")
-        _, left, right = self.read_wav("play-0002.wav")
-        self.assertLessEqual(abs(len(left) - played[1]), 1)
-        self.assertEqual(os.path.getsize(self.dir / "wav" / "play-0002.wav"), 44 + 4 * len(left))
-        # What it played is the start of the memory, the sample of slot 1.
-        first = chip_output(board.memory(), 0, 3, 0x49CD, 0xFF)[:len(left)]
-        self.assertEqual(left[:len(first)], right[:len(first)])
-        self.assertTrue(all(abs(a - b) < 2 for a, b in zip(left, first)))
-
     def test_a_wav_dir_that_cannot_be_used_stops_the_emulator(self):
         self.file("plain", b"x")
         result = subprocess.run([BOARD_EMU, "--wav-dir", str(self.dir / "plain" / "wav")],

@@ -129,12 +129,6 @@ class AdapterLatency(E2ETest):
         self.assertRun(got, prompts(WELCOME, WELCOME, "exit!\n"),
                        "COM3: %s: %s%s" % (device("COM3", board.path), SLOW_TIMER, lowering))
 
-    def test_a_timer_of_2_ms_is_not_told(self):
-        board = self.board()
-        got = self.connect_twice(self.adapter_timer(board, "2"))
-        self.assertBoardStops(board)
-        self.assertRun(got, prompts(WELCOME, WELCOME, "exit!\n"))
-
 
 class DataFileBackend(E2ETest):
     def test_a_folder_is_no_data_file(self):
