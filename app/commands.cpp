@@ -21,6 +21,7 @@ namespace {
 
 struct Commands {
     std::uint8_t slotCounter = 1; // the slot the next `l` loads into; wraps from 255 to 0
+    bool latencyTold = false;     // how to lower the adapter's latency timer was said
 };
 
 Commands commands;
@@ -101,6 +102,21 @@ void portLine(const PortAttempt& port, const std::string& rest)
     std::fprintf(stderr, "%s: %s: %s\n", port.name.c_str(), port.device.c_str(), rest.c_str());
 }
 
+// How to lower an adapter's latency timer, after "PORT: DEVICE: ", for a
+// timer read from its Linux driver's file or its Windows driver's key.
+std::string latencyAdvice(const AdapterLatency& latency)
+{
+    std::string text = "the adapter holds each reply up to " + std::to_string(latency.timerMs) +
+                       " ms (its latency timer), which slows every frame of l and t;\n";
+    if (latency.found == AdapterTimer::REGISTRY) {
+        return text + "  lower it to 1 ms in " + FTDI_LATENCY_SETTING;
+    }
+    return text + "  lower it to 1 ms with: echo 1 > " + latency.where +
+           " (as root, until it is unplugged)\n"
+           "  or for good with a udev rule in /etc/udev/rules.d: " +
+           FTDI_LATENCY_UDEV_RULE;
+}
+
 std::string hexBytes(const std::vector<std::uint8_t>& bytes)
 {
     if (bytes.empty()) {
@@ -146,6 +162,10 @@ void connectCommand(const char*)
     } else {
         std::printf("err.\n");
         portLine(port, "not identified: the board answered " + hexBytes(outcome.reply));
+    }
+    if (latencyWorthLowering(outcome.latency) && !commands.latencyTold) {
+        commands.latencyTold = true;
+        portLine(port, latencyAdvice(outcome.latency));
     }
 }
 

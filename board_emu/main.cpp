@@ -1,7 +1,8 @@
 // ym2608-board-emu: the YM2608 board on a pseudo-terminal, for trying the
 // console tool without hardware and for testing it end to end. Prints the
-// terminal's path as its first line, serves frames until SIGINT or SIGTERM,
-// then writes the dumps and playbacks it was asked for and exits 0. Bad options exit 2.
+// terminal's path as its first line, serves frames until SIGINT, SIGTERM or
+// SIGHUP, then writes the dumps and playbacks it was asked for and exits 0.
+// Bad options exit 2.
 #include "board_emu/board.h"
 #include "board_emu/options.h"
 #include "board_emu/playback.h"

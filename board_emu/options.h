@@ -1,6 +1,7 @@
 // The emulator's command line: where its terminal is linked, what it logs and
-// dumps and where it writes what it plays, how the board answers (identification, backlight, scripted faults)
-// and how fast its line is. Parsing and --help read one table of the options
+// dumps and where it writes what it plays, how the board answers
+// (identification, backlight, scripted faults) and how fast its line and its
+// USB-serial adapter are. Parsing and --help read one table of the options
 // (options.cpp, through cli/options.h). Parsing never ends the process; it
 // returns a one-line error that main prints before exiting with status 2.
 //
@@ -38,6 +39,10 @@ struct EmuOptions {
     /// Line speed in baud: input is taken no faster than it would arrive and
     /// replies are held as long as they would take; 0 for no line model.
     std::uint32_t baud = 0;
+    /// A USB-serial adapter's latency timer in milliseconds: bytes bound for
+    /// the computer are held until ADAPTER_BUFFER wait or this long has
+    /// passed since the first of them; 0 for no adapter.
+    std::uint32_t latencyTimerMs = 0;
     bool verbose = false;
     bool help = false;
     bool version = false;

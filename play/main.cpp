@@ -98,6 +98,22 @@ std::string connectFailure(const ConnectOutcome& outcome)
     return text;
 }
 
+// How to lower the latency timer of the adapter that opened, which holds
+// each reply of the memory load.
+std::string latencyNote(const ConnectOutcome& outcome)
+{
+    const AdapterLatency& latency = outcome.latency;
+    const std::string text = "note: the adapter on " + outcome.attempts.back().device +
+                             " holds each reply up to " + std::to_string(latency.timerMs) +
+                             " ms (its latency timer), which slows the ADPCM memory load; lower it to 1 ms ";
+    if (latency.found == AdapterTimer::REGISTRY) {
+        return text + "in " + FTDI_LATENCY_SETTING;
+    }
+    return text + "with: echo 1 > " + latency.where +
+           " (as root, until it is unplugged), or for good with a udev rule in /etc/udev/rules.d: " +
+           FTDI_LATENCY_UDEV_RULE;
+}
+
 // The line's speed the figures use: --baud, else the port's own setting.
 std::uint32_t statsBaud(const PlayOptions& options, bool& fromDefault)
 {
@@ -161,6 +177,9 @@ int playSongs(const PlayOptions& options, const std::vector<Song>& songs)
     if (!outcome.opened) {
         complain(connectFailure(outcome));
         return EXIT_FAILED;
+    }
+    if (latencyWorthLowering(outcome.latency)) {
+        complain(latencyNote(outcome));
     }
     identifyLink(outcome);
     if (!outcome.identified) {

@@ -62,10 +62,15 @@ using cli::setTrue;
 /// Every option of the player: parsing and --help read this one table.
 const cli::Option<PlayOptions> OPTIONS[] = {
     {"--port", "PATH", "the board's device instead of COM3/COM4 (YM2608_COM3, YM2608_COM4)", setPort},
-    {"--baud", "N", "the line's speed for the timing and --stats, instead of the port's", setBaud},
-    {"--loops", "N", "play the looped part N times in all (default 2)", setLoops},
-    {"--speed", "X", "play X times faster (default 1)", setSpeed},
-    {"--board-clock", "HZ", "the board's YM2608 clock (default 7987200); warns of a pitch offset",
+    {"--baud", "N",
+     "the line's speed, 50 to 100000000, for the timing and --stats,\n"
+     "instead of the port's",
+     setBaud},
+    {"--loops", "N", "play the looped part N times in all, 1 to 1000 (default 2)", setLoops},
+    {"--speed", "X", "play X times faster, 0.01 to 1000 (default 1)", setSpeed},
+    {"--board-clock", "HZ",
+     "the board's YM2608 clock, 1000000 to 20000000 (default 7987200);\n"
+     "warns of a pitch offset",
      setBoardClock},
     {"--no-drop", "", "send every write, also those that change nothing", setFalse<&PlayOptions::dropping>},
     {"--stats", "", "play nothing: print what would be sent and what the line makes of it",
