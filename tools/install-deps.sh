@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs (as root, or through sudo).
 # Packages already present are left alone.
-#   tools/install-deps.sh            build, tests, sanitizers, fuzzing, valgrind
+#   tools/install-deps.sh            build, tests, sanitizers, fuzzing, valgrind, the sound comparison
 #   tools/install-deps.sh --try      only what building the tool, the emulator and the encoder needs
 #   tools/install-deps.sh --windows  the mingw-w64 cross-compiler and Wine as well, and
 #                                    libsndfile and libsamplerate cross-built for Windows
@@ -11,6 +11,7 @@ set -euo pipefail
 build=(cmake make g++ pkg-config python3 libgtest-dev libgmock-dev libsndfile1-dev libsamplerate0-dev
        libedit-dev zlib1g-dev scdoc)
 checks=(clang-14 libfuzzer-14-dev libclang-rt-14-dev xxd valgrind time strace
+        python3-numpy python3-soundfile python3-matplotlib
         dpkg-dev file lintian man-db groff-base bash-completion)
 windows=(g++-mingw-w64-x86-64 wine64)
 
