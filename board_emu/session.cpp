@@ -1,7 +1,7 @@
 #include "board_emu/session.h"
 
-#include "board_emu/chip_sound.h"
 #include "chip/ym2608.h"
+#include "synth/chip_sound.h"
 
 #include <samplerate.h>
 #include <sndfile.h>
@@ -17,7 +17,6 @@
 
 namespace {
 
-constexpr std::int64_t NANOS = 1'000'000'000;
 constexpr std::size_t RENDER_BLOCK = 4096; // output samples rendered at a time
 constexpr std::chrono::milliseconds WORKER_PERIOD{50};
 constexpr int WORKER_NICENESS = 10;
@@ -43,7 +42,7 @@ struct Session {
     bool rhythmSilent = false; // no rhythm memory image was given
     bool rhythmNoted = false;  // and that has been said
     // The worker's own: the chip, the file and the resampler.
-    ChipSound chip;
+    synth::ChipSound chip;
     SNDFILE* file = nullptr;
     SRC_STATE* resampler = nullptr;
     double ratio = 1.0;
@@ -62,17 +61,9 @@ struct Session {
 
 Session session;
 
-// The first output sample at or after `nanos`: ceil(nanos x clock / 144 / 10^9),
-// worked out in two parts so that hours of session do not overflow.
 std::uint64_t sampleAt(std::int64_t nanos)
 {
-    if (nanos <= 0) {
-        return 0;
-    }
-    const auto t = static_cast<std::uint64_t>(nanos);
-    const std::uint64_t clock = session.setup.clock;
-    const std::uint64_t clocks = (t / NANOS) * clock + ((t % NANOS) * clock + NANOS - 1) / NANOS;
-    return (clocks + CLOCKS_PER_SAMPLE - 1) / CLOCKS_PER_SAMPLE;
+    return synth::chipSampleAt(nanos, session.setup.clock);
 }
 
 void reportWriteFailure()
@@ -131,7 +122,7 @@ void renderUntil(std::uint64_t target)
     std::int16_t block[2 * RENDER_BLOCK];
     while (session.rendered < target) {
         const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(RENDER_BLOCK, target - session.rendered));
-        renderChipSound(session.chip, std::span<std::int16_t>(block, 2 * count));
+        synth::renderChipSound(session.chip, std::span<std::int16_t>(block, 2 * count));
         writeFrames(std::span<const std::int16_t>(block, 2 * count), false);
         session.rendered += count;
     }
@@ -141,9 +132,9 @@ void apply(const SessionEvent& event)
 {
     renderUntil(sampleAt(event.nanos));
     if (event.memory) {
-        writeChipMemory(session.chip, event.offset, event.bytes);
+        synth::writeChipMemory(session.chip, event.offset, event.bytes);
     } else {
-        writeChipSound(session.chip, event.bank, event.reg, event.value);
+        synth::writeChipSound(session.chip, event.bank, event.reg, event.value);
     }
 }
 
@@ -216,7 +207,7 @@ bool startSession(const SessionSetup& setup, std::string& error)
         }
         session.ratio = setup.wavRate / outputRate(setup.clock);
     }
-    resetChipSound(session.chip, setup.rhythmMemory);
+    synth::resetChipSound(session.chip, setup.rhythmMemory);
     session.rhythmSilent = !session.chip.rhythm.hasMemory;
     session.rendered = 0;
     session.writeFailed = false;

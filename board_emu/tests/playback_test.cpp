@@ -50,7 +50,7 @@ std::vector<std::string> follow(const std::vector<Write>& writes, const Bytes& m
 {
     std::vector<std::string> lines;
     for (const Write& w : writes) {
-        if (!adpcm::applyAdpcmWrite(regs, w.reg, w.value)) {
+        if (!synth::applyAdpcmWrite(regs, w.reg, w.value)) {
             continue;
         }
         std::string line = followAdpcmStart(regs, memory);

@@ -1,7 +1,7 @@
 // The whole chip's output as the session WAV carries it: each unit reached by
 // the right bank and registers, at its place in the mix, and a sum past the
 // converter's range held at its limits rather than wrapped round.
-#include "board_emu/chip_sound.h"
+#include "synth/chip_sound.h"
 #include "play/player.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +12,8 @@
 #include <vector>
 
 namespace {
+
+using namespace synth;
 
 struct Stereo {
     std::vector<std::int16_t> left;
@@ -131,6 +133,8 @@ TEST(ChipSound, RhythmOnTheFirstBankOnly)
 } // namespace
 
 namespace {
+
+using namespace synth;
 
 // Each unit's output within the range the mix is built for: an FM operator in
 // the 14-bit channel range with its envelope within 10 bits, the six rhythm
