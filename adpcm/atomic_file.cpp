@@ -34,8 +34,7 @@ bool writeFileAtomically(const std::string& path, std::span<const std::uint8_t> 
     return true;
 }
 
-bool writeWavAtomically(const std::string& path, std::span<const std::int16_t> frames, int channels, int rate,
-                        std::string& error)
+bool openWavAtomically(const std::string& path, int channels, int rate, TempWav& wav, std::string& error)
 {
     TempFile temp;
     if (!createTemp(path, temp)) {
@@ -52,25 +51,58 @@ bool writeWavAtomically(const std::string& path, std::span<const std::int16_t> f
         discardTemp(temp);
         return false;
     }
-    const auto frameCount = static_cast<sf_count_t>(frames.size() / static_cast<std::size_t>(channels));
-    const sf_count_t written = sf_writef_short(file, frames.data(), frameCount);
-    if (written != frameCount) {
-        error = "cannot write " + path + ": " + sf_strerror(file);
-        sf_close(file);
+    wav = TempWav{path, temp.path, temp.fd, file};
+    return true;
+}
+
+bool commitWav(TempWav& wav, std::string& error)
+{
+    TempFile temp{wav.fd, wav.tempPath};
+    const int closed = sf_close(wav.file);
+    wav.file = nullptr;
+    wav.fd = -1;
+    wav.tempPath.clear();
+    if (closed != 0) {
+        error = "cannot write " + wav.path + ": the WAV header could not be completed";
         discardTemp(temp);
         return false;
     }
-    if (sf_close(file) != 0) {
-        error = "cannot write " + path + ": the WAV header could not be completed";
-        discardTemp(temp);
-        return false;
-    }
-    if (!commitTemp(temp, path)) {
-        error = osError(path);
+    if (!commitTemp(temp, wav.path)) {
+        error = osError(wav.path);
         discardTemp(temp);
         return false;
     }
     return true;
+}
+
+void discardWav(TempWav& wav)
+{
+    if (wav.file != nullptr) {
+        sf_close(wav.file);
+        wav.file = nullptr;
+    }
+    TempFile temp{wav.fd, wav.tempPath};
+    if (!temp.path.empty()) {
+        discardTemp(temp);
+    }
+    wav.fd = -1;
+    wav.tempPath.clear();
+}
+
+bool writeWavAtomically(const std::string& path, std::span<const std::int16_t> frames, int channels, int rate,
+                        std::string& error)
+{
+    TempWav wav;
+    if (!openWavAtomically(path, channels, rate, wav, error)) {
+        return false;
+    }
+    const auto frameCount = static_cast<sf_count_t>(frames.size() / static_cast<std::size_t>(channels));
+    if (sf_writef_short(wav.file, frames.data(), frameCount) != frameCount) {
+        error = "cannot write " + path + ": " + sf_strerror(wav.file);
+        discardWav(wav);
+        return false;
+    }
+    return commitWav(wav, error);
 }
 
 } // namespace adpcm

@@ -11,7 +11,7 @@
 // wording of the scanner's own refusals ("unknown option X", "X needs a
 // value", "X takes no value") is shared by every program.
 //
-// Functions: parseCommandLine, findOption, optionList, readWhole, badValue,
+// Functions: parseCommandLine, findOption, optionList, readWhole, readReal, badValue,
 // needs, unknownOption, setWhole, setPath, setText, setTrue, setFalse.
 #pragma once
 
@@ -104,6 +104,10 @@ enum class Radix : std::uint8_t { DECIMAL, DECIMAL_OR_HEX };
 /// A whole number within [low, high], the whole text read.
 bool readWhole(std::string_view text, std::uint64_t low, std::uint64_t high, std::uint64_t& value,
                Radix radix = Radix::DECIMAL);
+
+/// A number within [low, high], the whole text read: decimal, with a
+/// fraction or an exponent, a sign before it ("+3" as well as "-3").
+bool readReal(std::string_view text, double low, double high, double& value);
 
 /// "NAME VALUE: REASON", for a value the option does not take.
 std::string badValue(const Given& given, std::string_view reason);

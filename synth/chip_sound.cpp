@@ -3,6 +3,7 @@
 #include "chip/ym2608.h"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 namespace synth {
@@ -35,6 +36,12 @@ void resetChipSound(ChipSound& chip, std::span<const std::uint8_t> rhythmMemory)
     chip.memory.assign(SAMPLE_MEMORY_SIZE, 0);
     chip.ssgLastIn = 0;
     chip.ssgFiltered = 0;
+}
+
+void setSsgLevel(ChipSound& chip, double decibels)
+{
+    const double level = std::clamp(decibels, SSG_LEVEL_MIN_DB, SSG_LEVEL_MAX_DB);
+    chip.ssgGain = static_cast<std::int32_t>(std::lround(std::pow(10.0, level / 20.0) * (1 << SSG_GAIN_BITS)));
 }
 
 void writeChipSound(ChipSound& chip, int bank, std::uint8_t reg, std::uint8_t value)
@@ -85,14 +92,16 @@ void renderChipSound(ChipSound& chip, std::span<std::int16_t> frames)
             right += adpcm;
         }
 
-        const std::int32_t ssg = clockSsg(chip.ssg) >> SSG_MIX_SHIFT;
+        const std::int32_t ssg = (clockSsg(chip.ssg) * chip.ssgGain) >> (SSG_GAIN_BITS + SSG_MIX_SHIFT);
         chip.ssgFiltered = ((std::int64_t{ssg - chip.ssgLastIn} << HIGH_PASS_BITS) + chip.ssgFiltered -
                             (chip.ssgFiltered >> HIGH_PASS_BITS));
         chip.ssgLastIn = ssg;
         const auto ssgOut = static_cast<std::int32_t>(chip.ssgFiltered >> HIGH_PASS_BITS);
 
-        frames[i] = toConverter(std::int64_t{left} + ssgOut);
-        frames[i + 1] = toConverter(std::int64_t{right} + ssgOut);
+        // The chip's own output is held to 16 bits; the SSG joins it on the
+        // board, and the whole comes to the file at OUTPUT_SHIFT below.
+        frames[i] = toConverter((std::int64_t{toConverter(left)} + ssgOut) >> OUTPUT_SHIFT);
+        frames[i + 1] = toConverter((std::int64_t{toConverter(right)} + ssgOut) >> OUTPUT_SHIFT);
     }
 }
 

@@ -15,7 +15,7 @@
 // below 0. The sum goes to a 16-bit converter: what passes its range is held
 // at the limit, as a DAC clips, never wrapped round.
 //
-// Functions: resetChipSound, writeChipSound, writeChipMemory, renderChipSound, chipSampleAt.
+// Functions: resetChipSound, setSsgLevel, writeChipSound, writeChipMemory, renderChipSound, chipSampleAt.
 #pragma once
 
 #include "synth/adpcm.h"
@@ -33,8 +33,19 @@ namespace synth {
 /// Where each unit comes into the mix, as a shift of its output: the ADPCM
 /// unit's 16 bits go down by two to the FM channels' 14; the SSG's channel
 /// scale (SSG_FULL_SCALE) comes in at half.
-inline constexpr int ADPCM_MIX_SHIFT = 2;
+inline constexpr int ADPCM_MIX_SHIFT = 0;
 inline constexpr int SSG_MIX_SHIFT = 1;
+/// The output scale: the chip's 16-bit output, with the SSG beside it, at
+/// half (-6 dB), so that one FM operator at full level peaks at -18 dBFS and
+/// the chip's own limit at -6 dBFS, leaving room for the SSG.
+inline constexpr int OUTPUT_SHIFT = 1;
+
+/// The SSG's level against FM, in dB, that setSsgLevel takes: boards differ
+/// in how they mix the SSG beside the chip. 0 is the PC-9801-86's balance.
+inline constexpr double SSG_LEVEL_MIN_DB = -40.0;
+inline constexpr double SSG_LEVEL_MAX_DB = 20.0;
+/// The SSG's gain is kept in 1/2^SSG_GAIN_BITS.
+inline constexpr int SSG_GAIN_BITS = 12;
 
 struct ChipSound {
     FmUnit fm;
@@ -45,12 +56,17 @@ struct ChipSound {
     std::vector<std::uint8_t> memory; // the sample memory, as the board's commits left it
     std::int32_t ssgLastIn = 0;   // the coupling high-pass's last input
     std::int64_t ssgFiltered = 0; // and its output, in 1/1024
+    std::int32_t ssgGain = 1 << SSG_GAIN_BITS; // the board's mix, which a reset leaves as it is
 };
 
 /// Powers the chip up: every unit reset, sample memory cleared. A rhythm
 /// memory image is taken when `rhythmMemory` has the right size; otherwise
 /// the rhythm unit stays silent.
 void resetChipSound(ChipSound& chip, std::span<const std::uint8_t> rhythmMemory);
+
+/// Sets the SSG's level against FM to `decibels` (within SSG_LEVEL_MIN_DB
+/// to SSG_LEVEL_MAX_DB; 0 after construction).
+void setSsgLevel(ChipSound& chip, double decibels);
 
 /// One register write: bank 0 reaches the SSG (0x00-0x0D), the rhythm unit
 /// (0x10-0x1D) and the FM unit; bank 1 the ADPCM unit (0x00-0x0F) and the FM unit.

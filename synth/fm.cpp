@@ -5,7 +5,7 @@
 //   phase        20-bit counter per operator, one cycle = 2^20; the sine sees its top 10 bits
 //   attenuation  log2 units of 1/256 octave (4.8 fixed point) at the sine and exponent tables;
 //                the envelope's 10-bit value is 1/64 octave a step (0.094 dB), so it enters << 2
-//   output       14-bit signed per operator and per channel
+//   output       14-bit signed per operator; a channel sums its carriers, up to four of them
 #include "synth/fm.h"
 
 #include "chip/ym2608.h"
@@ -32,9 +32,6 @@ constexpr std::int32_t SSG_ENVELOPE_END = 0x200;
 
 constexpr std::uint32_t PHASE_MASK = 0xFFFFF;     // 20 bits
 constexpr std::uint32_t INCREMENT_MASK = 0x1FFFF; // the detuned step is 17 bits and wraps
-
-constexpr std::int32_t CHANNEL_MIN = -8192;
-constexpr std::int32_t CHANNEL_MAX = 8191;
 
 struct Tables {
     // logSine[i] = -log2(sin((i + 0.5) / 256 * pi / 2)) in 1/256 octave,
@@ -408,7 +405,10 @@ inline std::int32_t runOperator(const Tables& t, FmOperator& op, std::uint32_t i
 // moves its carrier's phase 4 cycles; two modulators into one operator are
 // summed first. The chip computes the operators in the order 1, 3, 2, 4, so
 // where operator 2 modulates operator 3 (algorithms 0-2), operator 3 gets
-// operator 2's output of the sample before.
+// operator 2's output of the sample before. The carriers are summed in a
+// wider accumulator and the sum is not limited here: two carriers at full
+// level reach twice one operator's peak, and only the chip's final output is
+// held to 16 bits.
 std::int32_t renderChannel(const Tables& t, FmChannel& ch, const std::uint32_t inc[FM_OPERATORS],
                            std::int32_t am)
 {
@@ -466,7 +466,7 @@ std::int32_t renderChannel(const Tables& t, FmChannel& ch, const std::uint32_t i
         sum += runOperator(t, op[3], inc[3], 0, am);
         break;
     }
-    return std::clamp(sum, CHANNEL_MIN, CHANNEL_MAX);
+    return sum;
 }
 
 void writeOperator(FmUnit& fm, int c, int o, std::uint8_t reg, std::uint8_t value)
