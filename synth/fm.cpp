@@ -213,6 +213,8 @@ void operatorPitch(const FmUnit& fm, int c, int o, std::uint16_t& fnumber, std::
     block = fm.channel[c].block;
 }
 
+void refreshRates(FmOperator& op);
+
 void refreshPitch(FmUnit& fm, int c)
 {
     for (int o = 0; o < FM_OPERATORS; ++o) {
@@ -222,13 +224,14 @@ void refreshPitch(FmUnit& fm, int c)
         FmOperator& op = fm.channel[c].op[o];
         op.keyCode = keyCode(fnumber, block);
         op.increment = phaseIncrement(std::uint32_t{fnumber} << 4, block, op);
+        refreshRates(op);
     }
     fm.channel[c].modulatedAt = -1;
 }
 
 // ---- Envelope generator --------------------------------------------------
 
-int effectiveRate(const FmOperator& op, EnvelopeState state)
+int computeRate(const FmOperator& op, EnvelopeState state)
 {
     int rate = 0;
     switch (state) {
@@ -250,6 +253,21 @@ int effectiveRate(const FmOperator& op, EnvelopeState state)
     }
     // Key scale: the key code, shifted down less for a higher key scale, speeds every rate.
     return std::min(63, rate * 2 + (op.keyCode >> (3 - op.keyScale)));
+}
+
+// Each state's rate, worked out again whenever a rate, the key scale or the
+// key code changes, so that the envelope's ticks only look it up.
+void refreshRates(FmOperator& op)
+{
+    for (const EnvelopeState state :
+         {EnvelopeState::attack, EnvelopeState::decay, EnvelopeState::sustain, EnvelopeState::release}) {
+        op.rate[static_cast<int>(state)] = static_cast<std::uint8_t>(computeRate(op, state));
+    }
+}
+
+int effectiveRate(const FmOperator& op, EnvelopeState state)
+{
+    return op.rate[static_cast<int>(state)];
 }
 
 // Sustain level in envelope steps: 3 dB (32 steps) a level, and level 15
@@ -317,6 +335,9 @@ bool ssgEndOfRun(FmOperator& op)
 
 void envelopeTick(FmOperator& op, std::uint32_t counter)
 {
+    if (op.state == EnvelopeState::release && op.attenuation >= ENVELOPE_MAX) {
+        return; // released all the way: nothing moves until the next key on
+    }
     const bool ssg = op.ssgEnvelope & SSG_ON;
     if (ssg && op.attenuation >= SSG_ENVELOPE_END) {
         if (op.state == EnvelopeState::release) {
@@ -469,6 +490,20 @@ std::int32_t renderChannel(const Tables& t, FmChannel& ch, const std::uint32_t i
     return sum;
 }
 
+// True when no operator of the channel can be heard this sample: each
+// envelope alone (total level and amplitude modulation only add to it) is at
+// or past the point where the exponent leaves nothing, with no SSG-type
+// envelope to turn it over.
+bool channelSilent(const FmChannel& ch)
+{
+    for (const FmOperator& op : ch.op) {
+        if (op.attenuation < SILENT_ENVELOPE || (op.ssgEnvelope & SSG_ON)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 void writeOperator(FmUnit& fm, int c, int o, std::uint8_t reg, std::uint8_t value)
 {
     FmOperator& op = fm.channel[c].op[o];
@@ -502,6 +537,7 @@ void writeOperator(FmUnit& fm, int c, int o, std::uint8_t reg, std::uint8_t valu
     default:
         break;
     }
+    refreshRates(op);
 }
 
 void writeChannel(FmUnit& fm, int bank, int c, std::uint8_t reg, std::uint8_t value)
@@ -674,6 +710,17 @@ void clockFm(FmUnit& fm, std::int32_t& left, std::int32_t& right)
             for (int o = 0; o < FM_OPERATORS; ++o) {
                 increments[o] = ch.op[o].increment;
             }
+        }
+        if (channelSilent(ch)) {
+            // Every operator's envelope is past hearing: the output is 0 and
+            // only the phases move, exactly as a full render would leave them.
+            for (int o = 0; o < FM_OPERATORS; ++o) {
+                ch.op[o].output = 0;
+                ch.op[o].phase = (ch.op[o].phase + inc[o]) & PHASE_MASK;
+            }
+            ch.feedbackHistory[1] = ch.feedbackHistory[0];
+            ch.feedbackHistory[0] = 0;
+            continue;
         }
         const std::int32_t out = renderChannel(t, ch, inc, amWave >> AM_SHIFT[ch.amSensitivity]);
         if (ch.left) {

@@ -55,6 +55,7 @@ struct FmOperator {
     std::uint32_t phase = 0;          // 20 bits; the top 10 address the sine
     std::uint32_t increment = 0;      // phase step per sample, without phase modulation
     std::uint8_t keyCode = 0;         // block and F-number's top bits, for detune and key scale
+    std::uint8_t rate[4] = {};        // the envelope's rate in each state, with key scale: 0-63
     std::int32_t attenuation = 0x3FF; // the envelope, 10 bits, 0 = loudest
     EnvelopeState state = EnvelopeState::release;
     bool keyOn = false;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <climits>
 #include <cmath>
 
 namespace synth {
@@ -88,8 +89,10 @@ const FilterWeights FILTER = [] {
         }
         std::int32_t sum = 0;
         for (int m = 0; m < SSG_FILTER_TICKS; ++m) {
-            weights[odd][m] = static_cast<std::int32_t>(std::lround(folded[m] / total * (1 << FILTER_BITS)));
-            sum += weights[odd][m];
+            // Kept oldest tick first, the order the ring holds them in.
+            const std::size_t at = SSG_FILTER_TICKS - 1 - m;
+            weights[odd][at] = static_cast<std::int32_t>(std::lround(folded[m] / total * (1 << FILTER_BITS)));
+            sum += weights[odd][at];
         }
         weights[odd][SSG_FILTER_TICKS / 2] += (1 << FILTER_BITS) - sum;
     }
@@ -144,8 +147,22 @@ void endRamp(SsgUnit& ssg)
     }
 }
 
-// One tick of the master clock / 32; returns the channels' summed output.
-std::int32_t tick(SsgUnit& ssg)
+// The channels' summed output as the tone and noise gates stand now.
+std::int32_t mix(const SsgUnit& ssg)
+{
+    const std::uint8_t mixer = ssg.regs[REG_MIXER];
+    const bool noise = (ssg.noiseShift & 1) != 0;
+    std::int32_t sum = 0;
+    for (int channel = 0; channel < SSG_CHANNELS; ++channel) {
+        const bool toneOpen = ssg.toneHigh[channel] || (mixer & (1 << channel));
+        const bool noiseOpen = noise || (mixer & (8 << channel));
+        sum += toneOpen && noiseOpen ? ssg.amplitude[channel] : 0;
+    }
+    return sum;
+}
+
+// One tick of the master clock / 32 on which a counter may reach its period.
+void tick(SsgUnit& ssg)
 {
     for (int channel = 0; channel < SSG_CHANNELS; ++channel) {
         if (++ssg.toneCount[channel] >= ssg.tonePeriod[channel]) {
@@ -164,16 +181,110 @@ std::int32_t tick(SsgUnit& ssg)
         }
         refreshAmplitudes(ssg);
     }
+    ssg.output = mix(ssg);
+}
 
+// Whether channel `channel` can be heard, now or once the envelope moves.
+bool audible(const SsgUnit& ssg, int channel)
+{
+    return ssg.amplitude[channel] != 0 || (ssg.regs[SSG_LEVEL_A + channel] & LEVEL_FROM_ENVELOPE) != 0;
+}
+
+// Ticks before the next one on which a counter that the output depends on
+// reaches its period: a tone or the noise that gates a channel that can be
+// heard, or the envelope while it runs. The output cannot change over them.
+std::uint32_t quietTicks(const SsgUnit& ssg)
+{
+    const auto before = [](std::uint32_t count, std::uint32_t period) {
+        return count + 1 >= period ? 0U : period - count - 1;
+    };
     const std::uint8_t mixer = ssg.regs[REG_MIXER];
-    const bool noise = (ssg.noiseShift & 1) != 0;
-    std::int32_t sum = 0;
+    std::uint32_t quiet = UINT32_MAX;
+    bool noiseHeard = false;
     for (int channel = 0; channel < SSG_CHANNELS; ++channel) {
-        const bool toneOpen = ssg.toneHigh[channel] || (mixer & (1 << channel));
-        const bool noiseOpen = noise || (mixer & (8 << channel));
-        sum += toneOpen && noiseOpen ? ssg.amplitude[channel] : 0;
+        if (!audible(ssg, channel)) {
+            continue;
+        }
+        if (!(mixer & (1 << channel))) {
+            quiet = std::min(quiet, before(ssg.toneCount[channel], ssg.tonePeriod[channel]));
+        }
+        noiseHeard = noiseHeard || !(mixer & (8 << channel));
     }
-    return sum;
+    if (noiseHeard) {
+        quiet = std::min(quiet, before(ssg.noiseCount, ssg.noisePeriod));
+    }
+    if (!ssg.envelopeHeld) {
+        quiet = std::min(quiet, before(ssg.envelopeCount, ssg.envelopePeriod));
+    }
+    return quiet;
+}
+
+// Advances a counter that starts again from 0 each time it reaches `period`
+// by `ticks` ticks; returns how many times it reached it.
+std::uint32_t advanceCounter(std::uint16_t& count, std::uint32_t period, std::uint32_t ticks)
+{
+    std::uint32_t total = count;
+    std::uint32_t reached = 0;
+    if (total >= period) { // the period was lowered below the count: it ends at the next tick
+        total = 0;
+        reached = 1;
+        --ticks;
+    }
+    total += ticks;
+    reached += total / period;
+    count = static_cast<std::uint16_t>(total % period);
+    return reached;
+}
+
+// `count` ticks of the same output into the filter's ring.
+void holdOutput(SsgUnit& ssg, std::uint32_t count)
+{
+    if (ssg.steady >= SSG_TICK_RING && ssg.ticks[(ssg.tickAt - 1) % SSG_TICK_RING] == ssg.output) {
+        ssg.tickAt += count; // the whole ring holds that output already
+        ssg.steady += count;
+        return;
+    }
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const std::uint32_t at = ssg.tickAt++ % SSG_TICK_RING;
+        const std::int32_t last = ssg.ticks[(at + SSG_TICK_RING - 1) % SSG_TICK_RING];
+        ssg.steady = ssg.output == last ? ssg.steady + 1 : 0;
+        ssg.ticks[at] = ssg.output;
+        ssg.ticks[at + SSG_TICK_RING] = ssg.output;
+    }
+}
+
+// Advances every counter by `count` ticks over which the output stays as it
+// is (see quietTicks): the tones and the noise that no one hears may pass
+// their periods, and are followed exactly all the same.
+void skipTicks(SsgUnit& ssg, std::uint32_t count)
+{
+    for (int channel = 0; channel < SSG_CHANNELS; ++channel) {
+        if (advanceCounter(ssg.toneCount[channel], ssg.tonePeriod[channel], count) & 1) {
+            ssg.toneHigh[channel] = !ssg.toneHigh[channel];
+        }
+    }
+    for (std::uint32_t shifts = advanceCounter(ssg.noiseCount, ssg.noisePeriod, count); shifts > 0; --shifts) {
+        ssg.noiseShift = shiftSsgNoise(ssg.noiseShift);
+    }
+    if (!ssg.envelopeHeld) {
+        ssg.envelopeCount += count;
+    }
+}
+
+// Runs `count` ticks, each one's output into the filter's ring.
+void runTicks(SsgUnit& ssg, std::uint32_t count)
+{
+    while (count > 0) {
+        std::uint32_t quiet = std::min(quietTicks(ssg), count);
+        if (quiet == 0) {
+            tick(ssg);
+            quiet = 1;
+        } else {
+            skipTicks(ssg, quiet);
+        }
+        count -= quiet;
+        holdOutput(ssg, quiet);
+    }
 }
 
 } // namespace
@@ -207,6 +318,7 @@ void writeSsg(SsgUnit& ssg, std::uint8_t reg, std::uint8_t value)
     ssg.noisePeriod = static_cast<std::uint16_t>(2 * periodOr1(ssg.regs[REG_NOISE_PERIOD] & 0x1F));
     ssg.envelopePeriod = periodOr1(ssg.regs[REG_ENVELOPE_FINE] | (ssg.regs[REG_ENVELOPE_COARSE] << 8));
     refreshAmplitudes(ssg);
+    ssg.output = mix(ssg);
 }
 
 std::uint32_t shiftSsgNoise(std::uint32_t state)
@@ -220,14 +332,17 @@ std::int32_t clockSsg(SsgUnit& ssg)
     // 4.5 ticks a sample: five before a sample that starts on a tick, four
     // before one that starts half-way through one.
     const int odd = ssg.oddSample ? 1 : 0;
-    for (int i = odd ? 4 : 5; i > 0; --i) {
-        ssg.ticks[ssg.tickAt++ % SSG_TICK_RING] = tick(ssg);
-    }
+    runTicks(ssg, odd ? 4 : 5);
     ssg.oddSample = !ssg.oddSample;
+    const std::uint32_t newest = (ssg.tickAt - 1) % SSG_TICK_RING + SSG_TICK_RING;
+    if (ssg.steady >= SSG_FILTER_TICKS) {
+        return ssg.ticks[newest]; // the weights add up to one: a steady level passes as it is
+    }
     const std::array<std::int32_t, SSG_FILTER_TICKS>& weights = FILTER[static_cast<std::size_t>(odd)];
+    const std::int32_t* window = ssg.ticks + newest - (SSG_FILTER_TICKS - 1); // oldest first
     std::int32_t sum = 0;
     for (int m = 0; m < SSG_FILTER_TICKS; ++m) {
-        sum += weights[static_cast<std::size_t>(m)] * ssg.ticks[(ssg.tickAt - 1 - static_cast<std::uint32_t>(m)) % SSG_TICK_RING];
+        sum += weights[static_cast<std::size_t>(m)] * window[m];
     }
     return (sum + (1 << (FILTER_BITS - 1))) >> FILTER_BITS;
 }

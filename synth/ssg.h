@@ -62,10 +62,15 @@ struct SsgUnit {
     bool envelopeRising = false;
     bool envelopeHeld = false;
     std::uint8_t envelopeHeldLevel = 0;
+    std::int32_t output = 0; // the channels' summed output since the last change
     // The output filter: the last ticks' summed output, and which of the two
     // alignments of an output sample on the ticks comes next.
-    std::int32_t ticks[SSG_TICK_RING] = {};
+    // The ring is kept twice over, so that the last SSG_FILTER_TICKS ticks
+    // always lie side by side; `steady` counts the ticks that have had the
+    // same output as the last one (a held level, or silence).
+    std::int32_t ticks[2 * SSG_TICK_RING] = {};
     std::uint32_t tickAt = 0;
+    std::uint32_t steady = 0;
     bool oddSample = false;
 };
 
