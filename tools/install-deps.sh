@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs (as root, or through sudo).
 # Packages already present are left alone.
-#   tools/install-deps.sh            build, tests, sanitizers, fuzzing, valgrind, the sound comparison
+#   tools/install-deps.sh            build, tests, sanitizers, fuzzing, valgrind
 #   tools/install-deps.sh --try      only what building the tool, the emulator and the encoder needs
 #   tools/install-deps.sh --windows  the mingw-w64 cross-compiler and Wine as well, and
 #                                    libsndfile and libsamplerate cross-built for Windows
