@@ -76,11 +76,8 @@ bool setWavRate(EmuOptions& o, const Given& given, std::string& error)
 
 bool setSsgLevel(EmuOptions& o, const Given& given, std::string& error)
 {
-    if (!cli::readReal(given.value, synth::SSG_LEVEL_MIN_DB, synth::SSG_LEVEL_MAX_DB, o.ssgLevelDb)) {
-        error = cli::badValue(given, "DB must be a number from -40 to 20");
-        return false;
-    }
-    return true;
+    return cli::setReal(o.ssgLevelDb, given, synth::SSG_LEVEL_MIN_DB, synth::SSG_LEVEL_MAX_DB,
+                        "DB must be a number from -40 to 20", error);
 }
 
 bool setClock(EmuOptions& o, const Given& given, std::string& error)

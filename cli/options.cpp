@@ -169,6 +169,16 @@ bool readReal(std::string_view text, double low, double high, double& value)
     return true;
 }
 
+bool setReal(double& field, const Given& given, double low, double high, std::string_view reason,
+             std::string& error)
+{
+    if (!readReal(given.value, low, high, field)) {
+        error = badValue(given, reason);
+        return false;
+    }
+    return true;
+}
+
 std::string badValue(const Given& given, std::string_view reason)
 {
     return std::string(given.name) + " " + std::string(given.value) + ": " + std::string(reason);

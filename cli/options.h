@@ -12,7 +12,7 @@
 // value", "X takes no value") is shared by every program.
 //
 // Functions: parseCommandLine, findOption, optionList, readWhole, readReal, badValue,
-// needs, unknownOption, setWhole, setPath, setText, setTrue, setFalse.
+// needs, unknownOption, setWhole, setReal, setPath, setText, setTrue, setFalse.
 #pragma once
 
 #include <cstddef>
@@ -185,6 +185,11 @@ bool setWhole(Field& field, const Given& given, std::uint64_t low, std::uint64_t
     field = static_cast<Field>(number);
     return true;
 }
+
+/// Sets `field` to the given value, a number within [low, high] (readReal);
+/// else refuses it as "NAME VALUE: REASON".
+bool setReal(double& field, const Given& given, double low, double high, std::string_view reason,
+             std::string& error);
 
 /// Sets `path` to the given value, which may not be empty: else refuses it
 /// as "NAME needs WHAT" ("a file", "a directory").

@@ -36,11 +36,7 @@ bool setLoops(PlayOptions& o, const Given& given, std::string& error)
 
 bool setSpeed(PlayOptions& o, const Given& given, std::string& error)
 {
-    if (!cli::readReal(given.value, MIN_SPEED, MAX_SPEED, o.speed)) {
-        error = cli::badValue(given, "X must be a number from 0.01 to 1000");
-        return false;
-    }
-    return true;
+    return cli::setReal(o.speed, given, MIN_SPEED, MAX_SPEED, "X must be a number from 0.01 to 1000", error);
 }
 
 bool setBoardClock(PlayOptions& o, const Given& given, std::string& error)
@@ -83,11 +79,8 @@ bool setRhythmRom(PlayOptions& o, const Given& given, std::string& error)
 bool setSsgLevel(PlayOptions& o, const Given& given, std::string& error)
 {
     o.renderOnly = true;
-    if (!cli::readReal(given.value, synth::SSG_LEVEL_MIN_DB, synth::SSG_LEVEL_MAX_DB, o.render.ssgLevelDb)) {
-        error = cli::badValue(given, "DB must be a number from -40 to 20");
-        return false;
-    }
-    return true;
+    return cli::setReal(o.render.ssgLevelDb, given, synth::SSG_LEVEL_MIN_DB, synth::SSG_LEVEL_MAX_DB,
+                        "DB must be a number from -40 to 20", error);
 }
 
 using cli::setFalse;

@@ -1,15 +1,13 @@
 """The session WAV through the real console: what `o`, `ry` and `p` make the
 chip play lands in one file, at the time each write arrived on the line."""
 
-import array
 import subprocess
 import sys
-import wave
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tests" / "e2e"))
 
-from harness import BOARD_EMU, ROOT, STEP_TIMEOUT, E2ETest  # noqa: E402
+from harness import BOARD_EMU, ROOT, STEP_TIMEOUT, E2ETest, read_wav  # noqa: E402
 
 CHIP_RATE = 7987200 / 144
 
@@ -25,15 +23,6 @@ FILLER = "0e 00"
 
 def script(*commands):
     return "c\n" + "".join(c + "\n" for c in commands) + "q\n"
-
-
-def read_wav(path):
-    with wave.open(str(path), "rb") as w:
-        shape = (w.getnchannels(), w.getsampwidth(), w.getframerate())
-        values = array.array("h", w.readframes(w.getnframes()))
-    if sys.byteorder == "big":
-        values.byteswap()
-    return shape, list(values[0::2]), list(values[1::2])
 
 
 def pitch(values, rate):

@@ -3,17 +3,12 @@ board and no real time. What lands where in the file, the line's pace with
 --baud, the rates, the refusals that write nothing, the progress line at a
 terminal, and a stop that leaves no file behind."""
 
-import array
-import os
-import pty
 import signal
-import subprocess
-import sys
 import unittest
-import wave
 
 from logmaker import Vgm
-from play_harness import PLAY, STEP_TIMEOUT, PlayerTest, read_terminal_until
+from play_harness import STEP_TIMEOUT, PlayerTest, read_terminal_until
+from harness import read_wav  # noqa: E402 (play_harness puts the e2e harness on the path)
 
 CHIP_RATE = 55467  # 7987200 / 144
 # Channel 1: operator 4 alone at full level, instant attack, the fastest
@@ -23,15 +18,6 @@ VOICE = [(0xB0, 0x07), (0xB4, 0xC0)] + [(0x30 + o, 0x01) for o in (0, 4, 8, 12)]
         [(0x50 + o, 0x1F) for o in (0, 4, 8, 12)] + [(0x80 + o, 0x0F) for o in (0, 4, 8, 12)] + \
         [(0xA4, 0x22), (0xA0, 0x6A)]
 KEY_ON = (0x28, 0xF0)
-
-
-def read_wav(path):
-    with wave.open(str(path), "rb") as w:
-        shape = (w.getnchannels(), w.getsampwidth(), w.getframerate())
-        values = array.array("h", w.readframes(w.getnframes()))
-    if sys.byteorder == "big":
-        values.byteswap()
-    return shape, list(values[0::2])
 
 
 def onset(values, threshold=500):
@@ -65,7 +51,7 @@ class Render(PlayerTest):
             with self.subTest(rate=rate):
                 out, err, status = self.render(*args, "song.vgm")
                 self.assertEqual((out, err, status), ("song.vgm\nout.wav: 0:00.7 at %d Hz\n" % rate, "", 0))
-                shape, left = read_wav(self.dir / "out.wav")
+                shape, left, _ = read_wav(self.dir / "out.wav")
                 self.assertEqual(shape, (2, 2, rate))
                 self.assertAlmostEqual(len(left) / rate, 0.7, delta=0.002)
                 self.assertAlmostEqual(onset(left) / rate, 0.2, delta=0.001)
@@ -77,7 +63,7 @@ class Render(PlayerTest):
         self.file("note.vgm", note_log(wait_ms=300).file())
         out, err, status = self.render("--loops", "3", "note.vgm", "loop.vgm")
         self.assertEqual((out, err, status), ("note.vgm\nloop.vgm\nout.wav: 0:00.9 at %d Hz\n" % CHIP_RATE, "", 0))
-        _, left = read_wav(self.dir / "out.wav")
+        _, left, _ = read_wav(self.dir / "out.wav")
         self.assertEqual(len(left), round(0.9 * CHIP_RATE))
 
     def test_baud_puts_each_write_where_the_line_delivers_it(self):
@@ -91,7 +77,7 @@ class Render(PlayerTest):
                                (("--baud", "9600", "--no-drop"), (frames + 4) * 30 / 9600)):
             with self.subTest(args=args):
                 self.assertEqual(self.render(*args, "burst.vgm")[2], 0)
-                _, left = read_wav(self.dir / "out.wav")
+                _, left, _ = read_wav(self.dir / "out.wav")
                 self.assertAlmostEqual(onset(left) / CHIP_RATE, expected, delta=0.0005)
 
     def test_the_ssg_level_moves_the_ssg_against_fm(self):
@@ -130,21 +116,6 @@ class Render(PlayerTest):
                 self.assertEqual((self.dir / "out.wav").read_bytes(), b"kept")
                 self.assertEqual(self.leftovers(), ["out.wav"])
                 self.assertEqual((self.dir / "good.vgm").read_bytes()[:4], b"Vgm ")
-
-    def spawn_at_terminal(self, *args):
-        master, slave = pty.openpty()
-        proc = subprocess.Popen([PLAY, *args], stdin=subprocess.DEVNULL, stdout=slave, stderr=subprocess.PIPE,
-                                cwd=self.dir, env=self.env())
-        os.close(slave)
-
-        def reap():
-            if proc.poll() is None:
-                proc.kill()
-            proc.wait()
-            proc.stderr.close()
-            os.close(master)
-        self.addCleanup(reap)
-        return proc, master
 
     def test_progress_line_at_a_terminal(self):
         self.file("song.vgm", note_log(wait_ms=1000).file())
