@@ -231,6 +231,10 @@ std::uint32_t advanceCounter(std::uint16_t& count, std::uint32_t period, std::ui
         --ticks;
     }
     total += ticks;
+    if (total < period) { // most skips end before the period: no division
+        count = static_cast<std::uint16_t>(total);
+        return reached;
+    }
     reached += total / period;
     count = static_cast<std::uint16_t>(total % period);
     return reached;
