@@ -43,6 +43,66 @@ bool writeFileAtomically(const std::string& path, std::span<const std::uint8_t> 
     return true;
 }
 
+bool openWavAtomically(const std::string& path, int channels, int rate, TempWav& wav, std::string& error)
+{
+    const std::string target = replacedFile(path);
+    if (target.empty()) {
+        error = "cannot write " + path + ": not a regular file";
+        return false;
+    }
+    TempFile temp;
+    if (!createTemp(target, temp)) {
+        error = osError(path);
+        return false;
+    }
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = channels;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* file = sf_open_fd(temp.fd, SFM_WRITE, &info, SF_FALSE);
+    if (file == nullptr) {
+        error = "cannot write " + path + ": " + sf_strerror(nullptr);
+        discardTemp(temp);
+        return false;
+    }
+    wav = TempWav{target, temp.path, temp.fd, file};
+    return true;
+}
+
+bool commitWav(TempWav& wav, std::string& error)
+{
+    TempFile temp{wav.fd, wav.tempPath};
+    const int closed = sf_close(wav.file);
+    wav.file = nullptr;
+    wav.fd = -1;
+    wav.tempPath.clear();
+    if (closed != 0) {
+        error = "cannot write " + wav.path + ": the WAV header could not be completed";
+        discardTemp(temp);
+        return false;
+    }
+    if (!commitTemp(temp, wav.path)) {
+        error = osError(wav.path);
+        discardTemp(temp);
+        return false;
+    }
+    return true;
+}
+
+void discardWav(TempWav& wav)
+{
+    if (wav.file != nullptr) {
+        sf_close(wav.file);
+        wav.file = nullptr;
+    }
+    TempFile temp{wav.fd, wav.tempPath};
+    if (!temp.path.empty()) {
+        discardTemp(temp);
+    }
+    wav.fd = -1;
+    wav.tempPath.clear();
+}
+
 bool writeWavAtomically(const std::string& path, std::span<const std::int16_t> frames, int channels, int rate,
                         std::string& error)
 {

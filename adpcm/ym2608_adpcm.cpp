@@ -12,7 +12,6 @@
 #include "adpcm/audio_input.h"
 #include "adpcm/codec.h"
 #include "adpcm/file_status.h"
-#include "adpcm/render.h"
 #include "chip/ym2608.h"
 #include "cli/options.h"
 #include "version.h"

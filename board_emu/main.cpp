@@ -71,26 +71,11 @@ void removeLink(const std::string& target, const std::string& link)
 // The rhythm memory image: exactly 8192 bytes, or the emulator does not start.
 bool readRhythmMemory(const std::string& path, std::vector<std::uint8_t>& image, std::string& error)
 {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-        error = "--rhythm-rom " + path + ": " + std::strerror(errno);
+    std::string reason;
+    if (!synth::readRhythmMemoryFile(path, image, reason)) {
+        error = "--rhythm-rom " + path + ": " + reason;
         return false;
     }
-    image.assign(synth::RHYTHM_MEMORY_SIZE + 1, 0);
-    const std::size_t got = std::fread(image.data(), 1, image.size(), file);
-    const bool failedRead = std::ferror(file) != 0;
-    std::fclose(file);
-    if (failedRead) {
-        error = "--rhythm-rom " + path + ": cannot read it";
-        return false;
-    }
-    if (got != synth::RHYTHM_MEMORY_SIZE) {
-        error = "--rhythm-rom " + path + ": " +
-                (got > synth::RHYTHM_MEMORY_SIZE ? "more" : std::to_string(got)) +
-                " bytes, a rhythm memory image has 8192";
-        return false;
-    }
-    image.resize(synth::RHYTHM_MEMORY_SIZE);
     return true;
 }
 
@@ -125,6 +110,7 @@ bool startWorkers(const EmuOptions& options, std::string& error)
     session.wavPath = options.wavPath;
     session.clock = options.clock;
     session.wavRate = options.wavRate;
+    session.ssgLevelDb = options.ssgLevelDb;
     return (options.wavDir.empty() || startPlaybacks(options.wavDir, options.clock, error)) &&
            (options.rhythmRomPath.empty() ||
             readRhythmMemory(options.rhythmRomPath, session.rhythmMemory, error)) &&

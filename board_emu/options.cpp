@@ -1,6 +1,7 @@
 #include "board_emu/options.h"
 
 #include "cli/options.h"
+#include "synth/chip_sound.h"
 
 #include <algorithm>
 #include <limits>
@@ -71,6 +72,12 @@ bool setWavRate(EmuOptions& o, const Given& given, std::string& error)
     }
     o.wavRate = given.value == "44100" ? 44100 : 48000;
     return true;
+}
+
+bool setSsgLevel(EmuOptions& o, const Given& given, std::string& error)
+{
+    return cli::setReal(o.ssgLevelDb, given, synth::SSG_LEVEL_MIN_DB, synth::SSG_LEVEL_MAX_DB,
+                        "DB must be a number from -40 to 20", error);
 }
 
 bool setClock(EmuOptions& o, const Given& given, std::string& error)
@@ -172,6 +179,10 @@ const cli::Option<EmuOptions> OPTIONS[] = {
      "the session WAV at 44100 or 48000 Hz (resampled) instead of\n"
      "the chip's own clock / 144",
      setWavRate},
+    {"--ssg-level", "DB",
+     "the SSG's level against FM in the session WAV, -40 to 20 dB (default 0,\n"
+     "the PC-9801-86's balance; a PC-88 board's is about +3)",
+     setSsgLevel},
     {"--clock", "HZ", "the board's master clock, 1000000 to 20000000 (default 7987200)", setClock},
     {"--rhythm-rom", "FILE",
      "an 8192-byte dump of the chip's rhythm memory; without it the\n"

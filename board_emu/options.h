@@ -8,7 +8,7 @@
 // Functions: parseOptions, usageText.
 #pragma once
 
-#include "adpcm/render.h"
+#include "chip/ym2608.h"
 #include "board_emu/board.h"
 
 #include <cstdint>
@@ -31,8 +31,10 @@ struct EmuOptions {
     std::string wavPath;
     /// The session WAV's rate: 0 for the chip's own (clock / 144), or 44100 or 48000.
     std::uint32_t wavRate = 0;
+    /// The SSG's level against FM in the session WAV, in dB (0: the PC-9801-86's balance).
+    double ssgLevelDb = 0.0;
     /// The board's master clock in Hz, for every sound unit.
-    std::uint32_t clock = adpcm::DEFAULT_CLOCK;
+    std::uint32_t clock = DEFAULT_CLOCK;
     /// A dumped 8 KiB rhythm memory image; empty for a silent rhythm unit.
     std::string rhythmRomPath;
     BoardSetup board;

@@ -1,6 +1,7 @@
 #include "board_emu/playback.h"
 
 #include "adpcm/render.h"
+#include "synth/adpcm.h"
 #include "chip/ym2608.h"
 
 #include <algorithm>
@@ -94,11 +95,11 @@ std::vector<std::int16_t> renderPlayed(const PlaybackJob& job)
     const std::uint32_t count = framesPlayed(job);
     const bool left = (job.regs.control2 & CONTROL2_LEFT) != 0;
     const bool right = (job.regs.control2 & CONTROL2_RIGHT) != 0;
-    adpcm::AdpcmVoice voice;
-    adpcm::startVoice(voice, job.regs);
+    synth::AdpcmVoice voice;
+    synth::startVoice(voice, job.regs);
     std::vector<std::int16_t> frames(std::size_t{count} * adpcm::OUTPUT_CHANNELS);
     for (std::size_t frame = 0; frame < count; ++frame) {
-        const std::int16_t out = adpcm::stepVoice(voice, job.regs, job.memory);
+        const std::int16_t out = synth::stepVoice(voice, job.regs, job.memory);
         frames[adpcm::OUTPUT_CHANNELS * frame] = left ? out : 0;
         frames[adpcm::OUTPUT_CHANNELS * frame + 1] = right ? out : 0;
     }

@@ -3,12 +3,14 @@
 // nothing. Exit status: 0 when every song played to its end, 1 when the
 // board could not be reached or the line failed, 2 for bad options or a bad
 // file, 130 after Ctrl-C and 143 after SIGTERM (the chip silenced first).
+// With --render the logs go through the chip's sound into a WAV instead.
 #include "link/device_link.h"
 #include "music/memory_image.h"
 #include "music/music_log.h"
 #include "music/schedule.h"
 #include "play/options.h"
 #include "play/player.h"
+#include "play/render.h"
 #include "play/report.h"
 
 #include "version.h"
@@ -221,6 +223,19 @@ int playSongs(const PlayOptions& options, const std::vector<Song>& songs)
     return status;
 }
 
+// --render: the songs through the chip's sound into a WAV (play/render.cpp).
+int renderLogs(PlayOptions& options, const std::vector<Song>& songs)
+{
+    installSignals();
+    options.render.terminal = isatty(STDOUT_FILENO) != 0;
+    std::vector<RenderSong> logs;
+    for (const Song& song : songs) {
+        printNotes(song, options.render.clock);
+        logs.push_back({song.path, &song.log});
+    }
+    return renderSongs(options, logs, &stopSignal);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -242,6 +257,9 @@ int main(int argc, char** argv)
     std::vector<Song> songs;
     if (!readSongs(options, songs)) {
         return EXIT_BAD_INPUT;
+    }
+    if (!options.render.wavPath.empty()) {
+        return renderLogs(options, songs);
     }
     return options.stats ? printStats(options, songs) : playSongs(options, songs);
 }

@@ -62,7 +62,7 @@ std::vector<std::string> follow(const std::vector<Write>& writes, const Bytes& m
     std::vector<std::string> lines;
     for (const Write& w : writes) {
         line.now += line.spacing;
-        if (!adpcm::applyAdpcmWrite(regs, w.reg, w.value)) {
+        if (!synth::applyAdpcmWrite(regs, w.reg, w.value)) {
             if (w.reg == ADPCM_CONTROL1) {
                 followAdpcmControl(w.value, line.now);
             }

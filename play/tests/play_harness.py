@@ -40,10 +40,12 @@ class PlayerTest(E2ETest):
                                 stdin=subprocess.DEVNULL)
         return result.stdout.decode("utf-8", "replace"), result.stderr.decode("utf-8", "replace"), result.returncode
 
-    def spawn_at_terminal(self, *args, board):
-        """The player with its output on a terminal (as a user runs it); returns (process, terminal fd)."""
+    def spawn_at_terminal(self, *args, board=None):
+        """The player with its output on a terminal (as a user runs it), on `board` unless it renders;
+        returns (process, terminal fd)."""
         master, slave = pty.openpty()
-        proc = subprocess.Popen([PLAY, "--port", board.path, *args], stdin=subprocess.DEVNULL, stdout=slave,
+        port = ["--port", board.path] if board is not None else []
+        proc = subprocess.Popen([PLAY, *port, *args], stdin=subprocess.DEVNULL, stdout=slave,
                                 stderr=subprocess.PIPE, cwd=self.dir, env=self.env())
         os.close(slave)
 

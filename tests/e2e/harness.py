@@ -6,13 +6,16 @@ timeout instead of hanging the suite. Nothing sleeps: the harness waits on the
 console's output (the protocol's outcome) and on process exit.
 """
 
+import array
 import os
 import select
 import signal
 import subprocess
+import sys
 import tempfile
 import time
 import unittest
+import wave
 from pathlib import Path
 
 # CTest passes both binaries; run by hand, the default build folder is used.
@@ -34,6 +37,16 @@ def device(name, path):
     """The device that port `name` opened, as the console names it in its
     lines on standard error: under Wine the Windows port itself."""
     return "\\\\.\\" + name if UNDER_WINE else path
+
+
+def read_wav(path):
+    """A 16-bit stereo WAV: ((channels, sample width, rate), left, right)."""
+    with wave.open(str(path), "rb") as w:
+        shape = (w.getnchannels(), w.getsampwidth(), w.getframerate())
+        values = array.array("h", w.readframes(w.getnframes()))
+    if sys.byteorder == "big":
+        values.byteswap()
+    return shape, list(values[0::2]), list(values[1::2])
 
 
 def read_until(fd, wanted, timeout=STEP_TIMEOUT):
