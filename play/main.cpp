@@ -3,12 +3,14 @@
 // nothing. Exit status: 0 when every song played to its end (or q ended the
 // play), 1 when the board could not be reached or the line failed, 2 for bad
 // options or a bad file, 130 after Ctrl-C and 143 after SIGTERM (the chip
-// silenced first).
+// silenced first). With --render the logs go through the chip's sound into a
+// WAV instead.
 #include "link/device_link.h"
 #include "play/clock.h"
 #include "play/messages.h"
 #include "play/options.h"
 #include "play/player.h"
+#include "play/render.h"
 #include "play/report.h"
 #include "play/signals.h"
 #include "play/stats.h"
@@ -64,6 +66,22 @@ std::string connectFailure(const ConnectOutcome& outcome)
     return text;
 }
 
+// How to lower the latency timer of the adapter that opened, which holds
+// each reply of the memory load.
+std::string latencyNote(const ConnectOutcome& outcome)
+{
+    const AdapterLatency& latency = outcome.latency;
+    const std::string text = "note: the adapter on " + outcome.attempts.back().device +
+                             " holds each reply up to " + std::to_string(latency.timerMs) +
+                             " ms (its latency timer), which slows the ADPCM memory load; lower it to 1 ms ";
+    if (latency.found == AdapterTimer::REGISTRY) {
+        return text + "in " + FTDI_LATENCY_SETTING;
+    }
+    return text + "with: echo 1 > " + latency.where +
+           " (as root, until it is unplugged), or for good with a udev rule in /etc/udev/rules.d: " +
+           FTDI_LATENCY_UDEV_RULE;
+}
+
 // Why the board did not identify itself, after the words that say so.
 std::string identifyFailure(LinkFault fault, int replyTimeoutMs)
 {
@@ -86,6 +104,9 @@ int connectPlayer(const PlayOptions& options, int replyTimeoutMs)
     if (!outcome.opened) {
         complain(connectFailure(outcome));
         return EXIT_FAILED;
+    }
+    if (latencyWorthLowering(outcome.latency)) {
+        complain(latencyNote(outcome));
     }
     identifyLink(outcome);
     if (outcome.identified) {
@@ -145,6 +166,18 @@ int playSongs(const PlayOptions& options, const std::vector<Song>& songs, int re
     return status;
 }
 
+// --render: the songs through the chip's sound into a WAV (play/render.cpp).
+int renderLogs(PlayOptions& options, const std::vector<Song>& songs)
+{
+    options.render.terminal = isatty(STDOUT_FILENO) != 0;
+    std::vector<RenderSong> logs;
+    for (const Song& song : songs) {
+        printNotes(song, options.render.clock);
+        logs.push_back({song.path, &song.log});
+    }
+    return renderSongs(options, logs, stopSignalFlag());
+}
+
 // A write error on standard output (a full disk, a closed pipe) fails the
 // run, as in the console, whatever else went well.
 int finishOutput(int status)
@@ -191,6 +224,9 @@ int main(int argc, char** argv)
     std::vector<Song> songs;
     if (const int status = readSongs(options, songs); status != 0) {
         return status;
+    }
+    if (!options.render.wavPath.empty()) {
+        return finishOutput(renderLogs(options, songs));
     }
     return finishOutput(options.stats ? printStats(options, songs)
                                       : playSongs(options, songs, replyTimeoutMs));

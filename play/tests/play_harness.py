@@ -46,12 +46,14 @@ class PlayerTest(E2ETest):
                                 timeout=timeout, stdin=subprocess.DEVNULL)
         return result.stdout.decode("utf-8", "replace"), result.stderr.decode("utf-8", "replace"), result.returncode
 
-    def spawn_at_terminal(self, *args, board, env=None):
-        """The player with its output on a terminal (as a user runs it); returns (process, terminal fd)."""
+    def spawn_at_terminal(self, *args, board=None, env=None):
+        """The player with its output on a terminal (as a user runs it), on `board` unless it renders;
+        returns (process, terminal fd)."""
         master, slave = pty.openpty()
+        port = ["--port", board.path] if board is not None else []
         # A process group of its own, as a shell gives a job: Ctrl-Z's
         # SIGTSTP stops it (the kernel ignores it in an orphaned group).
-        proc = subprocess.Popen([PLAY, "--port", board.path, *args], stdin=subprocess.DEVNULL, stdout=slave,
+        proc = subprocess.Popen([PLAY, *port, *args], stdin=subprocess.DEVNULL, stdout=slave,
                                 stderr=subprocess.PIPE, cwd=self.dir, env=dict(self.env(), **(env or {})),
                                 process_group=0)
         os.close(slave)
