@@ -3,6 +3,7 @@
 // sf_open_fd takes), flushed with _commit, then moved over the target with
 // MoveFileEx, which replaces an existing file in one step as rename does
 // on POSIX.
+#include "adpcm/atomic_file.h"
 #include "adpcm/atomic_file_backend.h"
 
 #include "adpcm/win32_error.h"
@@ -89,6 +90,33 @@ void discardTemp(TempFile& temp)
     }
     DeleteFileA(temp.path.c_str());
     temp.fd = -1;
+}
+
+std::string replacedFile(const std::string& path)
+{
+    // A name not yet taken, or a file, is replaced whole; a device (NUL,
+    // CON, a COM port) or a pipe is written into as it is.
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD failure = GetLastError();
+        return failure == ERROR_FILE_NOT_FOUND || failure == ERROR_PATH_NOT_FOUND ? path : std::string{};
+    }
+    return (attributes & FILE_ATTRIBUTE_DEVICE) != 0 ? std::string{} : path;
+}
+
+bool writeInPlace(const std::string& path, std::span<const std::uint8_t> bytes)
+{
+    const int fd = _open(path.c_str(), _O_WRONLY | _O_BINARY);
+    if (fd < 0) {
+        return false;
+    }
+    TempFile place;
+    place.fd = fd;
+    const bool written = writeTemp(place, bytes);
+    const int saved = errno;
+    _close(fd);
+    errno = saved;
+    return written;
 }
 
 } // namespace adpcm

@@ -1,5 +1,8 @@
 #include "adpcm/audio_input.h"
 
+#include "adpcm/file_status.h"
+#include "adpcm/memory_sound.h"
+
 #include <samplerate.h>
 #include <sndfile.h>
 
@@ -10,7 +13,9 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace adpcm {
 
@@ -26,42 +31,134 @@ std::string formatName(SNDFILE* file, int format)
     return info.name;
 }
 
-} // namespace
-
-bool openAudio(const std::string& path, AudioSource& source, std::string& error)
+std::string readError(const std::string& path, int code)
 {
-    // Open it ourselves first: libsndfile reports a missing file and a file
-    // it does not understand alike, and the two need different answers. A
-    // directory opens for reading and then reads as nothing.
-    struct stat status {};
-    if (::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
-        error = path + " is a directory";
-        return false;
-    }
-    std::FILE* probe = std::fopen(path.c_str(), "rb");
-    if (probe == nullptr) {
-        error = "cannot read " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    const bool empty = std::fgetc(probe) == EOF;
-    std::fclose(probe);
-    if (empty) {
-        error = path + " is empty";
-        return false;
-    }
+    return "cannot read " + path + ": " + (code == EINTR ? "interrupted" : std::strerror(code));
+}
 
-    SF_INFO info{};
-    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-    if (file == nullptr) {
-        error = path + " is not audio that can be read (" + sf_strerror(nullptr) + ")";
+/// Opens `path` once for reading, as `cat` does: a FIFO waits in the open for
+/// its writer, and a caught signal ends that wait (EINTR) as a failed read.
+bool openInput(const std::string& path, int& fd, struct stat& status, std::string& error)
+{
+    fd = openForReading(path);
+    if (fd < 0) {
+        error = readError(path, errno);
         return false;
     }
+    if (fstat(fd, &status) != 0) {
+        error = readError(path, errno);
+        ::close(fd);
+        return false;
+    }
+    // A directory opens for reading and then reads as nothing.
+    if (S_ISDIR(status.st_mode)) {
+        error = path + " is a directory";
+        ::close(fd);
+        return false;
+    }
+    return true;
+}
+
+/// Reads from `fd` until its end or `limit` bytes.
+bool readAll(int fd, const std::string& path, std::size_t limit, std::vector<std::uint8_t>& bytes,
+             std::string& error)
+{
+    constexpr std::size_t PIECE = 65536;
+    bytes.clear();
+    while (bytes.size() < limit) {
+        const std::size_t old = bytes.size();
+        bytes.resize(std::min(limit, old + PIECE));
+        const ssize_t got = ::read(fd, bytes.data() + old, bytes.size() - old);
+        if (got <= 0) {
+            bytes.resize(old);
+            if (got == 0) {
+                return true;
+            }
+            error = readError(path, errno);
+            return false;
+        }
+        bytes.resize(old + static_cast<std::size_t>(got));
+    }
+    return true;
+}
+
+/// Opens a whole sound file held in memory, or nullptr when it is no sound libsndfile knows.
+SNDFILE* openMemory(MemorySound& sound, SF_INFO& info)
+{
+    SF_VIRTUAL_IO io = memorySoundIo();
+    return sf_open_virtual(&io, SFM_READ, &info, &sound);
+}
+
+void describe(SNDFILE* file, const SF_INFO& info, AudioSource& source)
+{
     source.handle = file;
     source.format = formatName(file, info.format & SF_FORMAT_TYPEMASK) + ", " +
                     formatName(file, info.format & SF_FORMAT_SUBMASK);
     source.rate = info.samplerate;
     source.channels = info.channels;
     source.frames = info.frames;
+}
+
+} // namespace
+
+bool readInput(const std::string& path, std::size_t limit, std::vector<std::uint8_t>& bytes,
+               std::string& error)
+{
+    int fd = -1;
+    struct stat status {};
+    if (!openInput(path, fd, status, error)) {
+        return false;
+    }
+    const bool read = readAll(fd, path, limit, bytes, error);
+    ::close(fd);
+    return read;
+}
+
+bool openAudio(const std::string& path, AudioSource& source, std::string& error)
+{
+    // Opened once: libsndfile reports a missing file and a file it does not
+    // understand alike, and the two need different answers; and a pipe or a
+    // FIFO opened a second time no longer holds the bytes the first read.
+    int fd = -1;
+    struct stat status {};
+    if (!openInput(path, fd, status, error)) {
+        return false;
+    }
+    SF_INFO info{};
+    SNDFILE* file = nullptr;
+    if (S_ISREG(status.st_mode)) {
+        if (status.st_size == 0) {
+            ::close(fd);
+            error = path + " is empty";
+            return false;
+        }
+        file = sf_open_fd(fd, SFM_READ, &info, SF_FALSE);
+        source.descriptor = fd;
+    } else {
+        auto sound = std::make_unique<MemorySound>();
+        const bool read = readAll(fd, path, PIPED_AUDIO_LIMIT + 1, sound->bytes, error);
+        ::close(fd);
+        if (!read) {
+            return false;
+        }
+        if (sound->bytes.empty()) {
+            error = path + " is empty";
+            return false;
+        }
+        if (sound->bytes.size() > PIPED_AUDIO_LIMIT) {
+            error = path + " is too long: more than " + std::to_string(PIPED_AUDIO_LIMIT >> 20) +
+                    " MiB from a pipe";
+            return false;
+        }
+        file = openMemory(*sound, info);
+        source.memory = sound.release();
+    }
+    if (file == nullptr) {
+        error = path + " is not audio that can be read (" + sf_strerror(nullptr) + ")";
+        closeAudio(source);
+        return false;
+    }
+    describe(file, info, source);
     return true;
 }
 
@@ -70,7 +167,13 @@ void closeAudio(AudioSource& source)
     if (source.handle != nullptr) {
         sf_close(static_cast<SNDFILE*>(source.handle));
     }
+    if (source.descriptor >= 0) {
+        ::close(source.descriptor);
+    }
+    delete static_cast<MemorySound*>(source.memory);
     source.handle = nullptr;
+    source.memory = nullptr;
+    source.descriptor = -1;
 }
 
 std::int64_t resampledLength(const AudioSource& source, int rate)
@@ -176,10 +279,11 @@ bool readResampled(AudioSource& source, int rate, std::vector<std::int16_t>& sam
     return true;
 }
 
-std::string audioFormatOf(const std::string& path)
+std::string audioFormatOf(std::span<const std::uint8_t> bytes)
 {
+    MemorySound sound{{bytes.begin(), bytes.end()}};
     SF_INFO info{};
-    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    SNDFILE* file = openMemory(sound, info);
     if (file == nullptr) {
         return {};
     }

@@ -2,19 +2,33 @@
 // to mono, resampled with libsamplerate's best converter to the rate the
 // chip will play it at, and turned into 16-bit values.
 //
-// Functions: openAudio, closeAudio, resampledLength, readResampled,
+// Every input is opened once, as `cat` opens it: a FIFO waits for its writer,
+// and a pipe's bytes are read once, so that nothing is lost to a second open.
+// A signal the program catches (Ctrl-C) ends such a wait as a failed read.
+//
+// Functions: readInput, openAudio, closeAudio, resampledLength, readResampled,
 // audioFormatOf, hasAudioExtension.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
 namespace adpcm {
 
+/// Reads up to `limit` bytes of the file at `path` into `bytes`. False with
+/// `error` set (one line, no newline) when it cannot be opened or read, or
+/// is a directory.
+bool readInput(const std::string& path, std::size_t limit, std::vector<std::uint8_t>& bytes,
+               std::string& error);
+
 /// An open audio file and what its header says.
 struct AudioSource {
     void* handle = nullptr; // the libsndfile handle, kept out of this header
+    void* memory = nullptr; // a pipe's bytes, read whole, that the handle reads
+    int descriptor = -1;    // a regular file, open once, that the handle reads
     std::string format;     // "WAV (Microsoft), Signed 16 bit PCM"
     int rate = 0;
     int channels = 0;
@@ -23,6 +37,8 @@ struct AudioSource {
 
 /// Opens `path` and reads its header. False with `error` set (one line, no
 /// newline) when the file cannot be read or is not audio that libsndfile knows.
+/// Anything but a regular file (a pipe, a FIFO, a device) is read whole
+/// first, up to PIPED_AUDIO_LIMIT bytes.
 bool openAudio(const std::string& path, AudioSource& source, std::string& error);
 
 void closeAudio(AudioSource& source);
@@ -46,9 +62,13 @@ struct ReadReport {
 bool readResampled(AudioSource& source, int rate, std::vector<std::int16_t>& samples, ReadReport& report,
                    std::string& error);
 
-/// The format libsndfile recognises in the file at `path` by its header,
-/// "WAV (Microsoft)"; empty when it recognises none or cannot read the file.
-std::string audioFormatOf(const std::string& path);
+/// The most bytes of audio read from a pipe, a FIFO or a device: far more
+/// than any recording the chip can hold, at any sensible rate.
+inline constexpr std::size_t PIPED_AUDIO_LIMIT = std::size_t{256} << 20;
+
+/// The format libsndfile recognises in a file's `bytes` by its header,
+/// "WAV (Microsoft)"; empty when it recognises none.
+std::string audioFormatOf(std::span<const std::uint8_t> bytes);
 
 /// Whether `path` ends in an extension of an audio format libsndfile knows
 /// (".wav", ".flac", ".ogg", ...), in any case.

@@ -3,7 +3,8 @@
 // encodes anything. One backend file per platform answers it
 // (file_status_posix.cpp, file_status_win32.cpp).
 //
-// Functions: isDirectory, isSameFile, outputFolderProblem.
+// Functions: isDirectory, isSameFile, outputFolderProblem, isStandardOutput,
+// interruptibleReading, openForReading.
 #pragma once
 
 #include <string>
@@ -21,5 +22,18 @@ bool isSameFile(const std::string& first, const std::string& second);
 /// exists and takes new files, else the errno value that says why not
 /// (ENOENT, ENOTDIR, EACCES, ...), for strerror.
 int outputFolderProblem(const std::string& path);
+
+/// Whether `path` names the file the program's standard output goes to, so
+/// that the report lines must go to standard error instead.
+bool isStandardOutput(const std::string& path);
+
+/// While `on`, Ctrl-C ends a wait for a FIFO's writer or on a slow pipe as a
+/// failed read (and the default comes back at once, so a second Ctrl-C ends
+/// the program); with `on` false, Ctrl-C ends the program as usual.
+void interruptibleReading(bool on);
+
+/// Opens `path` once for reading, in binary, as `cat` does (a FIFO waits in
+/// the open for its writer): a C runtime descriptor, or -1 with errno set.
+int openForReading(const std::string& path);
 
 } // namespace adpcm

@@ -1,6 +1,8 @@
 #include "adpcm/file_status.h"
 
 #include <cerrno>
+#include <csignal>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -35,6 +37,34 @@ int outputFolderProblem(const std::string& path)
         return errno;
     }
     return 0;
+}
+
+bool isStandardOutput(const std::string& path)
+{
+    struct stat named {};
+    struct stat standard {};
+    return ::stat(path.c_str(), &named) == 0 && fstat(STDOUT_FILENO, &standard) == 0 &&
+           named.st_dev == standard.st_dev && named.st_ino == standard.st_ino;
+}
+
+namespace {
+
+void onInterrupt(int) {}
+
+} // namespace
+
+void interruptibleReading(bool on)
+{
+    struct sigaction action {};
+    action.sa_handler = on ? onInterrupt : SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESETHAND; // and no SA_RESTART: the wait ends with EINTR
+    sigaction(SIGINT, &action, nullptr);
+}
+
+int openForReading(const std::string& path)
+{
+    return ::open(path.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
 }
 
 } // namespace adpcm

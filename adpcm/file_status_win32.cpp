@@ -7,6 +7,9 @@
 
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
+
 namespace adpcm {
 
 namespace {
@@ -69,6 +72,29 @@ int outputFolderProblem(const std::string& path)
     // only making one tells for sure: the write itself reports a refusal,
     // still before anything is left behind.
     return 0;
+}
+
+bool isStandardOutput(const std::string& path)
+{
+    // The same file as the handle standard output holds, when it holds a file.
+    BY_HANDLE_FILE_INFORMATION named{};
+    BY_HANDLE_FILE_INFORMATION standard{};
+    const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    return output != INVALID_HANDLE_VALUE && output != nullptr && fileIdentity(path, named) &&
+           GetFileInformationByHandle(output, &standard) != 0 &&
+           named.dwVolumeSerialNumber == standard.dwVolumeSerialNumber &&
+           named.nFileIndexHigh == standard.nFileIndexHigh && named.nFileIndexLow == standard.nFileIndexLow;
+}
+
+void interruptibleReading(bool)
+{
+    // Windows has no FIFO whose open waits for a writer: Ctrl-C keeps its
+    // default, ending the program.
+}
+
+int openForReading(const std::string& path)
+{
+    return _open(path.c_str(), _O_RDONLY | _O_BINARY);
 }
 
 } // namespace adpcm

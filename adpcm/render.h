@@ -1,27 +1,19 @@
-// What the YM2608's ADPCM unit would play from its sample memory, rendered as
-// 16-bit stereo at the chip's output clock, so that the board emulator can
-// write each playback to a WAV file for listening.
+// What the YM2608's ADPCM unit would play from its sample memory for one
+// start, rendered as 16-bit stereo at the chip's output clock, so that the
+// board emulator can write each playback to a WAV file for listening.
 //
-// The emulator folds every second-bank register write into AdpcmRegisters with
-// applyAdpcmWrite; a write that starts playback from memory is the moment to
-// call renderPlayback on the sample memory, writePlaybackWav on the frames and
-// describePlayback for the verbose line. The session output plays the same
-// unit sample by sample through an AdpcmVoice, so that later register writes
-// (level, outputs, a stop) act on a playback under way. The rendering itself
-// is pure and depends on the codec only; writePlaybackWav uses libsndfile.
+// The emulator folds every second-bank register write into the ADPCM
+// registers with synth::applyAdpcmWrite; a write that starts playback from
+// memory is the moment to call renderPlayback on the sample memory,
+// writePlaybackWav on the frames and describePlayback for the verbose line.
+// A playback is played by the chip's own ADPCM voice (synth/adpcm.h), the one
+// the whole chip's sound plays through; writePlaybackWav uses libsndfile.
 //
-// The chip reads the codes from the start unit to the end of the stop unit. A
-// position counter advances by delta-N each output clock (the master clock /
-// 144) and takes the next code each time it passes 65536; the output moves
-// linearly from the previous decoded value to the current one as the counter
-// goes, is scaled by the level (level / 256) and goes to the enabled channels.
-//
-// Functions: applyAdpcmWrite, planPlayback, startVoice, stepVoice,
-// renderPlayback, describePlayback, writePlaybackWav.
+// Functions: planPlayback, renderPlayback, describePlayback, writePlaybackWav.
 #pragma once
 
-#include "adpcm/codec.h"
 #include "chip/ym2608.h"
+#include "synth/adpcm.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -31,6 +23,8 @@
 #include <vector>
 
 namespace adpcm {
+
+using synth::AdpcmRegisters;
 
 /// Renders are stereo, left and right interleaved.
 inline constexpr std::uint32_t OUTPUT_CHANNELS = 2;
@@ -44,22 +38,6 @@ using ::DEFAULT_CLOCK;
 /// gigabytes.
 inline constexpr std::uint32_t MAX_RENDER_SECONDS = 300;
 
-/// The ADPCM register values that playback depends on, all 0 after power-up.
-/// The registers and their bits are drawn in chip/ym2608.h.
-struct AdpcmRegisters {
-    std::uint8_t control1 = 0;
-    std::uint8_t control2 = 0;
-    std::uint16_t start = 0;
-    std::uint16_t stop = 0;
-    std::uint16_t deltaN = 0;
-    std::uint8_t level = 0;
-};
-
-/// Folds one second-bank register write into `regs` (registers this module
-/// does not follow are ignored). True when the write is to control 1 and
-/// starts playback from memory: start and memory data set, reset clear.
-bool applyAdpcmWrite(AdpcmRegisters& regs, std::uint8_t reg, std::uint8_t value);
-
 /// What a start with `regs` plays, worked out before rendering.
 struct PlaybackPlan {
     bool plays = false;           // false: start, memory data or delta-N missing, reset set, or stop < start
@@ -72,28 +50,6 @@ struct PlaybackPlan {
 /// The plan for `regs` on a master clock of `clock` Hz. Frames run until the
 /// counter would need a code past the stop unit: ceil((codeCount + 1) * 65536 / deltaN).
 PlaybackPlan planPlayback(const AdpcmRegisters& regs, std::uint32_t clock = DEFAULT_CLOCK);
-
-/// One playback under way, advanced one output sample at a time.
-struct AdpcmVoice {
-    bool playing = false;
-    std::size_t firstByte = 0;   // the start unit's first byte in memory
-    std::uint32_t codeCount = 0; // codes from the start unit to the end of the stop unit
-    std::uint32_t codesTaken = 0;
-    std::uint32_t position = 0; // the counter, 0..65535 between codes
-    std::int32_t previous = 0;
-    std::int32_t current = 0;
-    DecoderState decoder;
-};
-
-/// Starts `voice` from the start unit as `regs` say, with the decoder reset;
-/// a start that does not play (see PlaybackPlan) leaves it silent.
-void startVoice(AdpcmVoice& voice, const AdpcmRegisters& regs);
-
-/// One output sample of `voice` with the level and delta-N in `regs`, before
-/// the output bits are applied; 0 once it has stopped. A voice that needs a
-/// code past the stop unit stops, or with repeat set in control 1 starts
-/// again from the start unit. `memory` addresses wrap as in renderPlayback.
-std::int16_t stepVoice(AdpcmVoice& voice, const AdpcmRegisters& regs, std::span<const std::uint8_t> memory);
 
 /// The chip's output for a start with `regs`, as interleaved left/right
 /// 16-bit frames at the output rate; empty when the plan does not play. A

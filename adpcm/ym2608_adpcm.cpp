@@ -12,7 +12,6 @@
 #include "adpcm/audio_input.h"
 #include "adpcm/codec.h"
 #include "adpcm/file_status.h"
-#include "adpcm/render.h"
 #include "chip/ym2608.h"
 #include "cli/options.h"
 #include "version.h"
@@ -253,7 +252,9 @@ const char* encoderName(adpcm::Encoder encoder)
 
 /// Checks that the output can be written before any work is done: it must
 /// not be the input itself (the same file under any name), nor a directory,
-/// and its folder must exist. Empty when sound, else the failure.
+/// and the folder of the file it replaces must exist. A device, a FIFO or
+/// standard output is written into as it is, so no folder is needed for it.
+/// Empty when sound, else the failure.
 std::string checkOutput(const Options& options)
 {
     if (adpcm::isDirectory(options.output)) {
@@ -262,10 +263,24 @@ std::string checkOutput(const Options& options)
     if (adpcm::isSameFile(options.input, options.output)) {
         return "cannot write " + options.output + ": it is the input file; choose another output name";
     }
-    if (const int problem = adpcm::outputFolderProblem(options.output); problem != 0) {
+    // A device, a FIFO or standard output is written into as it is: no folder to check.
+    const std::string replaced = adpcm::replacedFile(options.output);
+    if (replaced.empty()) {
+        return {};
+    }
+    if (const int problem = adpcm::outputFolderProblem(replaced); problem != 0) {
         return "cannot write " + options.output + ": " + std::strerror(problem);
     }
     return {};
+}
+
+/// Where the lines that report the work go: standard output, or standard
+/// error when the codes or the WAV file themselves go to standard output.
+std::FILE* reports = stdout;
+
+void chooseReports(const std::string& output)
+{
+    reports = adpcm::isStandardOutput(output) ? stderr : stdout;
 }
 
 void warn(const std::string& message)
@@ -328,7 +343,7 @@ void reportReading(const adpcm::ReadReport& report, int rate)
              " Hz can hold");
     }
     if (report.clipped > 0) {
-        std::printf("%lld values clipped at full scale\n", static_cast<long long>(report.clipped));
+        std::fprintf(reports, "%lld values clipped at full scale\n", static_cast<long long>(report.clipped));
     }
 }
 
@@ -340,9 +355,10 @@ void reportPlaybackRate(int rate)
     if (deltaN == PLAYBACK_DELTA_N) {
         return;
     }
-    std::printf("note: `p` plays at %d Hz; for %d Hz, type these after `p N`:\n", PLAYBACK_RATE, rate);
-    std::printf("o %x %02x\n", unsigned{BANK1_BASE} + ADPCM_DELTA_N_LOW, deltaN & 0xFFU);
-    std::printf("o %x %02x\n", unsigned{BANK1_BASE} + ADPCM_DELTA_N_HIGH, deltaN >> 8);
+    std::fprintf(reports, "note: `p` plays at %d Hz; for %d Hz, type these after `p N`:\n", PLAYBACK_RATE,
+                 rate);
+    std::fprintf(reports, "o %x %02x\n", unsigned{BANK1_BASE} + ADPCM_DELTA_N_LOW, deltaN & 0xFFU);
+    std::fprintf(reports, "o %x %02x\n", unsigned{BANK1_BASE} + ADPCM_DELTA_N_HIGH, deltaN >> 8);
 }
 
 int encode(const Options& options)
@@ -354,14 +370,18 @@ int encode(const Options& options)
         return fail("will not write ADPCM codes to " + options.output +
                     ", a name for an audio file; --force writes it anyway");
     }
+    chooseReports(options.output);
     adpcm::AudioSource source;
     std::string error;
-    if (!adpcm::openAudio(options.input, source, error)) {
+    adpcm::interruptibleReading(true);
+    const bool opened = adpcm::openAudio(options.input, source, error);
+    adpcm::interruptibleReading(false);
+    if (!opened) {
         return fail(error);
     }
-    std::printf("read %s: %s, %d Hz, %d channel%s, %s\n", options.input.c_str(), source.format.c_str(),
-                source.rate, source.channels, source.channels == 1 ? "" : "s",
-                seconds(static_cast<double>(source.frames) / source.rate).c_str());
+    std::fprintf(reports, "read %s: %s, %d Hz, %d channel%s, %s\n", options.input.c_str(),
+                 source.format.c_str(), source.rate, source.channels, source.channels == 1 ? "" : "s",
+                 seconds(static_cast<double>(source.frames) / source.rate).c_str());
     const std::int64_t length = adpcm::resampledLength(source, options.rate);
     if (length <= 0) {
         closeAudio(source);
@@ -379,27 +399,29 @@ int encode(const Options& options)
     if (!read) {
         return fail(options.input + ": " + error);
     }
-    std::printf("resampled to %d Hz (delta-N 0x%04X): %zu values%s\n", options.rate, deltaNFor(options.rate),
-                samples.size(), options.rate == source.rate ? ", rate unchanged" : "");
+    std::fprintf(reports, "resampled to %d Hz (delta-N 0x%04X): %zu values%s\n", options.rate,
+                 deltaNFor(options.rate), samples.size(),
+                 options.rate == source.rate ? ", rate unchanged" : "");
     reportReading(report, options.rate);
 
     const std::vector<std::uint8_t> bytes = adpcm::encodeSample(samples, options.encoder);
     const std::size_t units = bytes.size() / ADDRESS_UNIT;
-    std::printf("encoded (%s): %zu bytes, %zu units of %zu bytes, the last one silence\n",
-                encoderName(options.encoder), bytes.size(), units, ADDRESS_UNIT);
+    std::fprintf(reports, "encoded (%s): %zu bytes, %zu units of %zu bytes, the last one silence\n",
+                 encoderName(options.encoder), bytes.size(), units, ADDRESS_UNIT);
 
     const std::vector<std::int16_t> decoded = adpcm::decodeSample(bytes);
     const bool silent = std::all_of(samples.begin(), samples.end(), [](std::int16_t x) { return x == 0; });
     if (silent) {
-        std::printf("SNR not measured: the input is silent\n");
+        std::fprintf(reports, "SNR not measured: the input is silent\n");
     } else {
-        std::printf("SNR %.1f dB against the resampled input\n", adpcm::snrDecibels(samples, decoded));
+        std::fprintf(reports, "SNR %.1f dB against the resampled input\n",
+                     adpcm::snrDecibels(samples, decoded));
     }
 
     if (!adpcm::writeFileAtomically(options.output, bytes, error)) {
         return fail(error);
     }
-    std::printf("wrote %s\n", options.output.c_str());
+    std::fprintf(reports, "wrote %s\n", options.output.c_str());
     reportPlaybackRate(options.rate);
     return 0;
 }
@@ -409,44 +431,37 @@ int decode(const Options& options)
     if (const std::string problem = checkOutput(options); !problem.empty()) {
         return fail(problem);
     }
-    if (adpcm::isDirectory(options.input)) {
-        return fail(options.input + " is a directory");
+    chooseReports(options.output);
+    // One byte more than the chip holds tells a file that fits from one that does not.
+    std::vector<std::uint8_t> bytes;
+    std::string error;
+    adpcm::interruptibleReading(true);
+    const bool read = adpcm::readInput(options.input, SAMPLE_MEMORY_SIZE + 1, bytes, error);
+    adpcm::interruptibleReading(false);
+    if (!read) {
+        return fail(error);
+    }
+    if (bytes.empty()) {
+        return fail(options.input + " is empty");
     }
     // Sample files have no header; one that libsndfile recognises is audio.
-    if (const std::string format = adpcm::audioFormatOf(options.input); !format.empty() && !options.force) {
+    if (const std::string format = adpcm::audioFormatOf(bytes); !format.empty() && !options.force) {
         return fail(options.input + " is a " + format +
                     " file, not ADPCM codes; --force decodes its bytes as codes anyway");
     }
-    std::FILE* file = std::fopen(options.input.c_str(), "rb");
-    if (file == nullptr) {
-        return fail("cannot read " + options.input + ": " + std::strerror(errno));
-    }
-    // One byte more than the chip holds tells a file that fits from one that does not.
-    std::vector<std::uint8_t> bytes(SAMPLE_MEMORY_SIZE + 1);
-    const std::size_t count = std::fread(bytes.data(), 1, bytes.size(), file);
-    const bool failed = std::ferror(file) != 0;
-    const int readErrno = errno;
-    std::fclose(file);
-    if (failed) {
-        return fail("cannot read " + options.input + ": " + std::strerror(readErrno));
-    }
-    if (count == 0) {
-        return fail(options.input + " is empty");
-    }
-    if (count > SAMPLE_MEMORY_SIZE) {
+    if (bytes.size() > SAMPLE_MEMORY_SIZE) {
         return fail(options.input + " is too long: more than the " + std::to_string(SAMPLE_MEMORY_SIZE) +
                     " bytes the chip holds");
     }
-    bytes.resize(count);
 
     const std::vector<std::int16_t> values = adpcm::decodeSample(bytes);
-    std::printf("read %s: %zu bytes, %zu codes\n", options.input.c_str(), bytes.size(), values.size());
-    std::string error;
+    std::fprintf(reports, "read %s: %zu bytes, %zu codes\n", options.input.c_str(), bytes.size(),
+                 values.size());
     if (!adpcm::writeWavAtomically(options.output, values, 1, options.rate, error)) {
         return fail(error);
     }
-    std::printf("wrote %s: 16-bit mono, %d Hz, %s\n", options.output.c_str(), options.rate,
-                seconds(static_cast<double>(values.size()) / options.rate).c_str());
+    std::fprintf(reports, "wrote %s: 16-bit mono, %d Hz, %s\n", options.output.c_str(), options.rate,
+                 seconds(static_cast<double>(values.size()) / options.rate).c_str());
     return 0;
 }
 

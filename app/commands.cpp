@@ -21,6 +21,7 @@ namespace {
 
 struct Commands {
     std::uint8_t slotCounter = 1; // the slot the next `l` loads into; wraps from 255 to 0
+    bool latencyTold = false;     // how to lower the adapter's latency timer was said
 };
 
 Commands commands;
@@ -101,6 +102,21 @@ void portLine(const PortAttempt& port, const std::string& rest)
     std::fprintf(stderr, "%s: %s: %s\n", port.name.c_str(), port.device.c_str(), rest.c_str());
 }
 
+// How to lower an adapter's latency timer, after "PORT: DEVICE: ", for a
+// timer read from its Linux driver's file or its Windows driver's key.
+std::string latencyAdvice(const AdapterLatency& latency)
+{
+    std::string text = "the adapter holds each reply up to " + std::to_string(latency.timerMs) +
+                       " ms (its latency timer), which slows every frame of l and t;\n";
+    if (latency.found == AdapterTimer::REGISTRY) {
+        return text + "  lower it to 1 ms in " + FTDI_LATENCY_SETTING;
+    }
+    return text + "  lower it to 1 ms with: echo 1 > " + latency.where +
+           " (as root, until it is unplugged)\n"
+           "  or for good with a udev rule in /etc/udev/rules.d: " +
+           FTDI_LATENCY_UDEV_RULE;
+}
+
 std::string hexBytes(const std::vector<std::uint8_t>& bytes)
 {
     if (bytes.empty()) {
@@ -147,6 +163,10 @@ void connectCommand(const char*)
         std::printf("err.\n");
         portLine(port, "not identified: the board answered " + hexBytes(outcome.reply));
     }
+    if (latencyWorthLowering(outcome.latency) && !commands.latencyTold) {
+        commands.latencyTold = true;
+        portLine(port, latencyAdvice(outcome.latency));
+    }
 }
 
 void backlightCommand(const char*)
@@ -181,6 +201,7 @@ void loadCommand(const char* line)
     ProgressPace pace{.first = 1, .every = 2};
     const SampleStore store = storeSample(bytes, slot, drawPacedProgress, &pace);
     if (const char* error = wordsFor(STORE_WORDS, store.stop)) {
+        printProgress(0, 0); // a line left open at a terminal ends before the failure line
         loaderError(error);
     }
     if (store.stop == MemoryWriteStop::PAST_MEMORY_END) {
@@ -256,6 +277,9 @@ void transferCommand(const char* line)
         // The line is drawn after every 32nd data frame, and after the last.
         ProgressPace pace{.first = 32, .every = 32};
         const TransferStop stop = transferDataFile(path, drawPacedProgress, &pace);
+        if (stop != TransferStop::COMPLETE) {
+            printProgress(0, 0); // a line left open at a terminal ends before the failure line
+        }
         if (const char* words = wordsFor(TRANSFER_WORDS, stop)) {
             std::fputs(words, stdout);
         }

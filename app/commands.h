@@ -14,7 +14,9 @@ void resetCommands();
 /// `c`: drops a port already held, opens "COM3" or else "COM4", identifies the
 /// board. Why each port failed, or what a board that did not identify itself
 /// answered, goes to standard error as "PORT: DEVICE: reason"; so does the
-/// port that answered, when standard input is a terminal.
+/// port that answered, when standard input is a terminal, and, once a
+/// session, how to lower a USB-serial adapter's latency timer that holds
+/// each reply longer than LATENCY_TIMER_QUIET_MS.
 void connectCommand(const char* line);
 
 /// `b`: the backlight state, "backlight on" / "backlight off"; "backlight

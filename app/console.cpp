@@ -200,6 +200,23 @@ void reportLinkFault()
     }
 }
 
+// Says once, at the start, why the history of typed lines is not kept.
+void reportHistoryRefusal()
+{
+    std::string folder;
+    switch (historyRefusal(folder)) {
+    case HistoryRefusal::NONE:
+        break;
+    case HistoryRefusal::NOT_OWNED:
+        std::fprintf(stderr, "ym2608-console: history not kept: %s belongs to another user\n",
+                     folder.c_str());
+        break;
+    case HistoryRefusal::OPEN_TO_OTHERS:
+        std::fprintf(stderr, "ym2608-console: history not kept: others can write in %s\n", folder.c_str());
+        break;
+    }
+}
+
 // False once standard output has failed: a full disk, a closed pipe.
 bool outputHolds()
 {
@@ -220,6 +237,7 @@ int runConsole()
     resetSampleMemory();
     resetCommands();
     const bool edited = startLineEditor();
+    reportHistoryRefusal();
     int status = 0;
     for (;;) {
         if (!edited) {

@@ -9,12 +9,17 @@
 // Windows: the console closing, logoff, shutdown, Ctrl-Break) restore the
 // port's settings and the terminal, release the port, and end the process
 // with the signal's usual status.
+// While the editor runs, Ctrl-Z gives the terminal back as it was before the
+// editor for the time the process is stopped; when it is continued (fg), the
+// editor's settings (or a command's) come back and the prompt and the line
+// so far are drawn again.
 //
 // Functions: prepareProcess, installSignalHandlers, takeInterrupt,
-// interruptEndedInput, inputIsTerminal, portHelp, startLineEditor, readEditedLine, stopLineEditor,
-// beginCommand, endCommand.
+// interruptEndedInput, inputIsTerminal, outputColumns, portHelp, startLineEditor, readEditedLine,
+// stopLineEditor, historyRefusal, beginCommand, endCommand.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 /// First thing in main: descriptors 0, 1 and 2 open (on the null device when
@@ -35,6 +40,10 @@ bool interruptEndedInput();
 /// True when standard input is a terminal.
 bool inputIsTerminal();
 
+/// The width in columns of the terminal that standard output is: 0 when it
+/// is a terminal of unknown width, -1 when standard output is no terminal.
+int outputColumns();
+
 /// The platform's lines on how the port names map to devices, for --help.
 std::string portHelp();
 
@@ -54,6 +63,16 @@ EditedLine readEditedLine(std::string& line);
 
 /// Saves nothing more and gives the terminal back as it was.
 void stopLineEditor();
+
+/// Why the history is not kept across sessions although the editor runs.
+enum class HistoryRefusal : std::uint8_t {
+    NONE,
+    NOT_OWNED,      // its folder belongs to another user
+    OPEN_TO_OTHERS, // others may write in its folder
+};
+
+/// After startLineEditor: NONE, or why the history's `folder` was refused.
+HistoryRefusal historyRefusal(std::string& folder);
 
 /// Around each command run while the editor is in use: keys typed during the
 /// command are not echoed (they would garble the progress line) and are

@@ -2,11 +2,18 @@
 // $XDG_STATE_HOME/ym2608-console/history (default ~/.local/state/...), and
 // the signal handlers. libedit's own signal handling stays off: it passes a
 // signal on to the whole process group, which is not ours to signal.
+//
+// The history file is read and written here, in libedit's format, through
+// the folder opened once and checked (ours, and no one else may write in
+// it), and never through a symlink: a file planted in its place is never
+// followed, so its target is neither read nor overwritten.
 #include "app/terminal.h"
 
+#include "app/operands.h"
 #include "link/device_link.h"
 #include "link/port.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <clocale>
@@ -16,10 +23,17 @@
 #include <cstring>
 #include <cwchar>
 #include <string>
+#include <string_view>
+#include <vector>
 
+// strunvis is the same in either of libbsd's flavours; this one is libedit's own.
+#define LIBBSD_NETBSD_VIS
+#include <bsd/vis.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <histedit.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -32,11 +46,21 @@ constexpr int HISTORY_LINES = 1000;
 /// A line longer than this is no command (the console answers "??") and is not kept.
 constexpr std::size_t HISTORY_LINE_MAX = 4096;
 
+/// The most of the history file read at start, from its end: a thousand
+/// ordinary lines take a few tens of kilobytes.
+constexpr off_t HISTORY_READ_MAX = off_t{1} << 20;
+
+/// The file's first line in libedit's format; each line after it is one
+/// entry, oldest first, encoded with strvis.
+constexpr std::string_view HISTORY_COOKIE = "_HiStOrY_V2_";
+
 struct Terminal {
     EditLine* editor = nullptr;
     History* history = nullptr;
     HistEvent event{};
-    std::string historyPath; // empty: no history kept across sessions
+    int historyFolder = -1; // the history file's folder; -1: no history kept across sessions
+    HistoryRefusal refusal = HistoryRefusal::NONE;
+    std::string refusedFolder;
     std::FILE* editorOutput = nullptr;
     bool ownsEditorOutput = false;
     termios saved{}; // standard input's settings before the editor ran
@@ -51,9 +75,19 @@ volatile std::sig_atomic_t interrupted = 0;
 volatile std::sig_atomic_t terminalSaved = 0;
 
 // Ctrl-C at the prompt wakes the editor's wait for a key through this pipe,
-// wherever the editor was when the signal came.
+// wherever the editor was when the signal came; so does a continue after a
+// stop (Ctrl-Z, then fg), which has the line shown again.
 int wakeRead = -1;
 volatile std::sig_atomic_t wakeWrite = -1;
+volatile std::sig_atomic_t continued = 0;
+volatile std::sig_atomic_t atPrompt = 0;
+
+// The terminal's settings to put back when the console is continued: the
+// editor's while it reads a line, the command's (no echo) while one runs. A
+// shell gives a stopped job's terminal its own settings; the line would then
+// be read with the terminal's echo and line editing instead of the editor's.
+termios resumeSettings{};
+volatile std::sig_atomic_t resumeValid = 0;
 
 void onInterrupt(int)
 {
@@ -76,7 +110,7 @@ void drainWake()
 
 // The editor's key reader: one character from standard input, decoded in the
 // user's character set, or -1 (errno EINTR) once Ctrl-C has come.
-int readCharacter(EditLine*, wchar_t* character)
+int readCharacter(EditLine* editor, wchar_t* character)
 {
     std::mbstate_t state{};
     for (;;) {
@@ -84,10 +118,21 @@ int readCharacter(EditLine*, wchar_t* character)
         if (poll(ready, 2, -1) < 0 && errno != EINTR) {
             return -1;
         }
-        if (interrupted != 0 || (ready[1].revents & POLLIN) != 0) {
+        if (interrupted != 0) {
             drainWake();
             errno = EINTR;
             return -1;
+        }
+        if (continued != 0 || (ready[1].revents & POLLIN) != 0) {
+            drainWake();
+            if (continued != 0) {
+                // Back from a stop: the prompt and the line so far, drawn
+                // again from the start of the line the cursor is on.
+                continued = 0;
+                std::fputs("\r", terminal.editorOutput);
+                el_set(editor, EL_REFRESH);
+            }
+            continue;
         }
         if ((ready[0].revents & (POLLIN | POLLHUP | POLLERR)) == 0) {
             continue;
@@ -127,13 +172,59 @@ void onEndingSignal(int signal)
     std::raise(signal);
 }
 
-void handle(int signal, void (*handler)(int))
+// `flags` 0, no SA_RESTART: a read waiting on the board ends with EINTR.
+void handle(int signal, void (*handler)(int), int flags = 0)
 {
     struct sigaction action {};
     action.sa_handler = handler;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = 0; // no SA_RESTART: a read waiting on the board ends with EINTR
+    action.sa_flags = flags;
     sigaction(signal, &action, nullptr);
+}
+
+// Ctrl-Z: the terminal goes back to the settings it had before the editor
+// ran, for the shell, and the process stops as the signal's default does.
+void onStop(int)
+{
+    const int savedErrno = errno;
+    if (terminalSaved != 0) {
+        tcsetattr(STDIN_FILENO, TCSANOW, &terminal.saved);
+    }
+    std::signal(SIGTSTP, SIG_DFL);
+    std::raise(SIGTSTP); // held until the handler unblocks it below
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGTSTP);
+    sigprocmask(SIG_UNBLOCK, &stop, nullptr); // the process stops here until continued
+    handle(SIGTSTP, onStop, SA_RESTART);
+    errno = savedErrno;
+}
+
+// Continued (fg after Ctrl-Z, or after any stop): the settings of the moment
+// of the stop again, and at the prompt the line drawn anew.
+void onContinue(int)
+{
+    const int savedErrno = errno;
+    if (resumeValid != 0) {
+        tcsetattr(STDIN_FILENO, TCSANOW, &resumeSettings);
+    }
+    if (atPrompt != 0) {
+        continued = 1;
+        if (wakeWrite >= 0) {
+            const char byte = 1;
+            [[maybe_unused]] const ssize_t ignored = write(wakeWrite, &byte, 1);
+        }
+    }
+    errno = savedErrno;
+}
+
+// Keeps the terminal's present settings as those to resume with.
+void rememberSettings()
+{
+    resumeValid = 0;
+    if (tcgetattr(STDIN_FILENO, &resumeSettings) == 0) {
+        resumeValid = 1;
+    }
 }
 
 const char* prompt(EditLine*)
@@ -141,24 +232,94 @@ const char* prompt(EditLine*)
     return ">";
 }
 
-// Tab completes file names in the operand of `l` and `t`, and nothing else.
-unsigned char complete(EditLine* editor, int key)
+/// The most names Tab lists below the line at once.
+constexpr std::size_t COMPLETION_LIST_MAX = 100;
+
+// The names in `folder` ("" for the current one) that begin with `prefix`
+// and that a line can hold: a CR or LF would end the operand before the name.
+// Hidden names only when the prefix asks for them, as shells complete.
+std::vector<std::string> matchingNames(const std::string& folder, const std::string& prefix)
+{
+    std::vector<std::string> names;
+    DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
+    if (dir == nullptr) {
+        return names;
+    }
+    while (const dirent* entry = readdir(dir)) {
+        const std::string_view name = entry->d_name;
+        if (name == "." || name == ".." || !name.starts_with(prefix) ||
+            name.find_first_of("\r\n") != std::string_view::npos ||
+            (name.starts_with('.') && !prefix.starts_with('.'))) {
+            continue;
+        }
+        names.emplace_back(name);
+    }
+    closedir(dir);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Lists the names below the line, control characters shown as '?'.
+void listNames(const std::vector<std::string>& names)
+{
+    std::string text = "\n";
+    for (std::size_t i = 0; i < names.size() && i < COMPLETION_LIST_MAX; ++i) {
+        for (const char c : names[i]) {
+            text += static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? '?' : c;
+        }
+        text += "  ";
+    }
+    if (names.size() > COMPLETION_LIST_MAX) {
+        text += "(" + std::to_string(names.size() - COMPLETION_LIST_MAX) + " more)";
+    }
+    text += "\n";
+    std::fputs(text.c_str(), terminal.editorOutput);
+}
+
+// Tab completes a file name in the operand of `l` and `t`, and nothing else.
+// The operand is the rest of the line taken as it is (blanks, quotes and
+// backslashes belong to the name), so a name goes in as it is: no quoting,
+// and no blank after it. A folder gets its "/", so that Tab can go on in it;
+// names that share no more than what is typed are listed.
+unsigned char complete(EditLine* editor, int)
 {
     const LineInfo* line = el_line(editor);
-    const bool takesFile =
-        line->lastchar > line->buffer && (line->buffer[0] == 'l' || line->buffer[0] == 't');
-    if (!takesFile) {
+    if (line->lastchar == line->buffer || (line->buffer[0] != 'l' && line->buffer[0] != 't')) {
         return CC_ERROR;
     }
-    const std::ptrdiff_t before = line->cursor - line->buffer;
-    const unsigned char result = _el_fn_complete(editor, key);
-    // A whole name gets a blank after it, but blanks at the end of a line
-    // belong to the file's name: take it back.
-    const LineInfo* after = el_line(editor);
-    if (after->cursor - after->buffer > before && after->cursor[-1] == ' ') {
-        el_deletestr(editor, 1);
+    const char* start = line->buffer + 1;
+    while (start < line->cursor && isBlank(*start)) {
+        ++start;
     }
-    return result;
+    if (line->cursor < start) {
+        return CC_ERROR;
+    }
+    const std::string typed(start, line->cursor);
+    const std::string folder = typed.substr(0, typed.rfind('/') + 1); // npos + 1 is 0
+    const std::string prefix = typed.substr(folder.size());
+    const std::vector<std::string> names = matchingNames(folder, prefix);
+    if (names.empty()) {
+        return CC_ERROR;
+    }
+    std::string common = names.front();
+    for (const std::string& name : names) {
+        common.resize(static_cast<std::size_t>(
+            std::mismatch(common.begin(), common.end(), name.begin(), name.end()).first - common.begin()));
+    }
+    std::string insert = common.substr(prefix.size());
+    struct stat info {};
+    if (names.size() == 1 && stat((folder + common).c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+        insert += '/';
+    }
+    if (!insert.empty()) {
+        el_insertstr(editor, insert.c_str());
+        return CC_REFRESH;
+    }
+    if (names.size() > 1) {
+        listNames(names);
+        return CC_REDISPLAY;
+    }
+    return CC_REFRESH;
 }
 
 bool makeDirectories(const std::string& path)
@@ -175,9 +336,9 @@ bool makeDirectories(const std::string& path)
     return true;
 }
 
-// $XDG_STATE_HOME/ym2608-console/history, or ~/.local/state/...; empty when
-// neither an absolute XDG_STATE_HOME nor HOME is set.
-std::string historyPath()
+// $XDG_STATE_HOME/ym2608-console, or ~/.local/state/...; empty when neither
+// an absolute XDG_STATE_HOME nor HOME is set.
+std::string historyFolder()
 {
     std::string state;
     const char* xdg = std::getenv("XDG_STATE_HOME");
@@ -190,7 +351,124 @@ std::string historyPath()
         return {};
     }
     const std::string folder = state + "/ym2608-console";
-    return makeDirectories(folder) ? folder + "/history" : std::string();
+    return makeDirectories(folder) ? folder : std::string();
+}
+
+// Opens the history's folder, once for the session; -1 when there is none or
+// it is refused: another user's, or one that others may write in (they could
+// plant a file or a link where the history goes).
+int openHistoryFolder()
+{
+    const std::string folder = historyFolder();
+    if (folder.empty()) {
+        return -1;
+    }
+    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    struct stat info {};
+    if (fd < 0 || fstat(fd, &info) != 0) {
+        if (fd >= 0) {
+            close(fd);
+        }
+        return -1;
+    }
+    if (info.st_uid != geteuid() || (info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        terminal.refusal =
+            info.st_uid != geteuid() ? HistoryRefusal::NOT_OWNED : HistoryRefusal::OPEN_TO_OTHERS;
+        terminal.refusedFolder = folder;
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// The history file in its folder, never through a link; O_NONBLOCK: a FIFO
+// there must not hang the console (it is then no regular file, and left alone).
+int openHistoryFile(int flags)
+{
+    const int fd =
+        openat(terminal.historyFolder, "history", flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    struct stat info {};
+    if (fd >= 0 && (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// The last HISTORY_READ_MAX bytes of the history file, whole lines only.
+std::string readHistoryTail(int fd)
+{
+    struct stat info {};
+    char cookie[HISTORY_COOKIE.size()];
+    if (fstat(fd, &info) != 0 || pread(fd, cookie, sizeof cookie, 0) != static_cast<ssize_t>(sizeof cookie) ||
+        std::string_view(cookie, sizeof cookie) != HISTORY_COOKIE) {
+        return {};
+    }
+    const off_t start = std::max<off_t>(0, info.st_size - HISTORY_READ_MAX);
+    std::string text(static_cast<std::size_t>(info.st_size - start), '\0');
+    std::size_t got = 0;
+    while (got < text.size()) {
+        const ssize_t n = pread(fd, text.data() + got, text.size() - got, start + static_cast<off_t>(got));
+        if (n <= 0) {
+            break;
+        }
+        got += static_cast<std::size_t>(n);
+    }
+    text.resize(got);
+    // The cookie's line, or the part of a line the start cut.
+    const std::size_t first = text.find('\n');
+    return first == std::string::npos ? std::string() : text.substr(first + 1);
+}
+
+// Loads the history's last lines, leaving out any line longer than a command
+// can be: such a line would stay in the file for ever, and many of them would
+// cost many times their size in the editor's memory.
+void loadHistory()
+{
+    const int fd = openHistoryFile(O_RDONLY);
+    if (fd < 0) {
+        return;
+    }
+    const std::string text = readHistoryTail(fd);
+    close(fd);
+    std::vector<std::string> lines;
+    std::vector<char> decoded;
+    for (std::size_t begin = 0, end = 0; begin < text.size(); begin = end + 1) {
+        end = std::min(text.find('\n', begin), text.size());
+        // strvis writes a character in at most four.
+        if (end - begin > 4 * HISTORY_LINE_MAX) {
+            continue;
+        }
+        const std::string encoded = text.substr(begin, end - begin);
+        decoded.resize(encoded.size() + 1);
+        const int length = strunvis(decoded.data(), encoded.c_str());
+        if (length > 0 && static_cast<std::size_t>(length) <= HISTORY_LINE_MAX) {
+            lines.emplace_back(decoded.data(), static_cast<std::size_t>(length));
+        }
+    }
+    const std::size_t kept = std::min(lines.size(), static_cast<std::size_t>(HISTORY_LINES));
+    for (std::size_t i = lines.size() - kept; i < lines.size(); ++i) {
+        history(terminal.history, &terminal.event, H_ENTER, lines[i].c_str());
+    }
+}
+
+// Writes the whole history over the file, through the folder and never a link.
+void saveHistory()
+{
+    if (terminal.historyFolder < 0) {
+        return;
+    }
+    const int fd = openHistoryFile(O_WRONLY | O_CREAT);
+    if (fd < 0) {
+        return;
+    }
+    std::FILE* file = ftruncate(fd, 0) == 0 ? fdopen(fd, "w") : nullptr;
+    if (file == nullptr) {
+        close(fd);
+        return;
+    }
+    history(terminal.history, &terminal.event, H_SAVE_FP, file);
+    std::fclose(file);
 }
 
 void setEcho(bool on)
@@ -251,6 +529,15 @@ bool inputIsTerminal()
     return isatty(STDIN_FILENO) != 0;
 }
 
+int outputColumns()
+{
+    winsize size{};
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0) {
+        return -1;
+    }
+    return size.ws_col;
+}
+
 std::string portHelp()
 {
     return "COM3 is the device named by YM2608_COM3 (default /dev/ttyS2), COM4 the one named by\n"
@@ -296,9 +583,9 @@ bool startLineEditor()
     }
     history(terminal.history, &terminal.event, H_SETSIZE, HISTORY_LINES);
     history(terminal.history, &terminal.event, H_SETUNIQUE, 1);
-    terminal.historyPath = historyPath();
-    if (!terminal.historyPath.empty()) {
-        history(terminal.history, &terminal.event, H_LOAD, terminal.historyPath.c_str());
+    terminal.historyFolder = openHistoryFolder();
+    if (terminal.historyFolder >= 0) {
+        loadHistory();
     }
     wakeRead = wake[0];
     wakeWrite = wake[1];
@@ -311,6 +598,9 @@ bool startLineEditor()
     el_set(terminal.editor, EL_BIND, "^I", "ym2608-complete", nullptr);
     // The user's own bindings from ~/.editrc, as in other libedit programs.
     el_source(terminal.editor, nullptr);
+    // Calls under way go on after a stop: a stop is no Ctrl-C.
+    handle(SIGTSTP, onStop, SA_RESTART);
+    handle(SIGCONT, onContinue, SA_RESTART);
     return true;
 }
 
@@ -327,7 +617,11 @@ EditedLine readEditedLine(std::string& line)
     // and loses it when editing begins: the console would wait on. Setting
     // the terminal up before the prompt is shown closes that gap.
     el_set(terminal.editor, EL_PREP_TERM, 1);
+    rememberSettings();
+    atPrompt = 1;
     const char* text = el_gets(terminal.editor, &count);
+    atPrompt = 0;
+    rememberSettings();
     if (text == nullptr) {
         if (count < 0 && (errno == EINTR || interrupted != 0)) {
             // Keys typed but not yet read belong to the dropped line too; the
@@ -346,16 +640,17 @@ EditedLine readEditedLine(std::string& line)
     }
     if (!line.empty() && line.size() <= HISTORY_LINE_MAX) {
         history(terminal.history, &terminal.event, H_ENTER, line.c_str());
-        if (!terminal.historyPath.empty()) {
-            // Saved at once: a session ended by a signal keeps its lines too.
-            history(terminal.history, &terminal.event, H_SAVE, terminal.historyPath.c_str());
-        }
+        // Saved at once: a session ended by a signal keeps its lines too.
+        saveHistory();
     }
     return EditedLine::LINE;
 }
 
 void stopLineEditor()
 {
+    std::signal(SIGTSTP, SIG_DFL);
+    std::signal(SIGCONT, SIG_DFL);
+    resumeValid = 0;
     if (terminal.editor != nullptr) {
         el_end(terminal.editor);
     }
@@ -364,6 +659,9 @@ void stopLineEditor()
     }
     if (terminal.ownsEditorOutput) {
         std::fclose(terminal.editorOutput);
+    }
+    if (terminal.historyFolder >= 0) {
+        close(terminal.historyFolder);
     }
     terminalSaved = 0;
     if (terminal.editor != nullptr) {
@@ -379,6 +677,12 @@ void stopLineEditor()
     terminal = Terminal{};
 }
 
+HistoryRefusal historyRefusal(std::string& folder)
+{
+    folder = terminal.refusedFolder;
+    return terminal.refusal;
+}
+
 void beginCommand()
 {
     if (terminal.editor == nullptr) {
@@ -386,6 +690,7 @@ void beginCommand()
     }
     setEcho(false);
     terminal.echoOff = true;
+    rememberSettings();
 }
 
 void endCommand()
@@ -396,4 +701,5 @@ void endCommand()
     tcflush(STDIN_FILENO, TCIFLUSH);
     setEcho(true);
     terminal.echoOff = false;
+    rememberSettings();
 }

@@ -71,6 +71,15 @@ bool inputIsTerminal()
     return _isatty(_fileno(stdin)) != 0;
 }
 
+int outputColumns()
+{
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info)) {
+        return -1;
+    }
+    return info.srWindow.Right - info.srWindow.Left + 1;
+}
+
 std::string portHelp()
 {
     return "COM3 and COM4 open the devices \\\\.\\COM3 and \\\\.\\COM4.\n"
@@ -88,6 +97,11 @@ EditedLine readEditedLine(std::string&)
 }
 
 void stopLineEditor() {}
+
+HistoryRefusal historyRefusal(std::string&)
+{
+    return HistoryRefusal::NONE;
+}
 
 void beginCommand() {}
 

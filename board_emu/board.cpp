@@ -308,7 +308,7 @@ void bank1Write(FrameBytes f, FrameOutcome& out)
 {
     BoardState& s = board.state;
     s.bank1[f[1]] = f[2];
-    out.adpcmStart = adpcm::applyAdpcmWrite(s.adpcm, f[1], f[2]);
+    out.adpcmStart = synth::applyAdpcmWrite(s.adpcm, f[1], f[2]);
     describeAdpcm(out.text, f[1], f[2]);
     if (f[1] == ADPCM_CONTROL1 || f[1] == ADPCM_START_LOW || f[1] == ADPCM_START_HIGH) {
         s.adpcmWriteFromStart = true;

@@ -10,7 +10,7 @@
 // Functions: resetBoard, boardState, frameLength, handleFrame.
 #pragma once
 
-#include "adpcm/render.h"
+#include "synth/adpcm.h"
 #include "chip/ym2608.h"
 #include "link/frames.h"
 
@@ -70,7 +70,7 @@ struct BoardState {
     std::uint32_t frames = 0;
     /// The second bank's ADPCM registers as the renderer reads them, folded
     /// from every bank-1 write: the one model of that unit's set-up.
-    adpcm::AdpcmRegisters adpcm;
+    synth::AdpcmRegisters adpcm;
     /// Where the next byte written through the ADPCM data register
     /// (ADPCM_MEMORY_DATA) goes in sample memory, and whether it is still to be
     /// taken from the start address (after a write to control 1 or to the start address).
@@ -78,7 +78,7 @@ struct BoardState {
     bool adpcmWriteFromStart = true;
     /// The ADPCM registers at every start command (control 1 written with
     /// start set), in order, up to PLAY_HISTORY of them.
-    std::vector<adpcm::AdpcmRegisters> plays;
+    std::vector<synth::AdpcmRegisters> plays;
 };
 
 /// What the serving loop does with one frame.

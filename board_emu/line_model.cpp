@@ -59,3 +59,33 @@ std::int64_t lineReached(const LineModel& line, std::int64_t now)
     }
     return line.backlog ? line.rxFree : std::max(line.rxFree, now);
 }
+
+AdapterModel startAdapter(std::int64_t holdNanos)
+{
+    AdapterModel adapter;
+    adapter.holdNanos = holdNanos;
+    return adapter;
+}
+
+std::int64_t adapterPasses(AdapterModel& adapter, std::int64_t last, std::int64_t byteNanos,
+                           std::size_t count)
+{
+    if (adapter.holdNanos == 0 || count == 0) {
+        return last;
+    }
+    std::int64_t passes = last;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::int64_t in = last - static_cast<std::int64_t>(count - 1 - i) * byteNanos;
+        if (adapter.waiting > 0 && in >= adapter.firstHeld + adapter.holdNanos) {
+            adapter.waiting = 0; // the timer ran out first: the bytes held went on without this one
+        }
+        if (adapter.waiting == 0) {
+            adapter.firstHeld = in;
+        }
+        if (++adapter.waiting == ADAPTER_BUFFER) {
+            adapter.waiting = 0; // a full buffer goes on at once
+            passes = in;
+        }
+    }
+    return adapter.waiting > 0 ? adapter.firstHeld + adapter.holdNanos : passes;
+}

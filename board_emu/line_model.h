@@ -12,12 +12,23 @@
 // Time 0 of the session (of --log-writes and the session WAV) is the arrival
 // of its first byte.
 //
+// At the computer's end of the line a USB-serial adapter (--latency-timer)
+// holds the bytes it receives from the board until ADAPTER_BUFFER of them are
+// waiting or its latency timer has run out since the first of them came in,
+// and then passes them on together. A client that waits for each reply
+// before its next frame waits out the timer once a frame.
+//
 // Functions: startLine, takeStart, takenBy, takeBytes, takeBurst, arrivalAt,
-// replyReaches, lineReached.
+// replyReaches, lineReached, startAdapter, adapterPasses.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+
+/// The bytes from the board a USB-serial adapter gathers before it passes
+/// them on without waiting for its timer: one USB packet's worth (64 bytes,
+/// two of them the adapter's own status).
+inline constexpr std::size_t ADAPTER_BUFFER = 62;
 
 struct LineModel {
     std::int64_t byteNanos = 0;  // time one byte takes on the line; 0 for no line model
@@ -64,3 +75,21 @@ std::int64_t replyReaches(LineModel& line, std::int64_t arrival, std::size_t len
 /// arrived before this. The next bytes on a line that ran on follow the last
 /// ones taken; any others are noticed after now.
 std::int64_t lineReached(const LineModel& line, std::int64_t now);
+
+struct AdapterModel {
+    std::int64_t holdNanos = 0; // the latency timer; 0 for no adapter
+    std::size_t waiting = 0;    // bytes held
+    std::int64_t firstHeld = 0; // when the first of them came in
+};
+
+/// An adapter whose latency timer runs `holdNanos` (0: no adapter), holding nothing.
+AdapterModel startAdapter(std::int64_t holdNanos);
+
+/// When the last of `count` bytes from the board, which come into the adapter
+/// `byteNanos` apart and the last of them at `last`, goes on to the computer:
+/// at `last` without an adapter, or when its buffer fills; otherwise when the
+/// timer runs out for the first byte held, on the assumption that nothing more
+/// comes in meanwhile (no fuller buffer sends it sooner). Bytes that come in
+/// once the timer has run out for those held start the next hold.
+std::int64_t adapterPasses(AdapterModel& adapter, std::int64_t last, std::int64_t byteNanos,
+                           std::size_t count);

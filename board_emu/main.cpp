@@ -1,7 +1,8 @@
 // ym2608-board-emu: the YM2608 board on a pseudo-terminal, for trying the
 // console tool without hardware and for testing it end to end. Prints the
-// terminal's path as its first line, serves frames until SIGINT or SIGTERM,
-// then writes the dumps and playbacks it was asked for and exits 0. Bad options exit 2.
+// terminal's path as its first line, serves frames until SIGINT, SIGTERM or
+// SIGHUP, then writes the dumps and playbacks it was asked for and exits 0.
+// Bad options exit 2.
 #include "board_emu/board.h"
 #include "board_emu/options.h"
 #include "board_emu/playback.h"
@@ -70,26 +71,11 @@ void removeLink(const std::string& target, const std::string& link)
 // The rhythm memory image: exactly 8192 bytes, or the emulator does not start.
 bool readRhythmMemory(const std::string& path, std::vector<std::uint8_t>& image, std::string& error)
 {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-        error = "--rhythm-rom " + path + ": " + std::strerror(errno);
+    std::string reason;
+    if (!synth::readRhythmMemoryFile(path, image, reason)) {
+        error = "--rhythm-rom " + path + ": " + reason;
         return false;
     }
-    image.assign(synth::RHYTHM_MEMORY_SIZE + 1, 0);
-    const std::size_t got = std::fread(image.data(), 1, image.size(), file);
-    const bool failedRead = std::ferror(file) != 0;
-    std::fclose(file);
-    if (failedRead) {
-        error = "--rhythm-rom " + path + ": cannot read it";
-        return false;
-    }
-    if (got != synth::RHYTHM_MEMORY_SIZE) {
-        error = "--rhythm-rom " + path + ": " +
-                (got > synth::RHYTHM_MEMORY_SIZE ? "more" : std::to_string(got)) +
-                " bytes, a rhythm memory image has 8192";
-        return false;
-    }
-    image.resize(synth::RHYTHM_MEMORY_SIZE);
     return true;
 }
 
@@ -124,6 +110,7 @@ bool startWorkers(const EmuOptions& options, std::string& error)
     session.wavPath = options.wavPath;
     session.clock = options.clock;
     session.wavRate = options.wavRate;
+    session.ssgLevelDb = options.ssgLevelDb;
     return (options.wavDir.empty() || startPlaybacks(options.wavDir, options.clock, error)) &&
            (options.rhythmRomPath.empty() ||
             readRhythmMemory(options.rhythmRomPath, session.rhythmMemory, error)) &&

@@ -1,6 +1,7 @@
 #include "board_emu/options.h"
 
 #include "cli/options.h"
+#include "synth/chip_sound.h"
 
 #include <algorithm>
 #include <limits>
@@ -73,6 +74,12 @@ bool setWavRate(EmuOptions& o, const Given& given, std::string& error)
     return true;
 }
 
+bool setSsgLevel(EmuOptions& o, const Given& given, std::string& error)
+{
+    return cli::setReal(o.ssgLevelDb, given, synth::SSG_LEVEL_MIN_DB, synth::SSG_LEVEL_MAX_DB,
+                        "DB must be a number from -40 to 20", error);
+}
+
 bool setClock(EmuOptions& o, const Given& given, std::string& error)
 {
     return cli::setWhole(o.clock, given, 1'000'000, 20'000'000, "HZ must be 1000000 to 20000000", error,
@@ -119,20 +126,29 @@ bool setShort(EmuOptions& o, const Given& given, std::string& error)
     return addFault(o, given, true, error);
 }
 
+// A board unplugged before any frame would print a path no console can open.
 bool setHangupAfter(EmuOptions& o, const Given& given, std::string& error)
 {
     std::uint32_t frames = 0;
-    if (!cli::setWhole(frames, given, 0, std::numeric_limits<std::uint32_t>::max(), "K must be a frame count",
-                       error, RADIX)) {
+    if (!cli::setWhole(frames, given, 1, std::numeric_limits<std::uint32_t>::max(),
+                       "K must be a frame count from 1 to 4294967295", error, RADIX)) {
         return false;
     }
     o.board.hangupAfter = frames;
     return true;
 }
 
+// The slowest speed a terminal can be set to; below it one byte would take
+// more than a fifth of a second.
 bool setBaud(EmuOptions& o, const Given& given, std::string& error)
 {
-    return cli::setWhole(o.baud, given, 1, 100'000'000, "N must be 1 to 100000000", error, RADIX);
+    return cli::setWhole(o.baud, given, 50, 100'000'000, "N must be 50 to 100000000", error, RADIX);
+}
+
+// The range a USB-serial adapter's latency timer takes.
+bool setLatencyTimer(EmuOptions& o, const Given& given, std::string& error)
+{
+    return cli::setWhole(o.latencyTimerMs, given, 1, 255, "MS must be 1 to 255", error, RADIX);
 }
 
 using cli::setText;
@@ -150,7 +166,11 @@ const cli::Option<EmuOptions> OPTIONS[] = {
     {"--dump-memory", "FILE", "write the 256 KiB sample memory at exit",
      setText<&EmuOptions::memoryDumpPath>},
     {"--dump-stream", "FILE", "write the stream buffer at exit", setText<&EmuOptions::streamDumpPath>},
-    {"--wav-dir", "DIR", "write each playback from memory as DIR/play-0001.wav, ...", setWavDir},
+    {"--wav-dir", "DIR",
+     "write each playback from memory as DIR/play-0001.wav, ...,\n"
+     "as long as it played: to its stop unit, or to the write that\n"
+     "stops or restarts it; 300 s at most",
+     setWavDir},
     {"--wav", "FILE",
      "write the chip's output for the whole session (FM, SSG, rhythm,\n"
      "ADPCM), each write at its arrival time on the line",
@@ -159,21 +179,34 @@ const cli::Option<EmuOptions> OPTIONS[] = {
      "the session WAV at 44100 or 48000 Hz (resampled) instead of\n"
      "the chip's own clock / 144",
      setWavRate},
-    {"--clock", "HZ", "the board's master clock (default 7987200)", setClock},
+    {"--ssg-level", "DB",
+     "the SSG's level against FM in the session WAV, -40 to 20 dB (default 0,\n"
+     "the PC-9801-86's balance; a PC-88 board's is about +3)",
+     setSsgLevel},
+    {"--clock", "HZ", "the board's master clock, 1000000 to 20000000 (default 7987200)", setClock},
     {"--rhythm-rom", "FILE",
      "an 8192-byte dump of the chip's rhythm memory; without it the\n"
      "rhythm unit is silent",
      setRhythmRom},
     {"--identify", "TEXT", "the four bytes answered to OP_IDENTIFY (default 2608)", setIdentify},
-    {"--backlight", "N", "the backlight state byte (default 1)", setBacklight},
-    {"--fail", "NAME:K[:BYTE]", "answer the K-th frame of NAME with BYTE (default 0x00)", setFail},
-    {"--short", "NAME:K", "answer the K-th frame of NAME short, then hang up", setShort},
-    {"--hangup-after", "K", "close the terminal after K frames", setHangupAfter},
+    {"--backlight", "N", "the backlight state byte, 0 to 255 (default 1)", setBacklight},
+    {"--fail", "NAME:K[:BYTE]",
+     "answer the K-th frame of NAME (K from 1) with BYTE, 0 to 255\n"
+     "(default 0x00)",
+     setFail},
+    {"--short", "NAME:K", "answer the K-th frame of NAME (K from 1) short, then hang up", setShort},
+    {"--hangup-after", "K", "close the terminal after K frames, 1 to 4294967295", setHangupAfter},
     {"--baud", "N",
-     "model a line of N baud: take bytes no faster than it delivers\n"
-     "them and hold replies as long as it takes; the terminal's\n"
-     "speed setting is N (without --baud 4000000)",
+     "model a line of N baud, 50 to 100000000: take bytes no faster\n"
+     "than it delivers them and hold replies as long as it takes; the\n"
+     "terminal's speed setting is N (without --baud 4000000)",
      setBaud},
+    {"--latency-timer", "MS",
+     "hold the bytes sent to the computer until 62 wait or MS ms,\n"
+     "1 to 255, have passed since the first of them, as a USB-serial\n"
+     "adapter does (16 ms by default on one); with --baud, a real\n"
+     "adapter on a real line",
+     setLatencyTimer},
     {"--verbose", "", "one line per frame on standard error", setTrue<&EmuOptions::verbose>},
     {"-h, --help", "", "print this help and exit", setTrue<&EmuOptions::help>},
     {"--version", "", "print the version and exit", setTrue<&EmuOptions::version>},
@@ -188,7 +221,8 @@ const char* usageText()
 {
     static const std::string text =
         "usage: ym2608-board-emu [options]\n"
-        "Plays the YM2608 board on a pseudo-terminal; prints its path first, serves until SIGINT/SIGTERM.\n" +
+        "Plays the YM2608 board on a pseudo-terminal: prints its path first, then serves frames\n"
+        "until SIGINT, SIGTERM or SIGHUP.\n" +
         cli::optionList<EmuOptions>(OPTIONS, HELP_COLUMN) + "The manual: man ym2608-board-emu\n";
     return text.c_str();
 }

@@ -31,18 +31,21 @@ constexpr std::int64_t SPIN_NANOS = 300'000; // the end of a reply's hold is spu
 // comes off the wire, while waking from poll costs a virtual machine tens of
 // microseconds per frame, which would count against the line.
 constexpr std::int64_t RECEIVE_SPIN_NANOS = 1'000'000;
-// While a session WAV is rendered, an idle line tells the renderer how far
-// it has got this often, so that the file keeps up with the session.
+// While a session WAV or playback files are written, an idle line tells the
+// workers how far it has got this often, so that the session file keeps up
+// with the session and a playback's file is written once it has played.
 constexpr int IDLE_REPORT_MILLIS = 100;
 
 struct Server {
     int signals = -1;
-    int reserved = -1; // the board end of a board unplugged from the start, never read
+    int input = -1;               // the board end while it is open, watched during holds
+    std::int64_t inputSince = -1; // when input was first seen waiting during a hold; -1 for none
     Logs logs;
     bool verbose = false;
-    bool session = false;  // a session WAV is rendered: the line's progress is told while idle
+    bool session = false;  // a session WAV or playbacks are written: the line's progress is told while idle
     bool stopping = false; // a stop came: what is still waiting is taken without holds
     LineModel line;
+    AdapterModel adapter;
     std::int64_t lastReply = 0; // when the last reply was written
     std::vector<std::uint8_t> pending;
     bool unplugPending = false; // the board is gone as soon as more input comes
@@ -63,11 +66,31 @@ bool stopRequested(int timeoutMillis)
     return poll(&p, 1, timeoutMillis) > 0;
 }
 
+// One wait within a hold, `timeout` at most: true when a stop signal is
+// waiting. With `watch`, input that comes meanwhile stays in the terminal,
+// but the time it was first seen is kept, so that it counts as noticed then
+// and not when the hold ends: a client may write its next frames while a
+// reply is held, as it may while a USB-serial adapter's timer runs.
+bool holdWait(const timespec* timeout, bool watch)
+{
+    const bool watching = watch && server.input >= 0 && server.inputSince < 0;
+    pollfd p[2] = {{server.signals, POLLIN, 0}, {server.input, POLLIN, 0}};
+    if (ppoll(p, watching ? 2 : 1, timeout, nullptr) <= 0) {
+        return false;
+    }
+    if (watching && p[1].revents != 0) {
+        server.inputSince = now();
+    }
+    return (p[0].revents & POLLIN) != 0;
+}
+
 // Holds until the monotonic clock reaches `deadline`, or a stop signal is
 // waiting (the main loop then reads it). The wait is to the nanosecond, not
 // rounded up to whole milliseconds: at 115200 baud a frame and its reply take
-// a few milliseconds, and rounding would slow the line by a tenth.
-void waitUntil(std::int64_t deadline)
+// a few milliseconds, and rounding would slow the line by a tenth. `watch`:
+// input is watched for meanwhile (see holdWait); not while the bytes being
+// taken are themselves still waiting in the terminal.
+void waitUntil(std::int64_t deadline, bool watch)
 {
     if (server.stopping) {
         return;
@@ -76,7 +99,8 @@ void waitUntil(std::int64_t deadline)
         // A virtual machine's timers wake late by a tenth of a millisecond or
         // more, as long as a frame on a fast line: the last stretch is spun.
         if (left <= SPIN_NANOS) {
-            if (stopRequested(0)) {
+            const timespec none{0, 0};
+            if (holdWait(&none, watch)) {
                 return;
             }
             sched_yield(); // the console or the terminal's own work may need this CPU
@@ -84,8 +108,7 @@ void waitUntil(std::int64_t deadline)
         }
         const std::int64_t wait = std::min<std::int64_t>(left - SPIN_NANOS, NANOS);
         const timespec timeout{static_cast<time_t>(wait / NANOS), static_cast<long>(wait % NANOS)};
-        pollfd p{server.signals, POLLIN, 0};
-        if (ppoll(&p, 1, &timeout, nullptr) > 0) {
+        if (holdWait(&timeout, watch)) {
             return;
         }
     }
@@ -152,7 +175,7 @@ bool readPaced(int fd, std::int64_t noticed)
     const std::size_t room = READ_SIZE - std::min(READ_SIZE - 1, server.pending.size());
     const std::size_t count = std::min(static_cast<std::size_t>(waiting), room);
     const std::int64_t start = takeStart(server.line, noticed);
-    waitUntil(takenBy(server.line, start, count));
+    waitUntil(takenBy(server.line, start, count), false);
     ssize_t n = 0;
     do {
         n = read(fd, buffer, count);
@@ -181,12 +204,16 @@ void markReached()
     if (server.line.firstByte < 0) {
         return;
     }
-    sessionReached(sessionTime(lineReached(server.line, now())));
+    const std::int64_t reached = sessionTime(lineReached(server.line, now()));
+    sessionReached(reached);
+    playbacksReached(reached);
 }
 
 void unplug(Pty& pty)
 {
     closePty(pty);
+    server.input = -1;
+    server.inputSince = -1;
     logEvent(server.logs, "hangup");
     server.pending.clear();
     server.unplugPending = false;
@@ -224,7 +251,8 @@ void handOff(std::span<const std::uint8_t> frame, const FrameOutcome& out, std::
     if (server.verbose) {
         std::fprintf(stderr, "%s\n", out.text.c_str());
     }
-    if (!out.dropped && (frame[0] == OP_WRITE_BANK0 || frame[0] == OP_WRITE_BANK1)) {
+    const bool write = !out.dropped && (frame[0] == OP_WRITE_BANK0 || frame[0] == OP_WRITE_BANK1);
+    if (write) {
         const int bank = frame[0] == OP_WRITE_BANK1 ? 1 : 0;
         logWrite(server.logs, sessionTime(arrival) / 1000, bank, frame[1], frame[2]);
         sessionWrite(sessionTime(arrival), bank, frame[1], frame[2]);
@@ -234,23 +262,27 @@ void handOff(std::span<const std::uint8_t> frame, const FrameOutcome& out, std::
                       std::span(boardState().memory).subspan(out.committedOffset, out.committedSize));
     }
     if (out.adpcmStart) {
-        std::string played = followAdpcmStart(boardState().adpcm, boardState().memory);
+        std::string played = followAdpcmStart(boardState().adpcm, boardState().memory, sessionTime(arrival));
         if (server.verbose && !played.empty()) {
             std::fprintf(stderr, "%s\n", played.c_str());
         }
+    } else if (write && frame[0] == OP_WRITE_BANK1 && frame[1] == ADPCM_CONTROL1) {
+        followAdpcmControl(frame[2], sessionTime(arrival));
     }
 }
 
 // Writes the reply to a frame in at `arrival`, once the line model says it
-// has reached the console.
+// has reached the adapter and the adapter has passed it on to the console.
 void sendReply(const Pty& pty, const FrameOutcome& out, std::int64_t arrival)
 {
     if (out.replyLength == 0) {
         return;
     }
     const std::int64_t reaches = replyReaches(server.line, arrival, out.replyLength);
-    if (reaches > arrival) {
-        waitUntil(reaches);
+    const std::int64_t passes =
+        adapterPasses(server.adapter, reaches, server.line.byteNanos, out.replyLength);
+    if (passes > arrival) {
+        waitUntil(passes, true);
     }
     std::span<const std::uint8_t> reply(out.reply.data(), out.replyLength);
     writeAll(pty.master, reply);
@@ -296,7 +328,8 @@ void serveFrames(Pty& pty)
 // Reads one burst from the board end and serves it.
 void serveInput(Pty& pty)
 {
-    const std::int64_t noticed = now();
+    const std::int64_t noticed = server.inputSince >= 0 ? server.inputSince : now();
+    server.inputSince = -1;
     if (server.unplugPending) {
         unplug(pty);
         return;
@@ -333,10 +366,6 @@ void serveUntilStopped(Pty& pty)
         serveInput(pty);
     }
     markReached();
-    if (server.reserved >= 0) {
-        close(server.reserved);
-        server.reserved = -1;
-    }
 }
 
 } // namespace
@@ -348,6 +377,7 @@ bool blockStopSignals(std::string& error)
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP);
     if (sigprocmask(SIG_BLOCK, &set, nullptr) != 0) {
         error = std::string("sigprocmask: ") + std::strerror(errno);
         return false;
@@ -365,27 +395,17 @@ bool blockStopSignals(std::string& error)
 
 void startServing(const EmuOptions& options, Pty& pty, std::FILE* log, std::FILE* writes)
 {
-    server.session = !options.wavPath.empty();
+    server.session = !options.wavPath.empty() || !options.wavDir.empty();
     server.logs = Logs{log, writes};
     server.verbose = options.verbose;
     server.stopping = false;
     server.line = startLine(options.baud > 0 ? std::int64_t{BITS_PER_BYTE} * NANOS / options.baud : 0);
+    server.adapter = startAdapter(std::int64_t{options.latencyTimerMs} * NANOS / 1000);
+    server.input = pty.master;
+    server.inputSince = -1;
     server.lastReply = 0;
     server.pending.clear();
     server.unplugPending = false;
-    if (options.board.hangupAfter && *options.board.hangupAfter == 0) {
-        // Closing the pair would free its number before the path is shown,
-        // and another emulator could take it: a console would then reach
-        // that board. Instead the board end stays open, holding the number,
-        // and the terminal end is locked, so that opening it fails as
-        // opening an unplugged board's port does.
-        int locked = 1;
-        if (ioctl(pty.master, TIOCSPTLCK, &locked) == 0) {
-            server.reserved = pty.master;
-            pty.master = -1;
-        }
-        unplug(pty);
-    }
 }
 
 bool serveBoard(Pty& pty, std::string& error)

@@ -1,10 +1,9 @@
 #include "board_emu/session.h"
 
-#include "board_emu/chip_sound.h"
 #include "chip/ym2608.h"
+#include "synth/chip_sound.h"
 
-#include <samplerate.h>
-#include <sndfile.h>
+#include "synth/chip_wav.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -17,7 +16,6 @@
 
 namespace {
 
-constexpr std::int64_t NANOS = 1'000'000'000;
 constexpr std::size_t RENDER_BLOCK = 4096; // output samples rendered at a time
 constexpr std::chrono::milliseconds WORKER_PERIOD{50};
 constexpr int WORKER_NICENESS = 10;
@@ -43,10 +41,8 @@ struct Session {
     bool rhythmSilent = false; // no rhythm memory image was given
     bool rhythmNoted = false;  // and that has been said
     // The worker's own: the chip, the file and the resampler.
-    ChipSound chip;
-    SNDFILE* file = nullptr;
-    SRC_STATE* resampler = nullptr;
-    double ratio = 1.0;
+    synth::ChipSound chip;
+    synth::ChipWav wav;
     std::uint64_t rendered = 0; // output samples rendered so far
     bool writeFailed = false;
     // Shared with the serving loop, under mutex.
@@ -62,67 +58,16 @@ struct Session {
 
 Session session;
 
-// The first output sample at or after `nanos`: ceil(nanos x clock / 144 / 10^9),
-// worked out in two parts so that hours of session do not overflow.
 std::uint64_t sampleAt(std::int64_t nanos)
 {
-    if (nanos <= 0) {
-        return 0;
-    }
-    const auto t = static_cast<std::uint64_t>(nanos);
-    const std::uint64_t clock = session.setup.clock;
-    const std::uint64_t clocks = (t / NANOS) * clock + ((t % NANOS) * clock + NANOS - 1) / NANOS;
-    return (clocks + CLOCKS_PER_SAMPLE - 1) / CLOCKS_PER_SAMPLE;
+    return synth::chipSampleAt(nanos, session.setup.clock);
 }
 
-void reportWriteFailure()
+void writeFrames(std::span<const std::int16_t> frames)
 {
-    if (!session.writeFailed) {
-        std::fprintf(stderr, "ym2608-board-emu: cannot write %s: %s\n", session.setup.wavPath.c_str(),
-                     sf_strerror(session.file));
-    }
-    session.writeFailed = true;
-}
-
-void writeFrames(std::span<const std::int16_t> frames, bool last)
-{
-    if (session.writeFailed) {
-        return;
-    }
-    if (session.resampler == nullptr) {
-        const auto count = static_cast<sf_count_t>(frames.size() / 2);
-        if (sf_writef_short(session.file, frames.data(), count) != count) {
-            reportWriteFailure();
-        }
-        return;
-    }
-    std::vector<float> in(frames.size());
-    src_short_to_float_array(frames.data(), in.data(), static_cast<int>(frames.size()));
-    std::vector<float> out(2 * (static_cast<std::size_t>(static_cast<double>(frames.size() / 2) * session.ratio) +
-                                RENDER_BLOCK));
-    SRC_DATA data{};
-    data.data_in = in.data();
-    data.input_frames = static_cast<long>(frames.size() / 2);
-    data.src_ratio = session.ratio;
-    data.end_of_input = last ? 1 : 0;
-    for (;;) {
-        data.data_out = out.data();
-        data.output_frames = static_cast<long>(out.size() / 2);
-        if (src_process(session.resampler, &data) != 0) {
-            reportWriteFailure();
-            return;
-        }
-        const sf_count_t produced = data.output_frames_gen;
-        if (produced > 0 && sf_writef_float(session.file, out.data(), produced) != produced) {
-            reportWriteFailure();
-            return;
-        }
-        data.data_in += 2 * data.input_frames_used;
-        data.input_frames -= data.input_frames_used;
-        // At the end the resampler gives out what it holds over several calls.
-        if (data.input_frames == 0 && (!last || produced == 0)) {
-            return;
-        }
+    if (!synth::writeChipWav(session.wav, frames) && !session.writeFailed) {
+        std::fprintf(stderr, "ym2608-board-emu: %s\n", session.wav.error.c_str());
+        session.writeFailed = true;
     }
 }
 
@@ -131,8 +76,8 @@ void renderUntil(std::uint64_t target)
     std::int16_t block[2 * RENDER_BLOCK];
     while (session.rendered < target) {
         const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(RENDER_BLOCK, target - session.rendered));
-        renderChipSound(session.chip, std::span<std::int16_t>(block, 2 * count));
-        writeFrames(std::span<const std::int16_t>(block, 2 * count), false);
+        synth::renderChipSound(session.chip, std::span<std::int16_t>(block, 2 * count));
+        writeFrames(std::span<const std::int16_t>(block, 2 * count));
         session.rendered += count;
     }
 }
@@ -141,9 +86,9 @@ void apply(const SessionEvent& event)
 {
     renderUntil(sampleAt(event.nanos));
     if (event.memory) {
-        writeChipMemory(session.chip, event.offset, event.bytes);
+        synth::writeChipMemory(session.chip, event.offset, event.bytes);
     } else {
-        writeChipSound(session.chip, event.bank, event.reg, event.value);
+        synth::writeChipSound(session.chip, event.bank, event.reg, event.value);
     }
 }
 
@@ -170,9 +115,6 @@ void runWorker()
         }
         renderUntil(sampleAt(reached));
         if (closing) {
-            if (session.resampler != nullptr) {
-                writeFrames({}, true);
-            }
             return;
         }
     }
@@ -192,31 +134,14 @@ void push(SessionEvent&& event)
 bool startSession(const SessionSetup& setup, std::string& error)
 {
     session.setup = setup;
-    const int chipRate = wavRate(setup.clock);
-    SF_INFO info{};
-    info.channels = 2;
-    info.samplerate = setup.wavRate != 0 ? static_cast<int>(setup.wavRate) : chipRate;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    session.file = sf_open(setup.wavPath.c_str(), SFM_WRITE, &info);
-    if (session.file == nullptr) {
-        error = "--wav " + setup.wavPath + ": " + sf_strerror(nullptr);
+    std::string reason;
+    if (!synth::openChipWav(session.wav, setup.wavPath, synth::WavKind::GROWING, setup.clock, setup.wavRate,
+                            reason)) {
+        error = "--wav " + setup.wavPath + ": " + reason;
         return false;
     }
-    // The header follows every write, so the file reads whole while it grows.
-    sf_command(session.file, SFC_SET_UPDATE_HEADER_AUTO, nullptr, SF_TRUE);
-    sf_command(session.file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
-    if (setup.wavRate != 0) {
-        int status = 0;
-        session.resampler = src_new(SRC_SINC_MEDIUM_QUALITY, 2, &status);
-        if (session.resampler == nullptr) {
-            error = std::string("resampler: ") + src_strerror(status);
-            sf_close(session.file);
-            session.file = nullptr;
-            return false;
-        }
-        session.ratio = setup.wavRate / outputRate(setup.clock);
-    }
-    resetChipSound(session.chip, setup.rhythmMemory);
+    synth::resetChipSound(session.chip, setup.rhythmMemory);
+    synth::setSsgLevel(session.chip, setup.ssgLevelDb);
     session.rhythmSilent = !session.chip.rhythm.hasMemory;
     session.rendered = 0;
     session.writeFailed = false;
@@ -283,14 +208,9 @@ bool finishSession()
     session.closed.notify_all();
     session.worker.join();
     session.started = false;
-    if (session.resampler != nullptr) {
-        src_delete(session.resampler);
-        session.resampler = nullptr;
-    }
-    if (sf_close(session.file) != 0 && !session.writeFailed) {
-        std::fprintf(stderr, "ym2608-board-emu: cannot write %s\n", session.setup.wavPath.c_str());
+    if (!synth::closeChipWav(session.wav) && !session.writeFailed) {
+        std::fprintf(stderr, "ym2608-board-emu: %s\n", session.wav.error.c_str());
         session.writeFailed = true;
     }
-    session.file = nullptr;
     return !session.writeFailed;
 }

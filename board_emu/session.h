@@ -28,6 +28,7 @@ struct SessionSetup {
     std::string wavPath;
     std::uint32_t clock = 0;   // master clock in Hz
     std::uint32_t wavRate = 0; // 0 for the chip's own rate, else 44100 or 48000
+    double ssgLevelDb = 0.0;   // the SSG's level against FM
     std::vector<std::uint8_t> rhythmMemory; // an 8 KiB image, or empty for a silent rhythm unit
 };
 

@@ -1,6 +1,7 @@
 #include "cli/options.h"
 
 #include <charconv>
+#include <cmath>
 
 namespace cli {
 
@@ -150,6 +151,32 @@ bool readWhole(std::string_view text, std::uint64_t low, std::uint64_t high, std
     }
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, base);
     return ec == std::errc{} && end == text.data() + text.size() && value >= low && value <= high;
+}
+
+bool readReal(std::string_view text, double low, double high, double& value)
+{
+    // from_chars takes no leading '+'; a level in dB is often written with one.
+    if (text.size() > 1 && text[0] == '+' && text[1] != '-') {
+        text.remove_prefix(1);
+    }
+    double number = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), number);
+    if (text.empty() || ec != std::errc{} || end != text.data() + text.size() || !std::isfinite(number) ||
+        number < low || number > high) {
+        return false;
+    }
+    value = number;
+    return true;
+}
+
+bool setReal(double& field, const Given& given, double low, double high, std::string_view reason,
+             std::string& error)
+{
+    if (!readReal(given.value, low, high, field)) {
+        error = badValue(given, reason);
+        return false;
+    }
+    return true;
 }
 
 std::string badValue(const Given& given, std::string_view reason)

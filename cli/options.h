@@ -11,8 +11,8 @@
 // wording of the scanner's own refusals ("unknown option X", "X needs a
 // value", "X takes no value") is shared by every program.
 //
-// Functions: parseCommandLine, findOption, optionList, readWhole, badValue,
-// needs, unknownOption, setWhole, setPath, setText, setTrue, setFalse.
+// Functions: parseCommandLine, findOption, optionList, readWhole, readReal, badValue,
+// needs, unknownOption, setWhole, setReal, setPath, setText, setTrue, setFalse.
 #pragma once
 
 #include <cstddef>
@@ -105,6 +105,10 @@ enum class Radix : std::uint8_t { DECIMAL, DECIMAL_OR_HEX };
 bool readWhole(std::string_view text, std::uint64_t low, std::uint64_t high, std::uint64_t& value,
                Radix radix = Radix::DECIMAL);
 
+/// A number within [low, high], the whole text read: decimal, with a
+/// fraction or an exponent, a sign before it ("+3" as well as "-3").
+bool readReal(std::string_view text, double low, double high, double& value);
+
 /// "NAME VALUE: REASON", for a value the option does not take.
 std::string badValue(const Given& given, std::string_view reason);
 
@@ -181,6 +185,11 @@ bool setWhole(Field& field, const Given& given, std::uint64_t low, std::uint64_t
     field = static_cast<Field>(number);
     return true;
 }
+
+/// Sets `field` to the given value, a number within [low, high] (readReal);
+/// else refuses it as "NAME VALUE: REASON".
+bool setReal(double& field, const Given& given, double low, double high, std::string_view reason,
+             std::string& error);
 
 /// Sets `path` to the given value, which may not be empty: else refuses it
 /// as "NAME needs WHAT" ("a file", "a directory").

@@ -31,6 +31,7 @@ bool tryPort(ConnectOutcome& outcome, const std::string& name, const std::string
     outcome.attempts.push_back({name, device, opening.failure});
     link.port = opening.port;
     outcome.opened = isConnected();
+    outcome.latency = opening.latency;
     return outcome.opened;
 }
 

@@ -36,12 +36,14 @@ struct PortAttempt {
 };
 
 /// What connecting found: every port tried in order (the last one is the one
-/// that opened, when `opened`), and the board's answer to OP_IDENTIFY.
+/// that opened, when `opened`), what the open found of its adapter's latency
+/// timer, and the board's answer to OP_IDENTIFY.
 struct ConnectOutcome {
     std::vector<PortAttempt> attempts;
     bool opened = false;
     bool identified = false;         // the reply was IDENTIFY_REPLY, whole
     std::vector<std::uint8_t> reply; // the bytes that came back, possibly fewer than due
+    AdapterLatency latency;          // what the open found of the port's adapter
 };
 
 /// Why the link closed itself.

@@ -5,8 +5,16 @@
 // place. Backend state lives inside the backend, and each call turns an
 // operating-system failure into a result at once.
 //
-// Functions: portFailureText, portDevicePath, openPort, writePort, readPort,
-// closePort, portSpeed, portQueuedOutput, portHungUp, drainPort,
+// Opening a port also looks at the USB-serial adapter it may stand for. Such
+// an adapter holds the bytes it receives from the board until its buffer
+// fills or its latency timer runs out (16 ms by default), so every reply waits
+// out the timer. On Linux the backend asks the driver for low-latency mode
+// for the session (restored at close, and by restorePortFromSignal); where
+// the driver refuses, and on Windows, it reads the timer, and the front end
+// says how to lower one that costs the frames (latencyWorthLowering).
+//
+// Functions: portFailureText, latencyWorthLowering, portDevicePath, openPort,
+// writePort, readPort, closePort, portSpeed, portQueuedOutput, portHungUp, drainPort,
 // cancelPortWaits, allowPortWaits, restorePortFromSignal.
 #pragma once
 
@@ -60,9 +68,44 @@ constexpr const char* portFailureText(PortFailure failure)
 /// many: a line of N baud carries N / 10 bytes a second.
 inline constexpr int BITS_PER_BYTE = 10;
 
+/// What the open found of the adapter's latency timer.
+enum class AdapterTimer : std::uint8_t {
+    NOT_FOUND,   // no timer to find: a pseudo-terminal, a built-in port, another adapter
+    LOW_LATENCY, // the driver runs in low-latency mode for the session (1 ms on an FTDI adapter)
+    SYSFS_FILE,  // Linux: the timer as the driver's file `where` gives it
+    REGISTRY,    // Windows: the timer as the FTDI driver's key `where` gives it for the port
+};
+
+struct AdapterLatency {
+    AdapterTimer found = AdapterTimer::NOT_FOUND;
+    int timerMs = 0;   // the timer read (SYSFS_FILE, REGISTRY)
+    std::string where; // the file or the registry key it was read from
+};
+
+/// A latency timer up to this costs a frame little beside the line itself.
+inline constexpr int LATENCY_TIMER_QUIET_MS = 2;
+
+/// A timer was read and is above LATENCY_TIMER_QUIET_MS: worth telling the
+/// user how to lower it.
+inline bool latencyWorthLowering(const AdapterLatency& latency)
+{
+    return (latency.found == AdapterTimer::SYSFS_FILE || latency.found == AdapterTimer::REGISTRY) &&
+           latency.timerMs > LATENCY_TIMER_QUIET_MS;
+}
+
+/// How an FTDI adapter's timer is set to 1 ms for good on Linux: a udev rule
+/// (a file in /etc/udev/rules.d) applied each time one is plugged in.
+inline constexpr const char* FTDI_LATENCY_UDEV_RULE =
+    "ACTION==\"add\", SUBSYSTEM==\"usb-serial\", DRIVER==\"ftdi_sio\", ATTR{latency_timer}=\"1\"";
+
+/// Where Windows' FTDI driver lets the user set a port's latency timer.
+inline constexpr const char* FTDI_LATENCY_SETTING =
+    "Device Manager, Ports (COM & LPT), the port's Properties, Port Settings, Advanced, Latency Timer (msec)";
+
 struct PortOpening {
     PortHandle port = INVALID_PORT;
     PortFailure failure = PortFailure::NONE;
+    AdapterLatency latency; // for a port that opened
 };
 
 /// How a read or write ended.
@@ -88,8 +131,10 @@ inline constexpr int NO_TIMEOUT = -1;
 std::string portDevicePath(const char* name);
 
 /// Opens the serial device at `path` exclusively, with the line left at the
-/// speed it has and switched to raw bytes. A failed open leaves nothing held.
-/// The process holds at most one port: opening another releases the first.
+/// speed it has and switched to raw bytes, and finds what it can of the
+/// adapter's latency timer (which never fails the open). A failed open leaves
+/// nothing held. The process holds at most one port: opening another
+/// releases the first.
 PortOpening openPort(const char* path);
 
 /// Writes all of `bytes` (one frame, or several whole frames back to back),
@@ -131,6 +176,7 @@ void cancelPortWaits();
 void allowPortWaits();
 
 /// For a signal handler about to end the process: restores the held port's
-/// settings and releases its exclusive hold, with async-signal-safe calls only.
+/// settings (its driver's latency mode among them) and releases its exclusive
+/// hold, with async-signal-safe calls only.
 /// Does nothing when no port is held.
 void restorePortFromSignal();

@@ -83,20 +83,20 @@ PortOpening openPort(const char* path)
 {
     board.opens.emplace_back(path);
     if (const auto refusal = board.refusals.find(path); refusal != board.refusals.end()) {
-        return {INVALID_PORT, refusal->second};
+        return {INVALID_PORT, refusal->second, {}};
     }
     // A port this process still holds is busy, as an exclusive open makes it.
     if (board.held == path) {
-        return {INVALID_PORT, PortFailure::IN_USE};
+        return {INVALID_PORT, PortFailure::IN_USE, {}};
     }
     if (board.presentPorts.count(path) == 0 || board.opensLeft == 0) {
-        return {INVALID_PORT, PortFailure::NO_DEVICE};
+        return {INVALID_PORT, PortFailure::NO_DEVICE, {}};
     }
     if (board.opensLeft > 0) {
         --board.opensLeft;
     }
     board.held = path;
-    return {static_cast<PortHandle>(board.opens.size()), PortFailure::NONE};
+    return {static_cast<PortHandle>(board.opens.size()), PortFailure::NONE, board.latency};
 }
 
 PortTransfer writePort(PortHandle, std::span<const std::uint8_t> bytes)

@@ -36,6 +36,7 @@ struct FakeBoard {
     // is NO_DEVICE.
     std::map<std::string, PortFailure> refusals;
     std::uint32_t speed = 115200; // what portSpeed reports
+    AdapterLatency latency;       // what every open finds of the adapter's timer
     std::string identify = "2608";
     std::uint8_t backlight = 1;
     std::vector<FakeFault> faults;

@@ -6,6 +6,14 @@
 // interleave frames on the same board, switched to raw bytes at the speed it
 // already has, and then used with blocking reads and writes; a read with a
 // time limit waits in poll first.
+//
+// A USB-serial driver that answers TIOCGSERIAL is put in low-latency mode
+// (ASYNC_LOW_LATENCY: the FTDI driver then runs the adapter's timer at 1 ms)
+// and its flags are put back at close. One that does not is looked up in
+// sysfs: /sys/class/tty/NAME/device/latency_timer, NAME the device's own name
+// once links are followed. The variable YM2608_TEST_SYSFS_ROOT, when set and
+// not empty, stands for /sys there: it is for the tests alone, which have no
+// adapter, and appears in no help or page.
 #include "link/port.h"
 
 #include <cerrno>
@@ -14,7 +22,11 @@
 #include <cstring>
 #include <ctime>
 
+#include <climits>
+#include <cstdio>
+
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -29,6 +41,8 @@ struct OpenPort {
     termios saved{};
     bool settingsChanged = false;
     bool exclusive = false;
+    serial_struct savedSerial{}; // the driver's flags before low-latency mode
+    bool lowLatencySet = false;
 };
 
 OpenPort held;
@@ -50,6 +64,9 @@ void release(OpenPort& port)
     if (port.fd == signalFd) {
         signalFd = -1;
     }
+    if (port.lowLatencySet) {
+        ioctl(port.fd, TIOCSSERIAL, &port.savedSerial);
+    }
     if (port.settingsChanged) {
         tcsetattr(port.fd, TCSANOW, &port.saved);
     }
@@ -59,6 +76,50 @@ void release(OpenPort& port)
     flock(port.fd, LOCK_UN);
     close(port.fd);
     port = OpenPort{};
+}
+
+// The adapter's timer as its driver's sysfs file gives it, for the device
+// at `path`; NOT_FOUND when there is no such file or it holds no number.
+AdapterLatency readLatencyTimer(const char* path)
+{
+    char resolved[PATH_MAX];
+    if (realpath(path, resolved) == nullptr) {
+        return {};
+    }
+    const char* slash = std::strrchr(resolved, '/');
+    const char* root = std::getenv("YM2608_TEST_SYSFS_ROOT");
+    const std::string file = std::string(root != nullptr && root[0] != '\0' ? root : "/sys") + "/class/tty/" +
+                             (slash != nullptr ? slash + 1 : resolved) + "/device/latency_timer";
+    std::FILE* timer = std::fopen(file.c_str(), "re");
+    if (timer == nullptr) {
+        return {};
+    }
+    int ms = 0;
+    const bool read = std::fscanf(timer, "%d", &ms) == 1 && ms >= 0;
+    std::fclose(timer);
+    if (!read) {
+        return {};
+    }
+    return {AdapterTimer::SYSFS_FILE, ms, file};
+}
+
+// Low-latency mode for the session where the driver takes it; else what its
+// timer is. Either way the open goes on.
+AdapterLatency lowerLatency(OpenPort& port, const char* path)
+{
+    serial_struct serial{};
+    if (ioctl(port.fd, TIOCGSERIAL, &serial) == 0) {
+        if ((serial.flags & ASYNC_LOW_LATENCY) != 0) {
+            return {AdapterTimer::LOW_LATENCY, 0, {}};
+        }
+        port.savedSerial = serial;
+        serial.flags |= ASYNC_LOW_LATENCY;
+        if (ioctl(port.fd, TIOCSSERIAL, &serial) == 0) {
+            port.lowLatencySet = true;
+            return {AdapterTimer::LOW_LATENCY, 0, {}};
+        }
+    }
+    return readLatencyTimer(path);
 }
 
 // Raw bytes both ways, no flow control of any kind, reads that wait for at
@@ -124,7 +185,7 @@ PortFailure openFailure(int error)
 PortOpening refuse(OpenPort& port, PortFailure failure)
 {
     release(port);
-    return {INVALID_PORT, failure};
+    return {INVALID_PORT, failure, {}};
 }
 
 long long nowMs()
@@ -224,7 +285,7 @@ PortOpening openPort(const char* path)
     // O_NOCTTY: the port must never become the controlling terminal.
     port.fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (port.fd < 0) {
-        return {INVALID_PORT, openFailure(errno)};
+        return {INVALID_PORT, openFailure(errno), {}};
     }
     if (!isatty(port.fd)) {
         return refuse(port, PortFailure::NOT_SERIAL);
@@ -246,13 +307,14 @@ PortOpening openPort(const char* path)
     if (flags < 0 || fcntl(port.fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
         return refuse(port, PortFailure::OTHER);
     }
+    const AdapterLatency latency = lowerLatency(port, path);
     // Replies are one byte each with no way to resynchronise: a single stale
     // byte from before the open would shift every later reply.
     tcflush(port.fd, TCIFLUSH);
 
     held = port;
     signalFd = held.fd;
-    return {held.fd, PortFailure::NONE};
+    return {held.fd, PortFailure::NONE, latency};
 }
 
 PortTransfer writePort(PortHandle port, std::span<const std::uint8_t> bytes)
@@ -407,6 +469,9 @@ void restorePortFromSignal()
     }
     // tcsetattr, ioctl, flock and close: each a single system call on the
     // descriptor, safe in a handler.
+    if (held.lowLatencySet) {
+        ioctl(fd, TIOCSSERIAL, &held.savedSerial);
+    }
     if (held.settingsChanged) {
         tcsetattr(fd, TCSANOW, &held.saved);
     }

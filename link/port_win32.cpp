@@ -8,6 +8,10 @@
 // slices with a check between them that the port is still there: an
 // unplugged USB adapter must end a read short, not leave it waiting forever
 // (a synchronous read on a vanished port can even spin).
+//
+// The FTDI driver keeps each port's latency timer in the registry, where the
+// user sets it in Device Manager; the open reads it for the port opened, so
+// that the console can say how to lower a timer that holds every reply.
 #include "link/port.h"
 
 #include <algorithm>
@@ -229,6 +233,88 @@ void beginTransfer()
     ResetEvent(held.ioDone);
 }
 
+// The FTDI driver's devices: one key per adapter (VID_0403+PID_6001+SERIAL),
+// one below it per interface (0000, ...), whose "Device Parameters" give the
+// port's name (PortName, "COM3") and its latency timer (LatencyTimer, in ms).
+constexpr const char* FTDI_DEVICES = "SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS";
+constexpr const char* DEVICE_PARAMETERS = "Device Parameters";
+
+// The name of the `index`-th key below `key`; false past the last one.
+bool subkeyName(HKEY key, DWORD index, std::string& name)
+{
+    char text[256];
+    DWORD length = sizeof text;
+    if (RegEnumKeyExA(key, index, text, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+        return false;
+    }
+    name.assign(text, length);
+    return true;
+}
+
+// The timer of the interface whose parameters key is `key`, when its port is `port`.
+bool timerFor(HKEY key, const std::string& port, DWORD& ms)
+{
+    char name[64] = {};
+    DWORD size = sizeof name - 1;
+    DWORD type = 0;
+    if (RegQueryValueExA(key, "PortName", nullptr, &type, reinterpret_cast<BYTE*>(name), &size) !=
+            ERROR_SUCCESS ||
+        type != REG_SZ || lstrcmpiA(name, port.c_str()) != 0) {
+        return false;
+    }
+    size = sizeof ms;
+    return RegQueryValueExA(key, "LatencyTimer", nullptr, &type, reinterpret_cast<BYTE*>(&ms), &size) ==
+               ERROR_SUCCESS &&
+           type == REG_DWORD;
+}
+
+// The interface of the adapter `device` (a key below FTDI_DEVICES) that is `port`.
+AdapterLatency timerOfAdapter(HKEY devices, const std::string& device, const std::string& port)
+{
+    HKEY adapter = nullptr;
+    if (RegOpenKeyExA(devices, device.c_str(), 0, KEY_READ, &adapter) != ERROR_SUCCESS) {
+        return {};
+    }
+    AdapterLatency latency;
+    std::string instance;
+    for (DWORD i = 0; latency.found == AdapterTimer::NOT_FOUND && subkeyName(adapter, i, instance); ++i) {
+        const std::string parameters = instance + "\\" + DEVICE_PARAMETERS;
+        HKEY key = nullptr;
+        if (RegOpenKeyExA(adapter, parameters.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+            continue;
+        }
+        DWORD ms = 0;
+        if (timerFor(key, port, ms)) {
+            latency = {AdapterTimer::REGISTRY, static_cast<int>(ms),
+                       std::string("HKLM\\") + FTDI_DEVICES + "\\" + device + "\\" + parameters};
+        }
+        RegCloseKey(key);
+    }
+    RegCloseKey(adapter);
+    return latency;
+}
+
+// The FTDI driver's latency timer for the port at `path` ("\\.\COM3");
+// NOT_FOUND for a port that is no FTDI adapter's.
+AdapterLatency findLatencyTimer(const char* path)
+{
+    std::string port = path;
+    if (port.rfind("\\\\.\\", 0) == 0) {
+        port.erase(0, 4);
+    }
+    HKEY devices = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, FTDI_DEVICES, 0, KEY_READ, &devices) != ERROR_SUCCESS) {
+        return {};
+    }
+    AdapterLatency latency;
+    std::string device;
+    for (DWORD i = 0; latency.found == AdapterTimer::NOT_FOUND && subkeyName(devices, i, device); ++i) {
+        latency = timerOfAdapter(devices, device, port);
+    }
+    RegCloseKey(devices);
+    return latency;
+}
+
 PortFailure openFailure(DWORD error)
 {
     switch (error) {
@@ -274,24 +360,24 @@ PortOpening openPort(const char* path)
     port.handle = CreateFileA(deviceNamespacePath(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                               OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     if (port.handle == INVALID_HANDLE_VALUE) {
-        return {INVALID_PORT, openFailure(GetLastError())};
+        return {INVALID_PORT, openFailure(GetLastError()), {}};
     }
     port.ioDone = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     port.io = new IoBlock;
     if (port.ioDone == nullptr) {
         release(port);
-        return {INVALID_PORT, PortFailure::OTHER};
+        return {INVALID_PORT, PortFailure::OTHER, {}};
     }
     if (!applySettings(port)) {
         release(port);
-        return {INVALID_PORT, PortFailure::SETTINGS};
+        return {INVALID_PORT, PortFailure::SETTINGS, {}};
     }
     // Replies are one byte each with no way to resynchronise: a single stale
     // byte from before the open would shift every later reply.
     PurgeComm(port.handle, PURGE_RXABORT | PURGE_RXCLEAR);
 
     held = port;
-    return {reinterpret_cast<PortHandle>(held.handle), PortFailure::NONE};
+    return {reinterpret_cast<PortHandle>(held.handle), PortFailure::NONE, findLatencyTimer(path)};
 }
 
 PortTransfer writePort(PortHandle port, std::span<const std::uint8_t> bytes)

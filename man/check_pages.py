@@ -12,6 +12,9 @@ completion against one another, through the real programs and man(1):
     program with no such list (the console) is held to every option its
     --help names. Every command of a program's command table has an entry in
     its page's COMMANDS;
+  - every option that takes a number (placeholder N, K, HZ, MS, X or BYTE)
+    gives the numbers it takes ("1 to 255", "from 1", "44100 or 48000"), both
+    in its --help entry and in its entry on the page;
   - the completion script offers exactly --help's options, and completes
     values and subcommands as the programs take them.
 
@@ -34,6 +37,9 @@ OPTION = re.compile(r"(?<![\w-])(--[a-z0-9][a-z0-9-]*|-h)(?![\w-])")
 # An entry of --help's option list: two spaces, the spellings and the value's
 # placeholder, then two spaces or more before the help (or the line's end).
 LIST_ENTRY = re.compile(r"^  (-\S.*?)(?:  |$)", re.M)
+# Placeholders of a number, and the words that give the numbers one takes.
+NUMBER = re.compile(r"\b(N|K|HZ|MS|X|BYTE)\b")
+RANGE = re.compile(r"\b\d[\d.]* (to|or) \d|\bfrom \d")
 faults = []
 
 
@@ -64,6 +70,46 @@ def page_options(source):
             if line.startswith("*-"):
                 listed.update(OPTION.findall(line))
     return set(OPTION.findall(text)), listed
+
+
+def help_entries(help_text):
+    """Each entry of --help's option list: its first line and the lines
+    indented below it, keyed by the entry's spellings and placeholder."""
+    entries, current = {}, None
+    for line in help_text.splitlines():
+        header = LIST_ENTRY.match(line)
+        if header:
+            current = header.group(1)
+            entries[current] = line
+        elif current is not None and line.startswith("    "):
+            entries[current] += " " + line.strip()
+        else:
+            current = None
+    return entries
+
+
+def page_entries(source):
+    """Each entry of the page's OPTIONS: its *--name* _ARG_ line and its text."""
+    with open(source, encoding="utf-8") as f:
+        section = re.search(r"^# OPTIONS\n(.*?)(?=^# )", f.read(), re.S | re.M)
+    entries, current = {}, None
+    for line in (section.group(1) if section else "").splitlines():
+        if line.startswith("*-"):
+            current = line
+            entries[current] = line
+        elif current is not None and line.startswith("\t"):
+            entries[current] += " " + line.strip()
+    return entries
+
+
+def check_ranges(name, help_text, source):
+    """Every option that takes a number says which, in --help and on the page."""
+    for header, text in help_entries(help_text).items():
+        if NUMBER.search(header) and not RANGE.search(text[len(header):]):
+            fault(f"{name} --help: {header.strip()} does not say the numbers it takes")
+    for header, text in page_entries(source).items():
+        if NUMBER.search(header.replace("*", " ").replace("_", " ")) and not RANGE.search(text[len(header):]):
+            fault(f"{name}: the man page's {header} does not say the numbers it takes")
 
 
 def complete(completion, words, cwd):
@@ -115,6 +161,7 @@ def check_program(path, version, pages, completion, ahead):
     if not os.path.exists(source):
         fault(f"{name} has no man page")
         return
+    check_ranges(name, help_text, source)
     on_page, listed = page_options(source)
     for option in sorted(help_options - on_page):
         fault(f"{name}: {option} is in --help but not on the man page")

@@ -75,12 +75,13 @@ std::int64_t clockNow()
 
 Wake sleepUntil(std::int64_t deadline)
 {
-    const itimerspec at{{0, 0}, {static_cast<time_t>(deadline / NS_PER_SECOND),
-                                 static_cast<long>(deadline % NS_PER_SECOND)}};
+    const itimerspec at{
+        {0, 0}, {static_cast<time_t>(deadline / NS_PER_SECOND), static_cast<long>(deadline % NS_PER_SECOND)}};
     // A deadline already past fires at once.
     timerfd_settime(sleeper.timer, TFD_TIMER_ABSTIME, &at, nullptr);
     for (;;) {
-        pollfd ready[3] = {{sleeper.wakeRead, POLLIN, 0}, {sleeper.timer, POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
+        pollfd ready[3] = {
+            {sleeper.wakeRead, POLLIN, 0}, {sleeper.timer, POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
         const int polled = poll(ready, sleeper.keys ? 3 : 2, -1);
         if (polled < 0 && errno != EINTR) {
             // Cannot poll: the deadline is still kept, by a plain sleep.

@@ -10,8 +10,8 @@ namespace {
 
 struct Display {
     bool terminal = false;
-    bool open = false;         // a line is drawn and not yet ended
-    std::size_t length = 0;    // its columns
+    bool open = false;      // a line is drawn and not yet ended
+    std::size_t length = 0; // its columns
 };
 
 Display display;

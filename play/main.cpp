@@ -3,12 +3,14 @@
 // nothing. Exit status: 0 when every song played to its end (or q ended the
 // play), 1 when the board could not be reached or the line failed, 2 for bad
 // options or a bad file, 130 after Ctrl-C and 143 after SIGTERM (the chip
-// silenced first).
+// silenced first). With --render the logs go through the chip's sound into a
+// WAV instead.
 #include "link/device_link.h"
 #include "play/clock.h"
 #include "play/messages.h"
 #include "play/options.h"
 #include "play/player.h"
+#include "play/render.h"
 #include "play/report.h"
 #include "play/signals.h"
 #include "play/stats.h"
@@ -16,7 +18,9 @@
 
 #include "version.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -25,20 +29,28 @@ namespace {
 constexpr int EXIT_FAILED = 1;
 constexpr int EXIT_BAD_INPUT = 2;
 
-bool readSongs(const PlayOptions& options, std::vector<Song>& songs)
+// Reads and checks every file before anything is sent. 0 when all are good;
+// else the exit status, the reason said. A FIFO is opened as any file is, so
+// the read waits for its writer; a stop ends that wait as a failed read.
+int readSongs(const PlayOptions& options, std::vector<Song>& songs)
 {
     for (const std::string& path : options.files) {
         Song song;
         song.path = path;
         std::vector<std::uint8_t> bytes;
         std::string error;
-        if (!readMusicFile(path.c_str(), bytes, error) || !parseMusicLog(bytes, song.log, error)) {
+        const bool read = stopStatus() == 0 && readMusicFile(path.c_str(), bytes, error);
+        if (stopStatus() != 0) {
+            complain(path + ": read interrupted");
+            return stopStatus();
+        }
+        if (!read || !parseMusicLog(bytes, song.log, error)) {
             complain(path + ": " + error);
-            return false;
+            return EXIT_BAD_INPUT;
         }
         songs.push_back(std::move(song));
     }
-    return true;
+    return 0;
 }
 
 std::string connectFailure(const ConnectOutcome& outcome)
@@ -50,6 +62,22 @@ std::string connectFailure(const ConnectOutcome& outcome)
                 ": " + portFailureText(attempt.failure);
     }
     return text;
+}
+
+// How to lower the latency timer of the adapter that opened, which holds
+// each reply of the memory load.
+std::string latencyNote(const ConnectOutcome& outcome)
+{
+    const AdapterLatency& latency = outcome.latency;
+    const std::string text = "note: the adapter on " + outcome.attempts.back().device +
+                             " holds each reply up to " + std::to_string(latency.timerMs) +
+                             " ms (its latency timer), which slows the ADPCM memory load; lower it to 1 ms ";
+    if (latency.found == AdapterTimer::REGISTRY) {
+        return text + "in " + FTDI_LATENCY_SETTING;
+    }
+    return text + "with: echo 1 > " + latency.where +
+           " (as root, until it is unplugged), or for good with a udev rule in /etc/udev/rules.d: " +
+           FTDI_LATENCY_UDEV_RULE;
 }
 
 // Why the board did not identify itself, after the words that say so.
@@ -74,6 +102,9 @@ int connectPlayer(const PlayOptions& options, int replyTimeoutMs)
     if (!outcome.opened) {
         complain(connectFailure(outcome));
         return EXIT_FAILED;
+    }
+    if (latencyWorthLowering(outcome.latency)) {
+        complain(latencyNote(outcome));
     }
     identifyLink(outcome);
     if (outcome.identified) {
@@ -101,7 +132,10 @@ int playSongs(const PlayOptions& options, const std::vector<Song>& songs, int re
     settings.baud = options.baud != 0 ? options.baud : portSpeed(linkPort());
     settings.terminal = outputIsTerminal();
 
+    // From here to the end the terminal may be the player's, so Ctrl-Z is
+    // taken where the player can give it back (and silence the chip first).
     startTerminal();
+    catchPause(true);
     int status = 0;
     for (const Song& song : songs) {
         if (stopStatus() != 0) {
@@ -123,10 +157,37 @@ int playSongs(const PlayOptions& options, const std::vector<Song>& songs, int re
     }
     stopTerminal();
     closeLink();
+    catchPause(false);
     if (stopStatus() != 0 && status == 0) {
         return stopStatus();
     }
     return status;
+}
+
+// --render: the songs through the chip's sound into a WAV (play/render.cpp).
+int renderLogs(PlayOptions& options, const std::vector<Song>& songs)
+{
+    options.render.terminal = outputIsTerminal();
+    std::vector<RenderSong> logs;
+    for (const Song& song : songs) {
+        printNotes(song, options.render.clock);
+        logs.push_back({song.path, &song.log});
+    }
+    return renderSongs(options, logs, stopSignalFlag());
+}
+
+// A write error on standard output (a full disk, a closed pipe) fails the
+// run, as in the console, whatever else went well.
+int finishOutput(int status)
+{
+    const bool flushed = std::fflush(stdout) == 0;
+    const int error = errno;
+    if (flushed && std::ferror(stdout) == 0) {
+        return status;
+    }
+    complain(std::string("cannot write to standard output: ") +
+             (flushed ? "write error" : std::strerror(error)));
+    return status == 0 ? EXIT_FAILED : status;
 }
 
 } // namespace
@@ -142,11 +203,11 @@ int main(int argc, char** argv)
     }
     if (options.help) {
         std::fputs(playUsageText(), stdout);
-        return 0;
+        return finishOutput(0);
     }
     if (options.version) {
         std::printf("ym2608-play %s\n", YM2608_VERSION);
-        return 0;
+        return finishOutput(0);
     }
     int replyTimeoutMs = NO_TIMEOUT;
     if (!replyTimeoutFromEnvironment(replyTimeoutMs)) {
@@ -160,8 +221,12 @@ int main(int argc, char** argv)
     }
     installPlaySignals();
     std::vector<Song> songs;
-    if (!readSongs(options, songs)) {
-        return EXIT_BAD_INPUT;
+    if (const int status = readSongs(options, songs); status != 0) {
+        return status;
     }
-    return options.stats ? printStats(options, songs) : playSongs(options, songs, replyTimeoutMs);
+    if (!options.render.wavPath.empty()) {
+        return finishOutput(renderLogs(options, songs));
+    }
+    return finishOutput(options.stats ? printStats(options, songs)
+                                      : playSongs(options, songs, replyTimeoutMs));
 }

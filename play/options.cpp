@@ -1,9 +1,9 @@
 #include "play/options.h"
 
 #include "cli/options.h"
+#include "synth/chip_sound.h"
+#include "synth/chip_wav.h"
 
-#include <charconv>
-#include <cmath>
 #include <string_view>
 
 namespace {
@@ -17,13 +17,6 @@ constexpr std::uint64_t MIN_BAUD = 50;
 constexpr std::uint64_t MAX_BAUD = 100'000'000;
 constexpr std::uint64_t MIN_CLOCK = 1'000'000;
 constexpr std::uint64_t MAX_CLOCK = 20'000'000;
-
-bool parseReal(std::string_view text, double low, double high, double& value)
-{
-    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    return !text.empty() && ec == std::errc{} && end == text.data() + text.size() && std::isfinite(value) &&
-           value >= low && value <= high;
-}
 
 bool setPort(PlayOptions& o, const Given& given, std::string& error)
 {
@@ -43,11 +36,7 @@ bool setLoops(PlayOptions& o, const Given& given, std::string& error)
 
 bool setSpeed(PlayOptions& o, const Given& given, std::string& error)
 {
-    if (!parseReal(given.value, MIN_SPEED, MAX_SPEED, o.speed)) {
-        error = cli::badValue(given, "X must be a number from 0.01 to 1000");
-        return false;
-    }
-    return true;
+    return cli::setReal(o.speed, given, MIN_SPEED, MAX_SPEED, "X must be a number from 0.01 to 1000", error);
 }
 
 bool setBoardClock(PlayOptions& o, const Given& given, std::string& error)
@@ -56,18 +45,73 @@ bool setBoardClock(PlayOptions& o, const Given& given, std::string& error)
                          "HZ must be a whole number from 1000000 to 20000000", error);
 }
 
+bool setRender(PlayOptions& o, const Given& given, std::string& error)
+{
+    return cli::setPath(o.render.wavPath, given, "a file", error);
+}
+
+bool setWavRate(PlayOptions& o, const Given& given, std::string& error)
+{
+    o.renderOnly = true;
+    for (const std::uint32_t rate : synth::WAV_RATES) {
+        if (given.value == std::to_string(rate)) {
+            o.render.wavRate = rate;
+            return true;
+        }
+    }
+    error = cli::badValue(given, "N must be 44100 or 48000");
+    return false;
+}
+
+bool setClock(PlayOptions& o, const Given& given, std::string& error)
+{
+    o.renderOnly = true;
+    return cli::setWhole(o.render.clock, given, MIN_CLOCK, MAX_CLOCK,
+                         "HZ must be a whole number from 1000000 to 20000000", error);
+}
+
+bool setRhythmRom(PlayOptions& o, const Given& given, std::string& error)
+{
+    o.renderOnly = true;
+    return cli::setPath(o.render.rhythmRomPath, given, "a file", error);
+}
+
+bool setSsgLevel(PlayOptions& o, const Given& given, std::string& error)
+{
+    o.renderOnly = true;
+    return cli::setReal(o.render.ssgLevelDb, given, synth::SSG_LEVEL_MIN_DB, synth::SSG_LEVEL_MAX_DB,
+                        "DB must be a number from -40 to 20", error);
+}
+
 using cli::setFalse;
 using cli::setTrue;
 
 /// Every option of the player: parsing and --help read this one table.
 const cli::Option<PlayOptions> OPTIONS[] = {
     {"--port", "PATH", "the board's device instead of COM3/COM4 (YM2608_COM3, YM2608_COM4)", setPort},
-    {"--baud", "N", "the line's speed for the timing and --stats, instead of the port's", setBaud},
-    {"--loops", "N", "play the looped part N times in all (default 2)", setLoops},
-    {"--speed", "X", "play X times faster (default 1)", setSpeed},
-    {"--board-clock", "HZ", "the board's YM2608 clock (default 7987200); warns of a pitch offset",
+    {"--baud", "N",
+     "the line's speed, 50 to 100000000, for the timing and --stats,\n"
+     "instead of the port's",
+     setBaud},
+    {"--loops", "N", "play the looped part N times in all, 1 to 1000 (default 2)", setLoops},
+    {"--speed", "X", "play X times faster, 0.01 to 1000 (default 1)", setSpeed},
+    {"--board-clock", "HZ",
+     "the board's YM2608 clock, 1000000 to 20000000 (default 7987200);\n"
+     "warns of a pitch offset",
      setBoardClock},
     {"--no-drop", "", "send every write, also those that change nothing", setFalse<&PlayOptions::dropping>},
+    {"--render", "OUT",
+     "play nothing: render the logs through the chip's sound into the\n"
+     "WAV file OUT, as fast as it goes (--baud N: as the board would\n"
+     "play them over that line)",
+     setRender},
+    {"--wav-rate", "N", "with --render: 44100 or 48000 Hz (resampled) instead of clock / 144", setWavRate},
+    {"--clock", "HZ", "with --render: the chip's master clock, 1000000 to 20000000 (default 7987200)", setClock},
+    {"--rhythm-rom", "FILE", "with --render: an 8192-byte dump of the chip's rhythm memory", setRhythmRom},
+    {"--ssg-level", "DB",
+     "with --render: the SSG's level against FM, -40 to 20 dB (default 0, the\n"
+     "PC-9801-86's balance; a PC-88 board's is about +3)",
+     setSsgLevel},
     {"--stats", "", "play nothing: print what would be sent and what the line makes of it",
      setTrue<&PlayOptions::stats>},
     {"--list", "",
@@ -93,6 +137,8 @@ const char* playUsageText()
         "loads the log's ADPCM memory, then streams its register writes on time.\n" +
         cli::optionList<PlayOptions>(OPTIONS, HELP_COLUMN) +
         "Ctrl-C or SIGTERM silences the chip and ends the play (status 130 after Ctrl-C).\n"
+        "At a terminal: q silences the chip and ends the play (status 0); Ctrl-Z silences\n"
+        "it until fg, which restores it and plays on.\n"
         "YM2608_REPLY_TIMEOUT_MS bounds each wait for a reply of the board (milliseconds).\n"
         "The manual: man ym2608-play\n";
     return text.c_str();
@@ -105,6 +151,14 @@ bool parsePlayOptions(int argc, const char* const* argv, PlayOptions& options, s
     const cli::Syntax syntax{.inlineValues = true, .endOfOptions = true, .missingValueIsEmpty = false};
     if (!cli::parseCommandLine(std::span(argv, static_cast<std::size_t>(argc)), OPTIONS, syntax, options,
                                &options.files, error)) {
+        return false;
+    }
+    if (options.renderOnly && options.render.wavPath.empty()) {
+        error = "--wav-rate, --clock, --rhythm-rom and --ssg-level go with --render";
+        return false;
+    }
+    if (!options.render.wavPath.empty() && options.stats) {
+        error = "--render and --stats do not go together";
         return false;
     }
     if (options.list && !options.stats) {

@@ -11,6 +11,22 @@
 #include <string>
 #include <vector>
 
+/// --render and the options that go with it.
+struct RenderOptions {
+    /// The WAV to render into; empty to play on the board.
+    std::string wavPath;
+    /// 0 for the chip's own rate (clock / 144), else 44100 or 48000.
+    std::uint32_t wavRate = 0;
+    /// The chip's master clock for the render.
+    std::uint32_t clock = DEFAULT_CLOCK;
+    /// A dumped 8 KiB rhythm memory image; empty for a silent rhythm unit.
+    std::string rhythmRomPath;
+    /// The SSG's level against FM in dB (0: the PC-9801-86's balance).
+    double ssgLevelDb = 0.0;
+    /// Draw the progress line (main sets it: standard output is a terminal).
+    bool terminal = false;
+};
+
 struct PlayOptions {
     std::vector<std::string> files;
     /// A device path for the board instead of "COM3" then "COM4".
@@ -24,6 +40,8 @@ struct PlayOptions {
     bool stats = false;
     bool list = false;    // --stats: every write on its own line
     bool dropping = true; // --no-drop clears it
+    RenderOptions render;
+    bool renderOnly = false; // an option that goes with --render was given
     bool help = false;
     bool version = false;
 };

@@ -84,8 +84,17 @@ std::string statsReport(const StatsInput& in)
     if (log.memoryWritesFolded != 0) {
         out += format("  memory writes %zu writes to 0x108 sent as memory blocks instead\n", log.memoryWritesFolded);
     }
-    out += format("  ADPCM memory  %zu bytes in %zu block%s, before the music\n", in.adpcmBytes, log.blocks.size(),
-                  log.blocks.size() == 1 ? "" : "s");
+    if (in.midSongBlocks == 0) {
+        out += format("  ADPCM memory  %zu bytes in %zu block%s, before the music\n", in.adpcmBytes,
+                      log.blocks.size(), log.blocks.size() == 1 ? "" : "s");
+    } else {
+        const std::size_t first = log.blocks.size() - in.midSongBlocks;
+        out +=
+            format("  ADPCM memory  %zu bytes in %zu block%s before the music, %zu bytes in %zu block%s in "
+                   "mid-song\n",
+                   in.adpcmBytes, first, first == 1 ? "" : "s", in.midSongBytes, in.midSongBlocks,
+                   in.midSongBlocks == 1 ? "" : "s");
+    }
     out += format("  peak burst    %zu writes due at %s\n", in.figures.peakBurst,
                   formatClock(in.figures.peakBurstNs).c_str());
     out += format("  line          %u baud: %.1f%% busy on average, %.1f%% in the busiest second\n", in.baud,

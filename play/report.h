@@ -32,7 +32,9 @@ struct StatsInput {
     std::uint32_t baud = 0;
     bool dropping = true;
     std::size_t allWrites = 0;
-    std::size_t adpcmBytes = 0;   // bytes the memory writer sends
+    std::size_t adpcmBytes = 0;   // bytes the memory writer sends before the music
+    std::size_t midSongBytes = 0; // and in mid-song, in midSongBlocks blocks
+    std::size_t midSongBlocks = 0;
     LineFigures undropped;        // the line with every write
     LineFigures figures;          // the line with what is sent
 };

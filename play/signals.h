@@ -12,7 +12,7 @@
 //             closing, logoff and shutdown (for the last three the system
 //             ends the process when the handler returns, so the handler waits
 //             there until the player has silenced the chip, or a few seconds).
-//   pause     POSIX: SIGTSTP (Ctrl-Z), caught only while the music plays.
+//   pause     POSIX: SIGTSTP (Ctrl-Z), caught while the songs play.
 //             Windows: none (pauseAsked is never true).
 //   continue  POSIX: SIGCONT. Windows: none.
 //
@@ -20,9 +20,10 @@
 // treated as the stretch of the play asks (setStopWaits).
 //
 // Functions: installPlaySignals, setStopWaits, catchPause, stopStatus,
-// pauseAsked, pauseProcess, takeContinued, settleStop.
+// stopSignalFlag, pauseAsked, pauseProcess, takeContinued, settleStop.
 #pragma once
 
+#include <csignal>
 #include <cstdint>
 
 /// How long the reply to the frame in flight may still take once a stop has
@@ -44,13 +45,18 @@ void setStopWaits(StopWaits waits);
 
 /// While on, a pause request is caught and waits for pauseProcess; while
 /// off, the system's own pause (if any) stops the process where it is. On
-/// only while the chip sounds: elsewhere nothing needs silencing first.
+/// while the player may have the chip sounding or the terminal set: a
+/// request still waiting when it goes off is the system's then.
 void catchPause(bool on);
 
 /// 0 while no stop has come; else the exit status the stop asks for: on POSIX
 /// 128 + the signal's number (130 after Ctrl-C, 143 after SIGTERM); on
 /// Windows 130 for Ctrl-C and Ctrl-Break, 143 for the others.
 int stopStatus();
+
+/// The stop request as a flag for code that polls one (the render): 0, or
+/// the number stopStatus adds to 128.
+const volatile std::sig_atomic_t* stopSignalFlag();
 
 /// True while a pause request waits to be taken by pauseProcess.
 bool pauseAsked();

@@ -16,6 +16,7 @@
 #include "play/terminal.h"
 
 #include <atomic>
+#include <csignal>
 
 #include <windows.h>
 
@@ -31,7 +32,11 @@ constexpr int STATUS_TERMINATED = 143;
 // five seconds over its console window's closing.
 constexpr DWORD ENDING_WAIT_MS = 4000;
 
+// The exit status of the stop, and the same less 128 for the render, which
+// polls a signal's number.
+constexpr int STATUS_SIGNAL_BASE = 128;
 std::atomic<int> stopCode{0};
+volatile std::sig_atomic_t stopNumber = 0;
 std::atomic<int> waitsOnStop{static_cast<int>(StopWaits::END_AT_ONCE)};
 
 // The stretch of grace the frame in flight has after a stop in the memory load.
@@ -75,6 +80,7 @@ BOOL WINAPI onConsoleEvent(DWORD event)
         TerminateProcess(GetCurrentProcess(), static_cast<UINT>(status));
         return TRUE;
     }
+    stopNumber = status - STATUS_SIGNAL_BASE;
     if (waitsOnStop == static_cast<int>(StopWaits::END_AT_ONCE)) {
         interruptLink();
     } else if (waitsOnStop == static_cast<int>(StopWaits::FINISH_FRAME)) {
@@ -111,6 +117,11 @@ void catchPause(bool) {}
 int stopStatus()
 {
     return stopCode;
+}
+
+const volatile std::sig_atomic_t* stopSignalFlag()
+{
+    return &stopNumber;
 }
 
 bool pauseAsked()

@@ -30,32 +30,70 @@ std::uint32_t statsBaud(const PlayOptions& options, bool& fromDefault)
     return baud;
 }
 
+// The line figures of a play, with and without dropping, from passes over
+// its schedule: nothing of it is kept.
+void measureLine(const PlayOptions& options, const MusicLog& log, StatsInput& input)
+{
+    const std::int64_t length = songLength(log, options.loops);
+    LineModel every;
+    LineModel sent;
+    startLineModel(every, input.baud, options.speed);
+    startLineModel(sent, input.baud, options.speed);
+    bool more = true;
+    while (more) {
+        ScheduleCursor cursor;
+        startSchedule(cursor, log, options.loops, options.dropping);
+        input.allWrites = 0;
+        ScheduledWrite w;
+        while (nextWrite(cursor, w)) {
+            ++input.allWrites;
+            feedLineModel(sent, w);
+            if (options.dropping) {
+                w.send = true;
+                feedLineModel(every, w);
+            }
+        }
+        more = endLinePass(sent);
+        endLinePass(every);
+    }
+    input.figures = lineModelFigures(sent, length);
+    input.undropped = options.dropping ? lineModelFigures(every, length) : input.figures;
+}
+
+void listWrites(const PlayOptions& options, const MusicLog& log)
+{
+    ScheduleCursor cursor;
+    startSchedule(cursor, log, options.loops, options.dropping);
+    ScheduledWrite w;
+    // A failed standard output ends the list: main says so.
+    while (nextWrite(cursor, w) && std::ferror(stdout) == 0) {
+        std::fputs(listLine(w).c_str(), stdout);
+    }
+    std::fputs(listEndLine(songLength(log, options.loops)).c_str(), stdout);
+}
+
 void printSongStats(const PlayOptions& options, const Song& song, std::uint32_t baud)
 {
-    std::printf("%s: %s, YM2608 at %u Hz\n", song.path.c_str(), song.log.format == LogFormat::VGM ? "VGM" : "S98",
-                song.log.clockHz);
+    std::fputs(logHeadline(song.path, song.log).c_str(), stdout);
     std::fputs(tagLines(song.log.tags).c_str(), stdout);
-    const auto all = buildSchedule(song.log, options.loops, false);
-    const auto sent = options.dropping ? buildSchedule(song.log, options.loops, true) : all;
-    const std::int64_t length = songLength(song.log, options.loops);
     StatsInput input;
     input.log = &song.log;
     input.loops = options.loops;
     input.speed = options.speed;
     input.baud = baud;
     input.dropping = options.dropping;
-    input.allWrites = all.size();
-    for (const MemoryLoad& load : memoryLoads(song.log)) {
+    const MemoryPlan memory = planMemory(song.log);
+    for (const MemoryLoad& load : memory.before) {
         input.adpcmBytes += load.bytes.size();
     }
-    input.undropped = lineFigures(all, baud, options.speed, length);
-    input.figures = lineFigures(sent, baud, options.speed, length);
+    for (const TimedLoad& load : memory.during) {
+        input.midSongBytes += load.run.bytes.size();
+    }
+    input.midSongBlocks = memory.during.size();
+    measureLine(options, song.log, input);
     std::fputs(statsReport(input).c_str(), stdout);
     if (options.list) {
-        for (const ScheduledWrite& w : sent) {
-            std::fputs(listLine(w).c_str(), stdout);
-        }
-        std::fputs(listEndLine(length).c_str(), stdout);
+        listWrites(options, song.log);
     }
 }
 
@@ -66,9 +104,13 @@ int printStats(const PlayOptions& options, const std::vector<Song>& songs)
     bool fromDefault = false;
     const std::uint32_t baud = statsBaud(options, fromDefault);
     if (fromDefault) {
-        complain("note: no port's speed to read; the line figures are for 115200 baud (--baud N for another)");
+        complain(
+            "note: no port's speed to read; the line figures are for 115200 baud (--baud N for another)");
     }
     for (const Song& song : songs) {
+        if (std::ferror(stdout) != 0) {
+            break;
+        }
         printNotes(song, options.boardClock);
         printSongStats(options, song, baud);
     }

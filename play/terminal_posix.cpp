@@ -152,6 +152,10 @@ bool startTerminal()
         return false;
     }
     settingsSaved = 1;
+    // A key read from the background would stop the player with the chip
+    // sounding; ignored, the read fails instead, and keys go off until the
+    // player is continued in the foreground.
+    std::signal(SIGTTIN, SIG_IGN);
     termios keys = term.saved;
     keys.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
     // Ctrl-S would hold the status line's output, and the play with it.

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
-/// The file at `path` open for reading ("rb"), or nullptr. Opening never
-/// waits: a FIFO with no writer opens at once and reads as empty.
+/// The file at `path` open for reading ("rb"), or nullptr. A FIFO's open
+/// waits for its writer, as `cat`'s does, and Ctrl-C ends that wait (nullptr);
+/// anything else opens at once.
 std::FILE* openSampleFile(const char* path);

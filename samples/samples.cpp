@@ -6,6 +6,7 @@
 #include "samples/sample_file.h"
 
 #include <array>
+#include <cerrno>
 #include <cstdio>
 
 namespace {
@@ -65,8 +66,15 @@ SampleRead readSample(const char* path, std::vector<std::uint8_t>& bytes)
     }
     bytes.resize(MAX_SAMPLE_FILE);
     const std::size_t count = std::fread(bytes.data(), 1, bytes.size(), file);
+    // Ctrl-C ending the read of a FIFO or a pipe whose writer was slow is a
+    // failed read, not a short file.
+    const bool interrupted = std::ferror(file) != 0 && errno == EINTR;
     std::fclose(file);
     bytes.resize(count);
+    if (interrupted) {
+        bytes.clear();
+        return SampleRead::OPEN_FAILED;
+    }
     return count == 0 ? SampleRead::EMPTY : SampleRead::READ;
 }
 

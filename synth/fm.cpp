@@ -5,7 +5,7 @@
 //   phase        20-bit counter per operator, one cycle = 2^20; the sine sees its top 10 bits
 //   attenuation  log2 units of 1/256 octave (4.8 fixed point) at the sine and exponent tables;
 //                the envelope's 10-bit value is 1/64 octave a step (0.094 dB), so it enters << 2
-//   output       14-bit signed per operator and per channel
+//   output       14-bit signed per operator; a channel sums its carriers, up to four of them
 #include "synth/fm.h"
 
 #include "chip/ym2608.h"
@@ -32,9 +32,6 @@ constexpr std::int32_t SSG_ENVELOPE_END = 0x200;
 
 constexpr std::uint32_t PHASE_MASK = 0xFFFFF;     // 20 bits
 constexpr std::uint32_t INCREMENT_MASK = 0x1FFFF; // the detuned step is 17 bits and wraps
-
-constexpr std::int32_t CHANNEL_MIN = -8192;
-constexpr std::int32_t CHANNEL_MAX = 8191;
 
 struct Tables {
     // logSine[i] = -log2(sin((i + 0.5) / 256 * pi / 2)) in 1/256 octave,
@@ -216,6 +213,8 @@ void operatorPitch(const FmUnit& fm, int c, int o, std::uint16_t& fnumber, std::
     block = fm.channel[c].block;
 }
 
+void refreshRates(FmOperator& op);
+
 void refreshPitch(FmUnit& fm, int c)
 {
     for (int o = 0; o < FM_OPERATORS; ++o) {
@@ -225,13 +224,14 @@ void refreshPitch(FmUnit& fm, int c)
         FmOperator& op = fm.channel[c].op[o];
         op.keyCode = keyCode(fnumber, block);
         op.increment = phaseIncrement(std::uint32_t{fnumber} << 4, block, op);
+        refreshRates(op);
     }
     fm.channel[c].modulatedAt = -1;
 }
 
 // ---- Envelope generator --------------------------------------------------
 
-int effectiveRate(const FmOperator& op, EnvelopeState state)
+int computeRate(const FmOperator& op, EnvelopeState state)
 {
     int rate = 0;
     switch (state) {
@@ -253,6 +253,21 @@ int effectiveRate(const FmOperator& op, EnvelopeState state)
     }
     // Key scale: the key code, shifted down less for a higher key scale, speeds every rate.
     return std::min(63, rate * 2 + (op.keyCode >> (3 - op.keyScale)));
+}
+
+// Each state's rate, worked out again whenever a rate, the key scale or the
+// key code changes, so that the envelope's ticks only look it up.
+void refreshRates(FmOperator& op)
+{
+    for (const EnvelopeState state :
+         {EnvelopeState::attack, EnvelopeState::decay, EnvelopeState::sustain, EnvelopeState::release}) {
+        op.rate[static_cast<int>(state)] = static_cast<std::uint8_t>(computeRate(op, state));
+    }
+}
+
+int effectiveRate(const FmOperator& op, EnvelopeState state)
+{
+    return op.rate[static_cast<int>(state)];
 }
 
 // Sustain level in envelope steps: 3 dB (32 steps) a level, and level 15
@@ -320,6 +335,9 @@ bool ssgEndOfRun(FmOperator& op)
 
 void envelopeTick(FmOperator& op, std::uint32_t counter)
 {
+    if (op.state == EnvelopeState::release && op.attenuation >= ENVELOPE_MAX) {
+        return; // released all the way: nothing moves until the next key on
+    }
     const bool ssg = op.ssgEnvelope & SSG_ON;
     if (ssg && op.attenuation >= SSG_ENVELOPE_END) {
         if (op.state == EnvelopeState::release) {
@@ -408,7 +426,10 @@ inline std::int32_t runOperator(const Tables& t, FmOperator& op, std::uint32_t i
 // moves its carrier's phase 4 cycles; two modulators into one operator are
 // summed first. The chip computes the operators in the order 1, 3, 2, 4, so
 // where operator 2 modulates operator 3 (algorithms 0-2), operator 3 gets
-// operator 2's output of the sample before.
+// operator 2's output of the sample before. The carriers are summed in a
+// wider accumulator and the sum is not limited here: two carriers at full
+// level reach twice one operator's peak, and only the chip's final output is
+// held to 16 bits.
 std::int32_t renderChannel(const Tables& t, FmChannel& ch, const std::uint32_t inc[FM_OPERATORS],
                            std::int32_t am)
 {
@@ -466,7 +487,21 @@ std::int32_t renderChannel(const Tables& t, FmChannel& ch, const std::uint32_t i
         sum += runOperator(t, op[3], inc[3], 0, am);
         break;
     }
-    return std::clamp(sum, CHANNEL_MIN, CHANNEL_MAX);
+    return sum;
+}
+
+// True when no operator of the channel can be heard this sample: each
+// envelope alone (total level and amplitude modulation only add to it) is at
+// or past the point where the exponent leaves nothing, with no SSG-type
+// envelope to turn it over.
+bool channelSilent(const FmChannel& ch)
+{
+    for (const FmOperator& op : ch.op) {
+        if (op.attenuation < SILENT_ENVELOPE || (op.ssgEnvelope & SSG_ON)) {
+            return false;
+        }
+    }
+    return true;
 }
 
 void writeOperator(FmUnit& fm, int c, int o, std::uint8_t reg, std::uint8_t value)
@@ -502,6 +537,7 @@ void writeOperator(FmUnit& fm, int c, int o, std::uint8_t reg, std::uint8_t valu
     default:
         break;
     }
+    refreshRates(op);
 }
 
 void writeChannel(FmUnit& fm, int bank, int c, std::uint8_t reg, std::uint8_t value)
@@ -674,6 +710,17 @@ void clockFm(FmUnit& fm, std::int32_t& left, std::int32_t& right)
             for (int o = 0; o < FM_OPERATORS; ++o) {
                 increments[o] = ch.op[o].increment;
             }
+        }
+        if (channelSilent(ch)) {
+            // Every operator's envelope is past hearing: the output is 0 and
+            // only the phases move, exactly as a full render would leave them.
+            for (int o = 0; o < FM_OPERATORS; ++o) {
+                ch.op[o].output = 0;
+                ch.op[o].phase = (ch.op[o].phase + inc[o]) & PHASE_MASK;
+            }
+            ch.feedbackHistory[1] = ch.feedbackHistory[0];
+            ch.feedbackHistory[0] = 0;
+            continue;
         }
         const std::int32_t out = renderChannel(t, ch, inc, amWave >> AM_SHIFT[ch.amSensitivity]);
         if (ch.left) {

@@ -4,8 +4,8 @@
 //
 // The emulator owns one FmUnit, resets it with resetFm, passes every register
 // write of either bank to writeFm and calls clockFm once per output sample;
-// clockFm adds each channel's signed 14-bit output to the left and right sums
-// its output bits select. Everything is integer arithmetic on tables built
+// clockFm adds each channel's output, the sum of its carriers' signed 14-bit
+// outputs, to the left and right sums its output bits select. Everything is integer arithmetic on tables built
 // once, so a render is the same on every machine.
 //
 // Each operator has a 20-bit phase counter whose top 10 bits address a sine
@@ -55,6 +55,7 @@ struct FmOperator {
     std::uint32_t phase = 0;          // 20 bits; the top 10 address the sine
     std::uint32_t increment = 0;      // phase step per sample, without phase modulation
     std::uint8_t keyCode = 0;         // block and F-number's top bits, for detune and key scale
+    std::uint8_t rate[4] = {};        // the envelope's rate in each state, with key scale: 0-63
     std::int32_t attenuation = 0x3FF; // the envelope, 10 bits, 0 = loudest
     EnvelopeState state = EnvelopeState::release;
     bool keyOn = false;
@@ -118,9 +119,9 @@ void resetFm(FmUnit& fm);
 /// unit's are ignored, so the caller passes every write of both banks.
 void writeFm(FmUnit& fm, int bank, std::uint8_t reg, std::uint8_t value);
 
-/// Advances one FM output sample (the chip's clock/144) and adds each channel's output, in the chip's signed
-/// 14-bit channel range (-8192..8191), to `left` and/or `right` as that channel's output bits (0xB4-0xB6)
-/// say.
+/// Advances one FM output sample (the chip's clock/144) and adds each channel's output, the sum of its
+/// carriers, each in the operators' signed 14-bit range (-8192..8191), unlimited, to `left` and/or `right`
+/// as that channel's output bits (0xB4-0xB6) say.
 void clockFm(FmUnit& fm, std::int32_t& left, std::int32_t& right);
 
 } // namespace synth

@@ -3,7 +3,10 @@
 #include "chip/ym2608.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 
 namespace synth {
 
@@ -105,6 +108,30 @@ bool loadRhythmMemory(RhythmUnit& rhythm, std::span<const std::uint8_t> image)
     }
     std::copy(image.begin(), image.end(), rhythm.memory.begin());
     rhythm.hasMemory = true;
+    return true;
+}
+
+bool readRhythmMemoryFile(const std::string& path, std::vector<std::uint8_t>& image, std::string& reason)
+{
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        reason = std::strerror(errno);
+        return false;
+    }
+    image.assign(RHYTHM_MEMORY_SIZE + 1, 0);
+    const std::size_t got = std::fread(image.data(), 1, image.size(), file);
+    const bool failedRead = std::ferror(file) != 0;
+    std::fclose(file);
+    if (failedRead) {
+        reason = "cannot read it";
+        return false;
+    }
+    if (got != RHYTHM_MEMORY_SIZE) {
+        reason = (got > RHYTHM_MEMORY_SIZE ? std::string("more") : std::to_string(got)) +
+                 " bytes, a rhythm memory image has 8192";
+        return false;
+    }
+    image.resize(RHYTHM_MEMORY_SIZE);
     return true;
 }
 

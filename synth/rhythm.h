@@ -14,7 +14,8 @@
 //   0x11       --xxxxxx total level, 0.75 dB a step, 63 loudest
 //   0x18-0x1D  x------- left   -x------ right   ---xxxxx instrument level, 0.75 dB a step, 31 loudest
 //
-// Functions: resetRhythm, loadRhythmMemory, writeRhythm, clockRhythm, decodeRhythmCode.
+// Functions: resetRhythm, loadRhythmMemory, readRhythmMemoryFile, writeRhythm, clockRhythm,
+// decodeRhythmCode.
 #pragma once
 
 #include "chip/ym2608.h"
@@ -23,6 +24,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
+#include <vector>
 
 namespace synth {
 
@@ -71,6 +74,11 @@ void resetRhythm(RhythmUnit& rhythm);
 /// Takes a dumped rhythm memory image. False (and the unit stays silent) when
 /// `image` is not exactly RHYTHM_MEMORY_SIZE bytes.
 bool loadRhythmMemory(RhythmUnit& rhythm, std::span<const std::uint8_t> image);
+
+/// Reads a dumped rhythm memory image from the file at `path` into `image`.
+/// False with `reason` set (one line, without the path) when the file cannot
+/// be read or is not exactly RHYTHM_MEMORY_SIZE bytes.
+bool readRhythmMemoryFile(const std::string& path, std::vector<std::uint8_t>& image, std::string& reason);
 
 /// One write to a rhythm register (0x10, 0x11, 0x18-0x1D); others are ignored.
 void writeRhythm(RhythmUnit& rhythm, std::uint8_t reg, std::uint8_t value);

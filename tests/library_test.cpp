@@ -102,9 +102,8 @@ TEST_F(LibraryTest, MemoryWriterCountsOnlyConfirmedCommitsAsCommitted)
     resetFakeBoard();
     ASSERT_TRUE(connectBoard().identified);
     log = ProgressLog{};
-    result = writeMemory(data, 0, record, &log, [](void* context) {
-        return static_cast<ProgressLog*>(context)->done.size() < 3;
-    });
+    result = writeMemory(data, 0, record, &log,
+                         [](void* context) { return static_cast<ProgressLog*>(context)->done.size() < 3; });
     EXPECT_EQ(result.stop, MemoryWriteStop::STOPPED);
     EXPECT_EQ(result.accepted, 3 * MAX_CHUNK);
     EXPECT_EQ(framesOf(OP_CACHE_WRITE).size(), 3U);

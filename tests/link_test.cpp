@@ -70,4 +70,41 @@ TEST_F(ConsoleTest, ConnectAgainReleasesTheHeldPortFirst)
     EXPECT_EQ(fakeBoard().closes, 1);
 }
 
+TEST_F(ConsoleTest, ASlowAdapterTimerIsToldOnceWithHowToLowerIt)
+{
+    // Linux: the driver's file. Told once a session, on standard error
+    // only, whatever the board answered; standard output is as ever.
+    fakeBoard().latency = {AdapterTimer::SYSFS_FILE, 16, "/sys/class/tty/ttyUSB0/device/latency_timer"};
+    const ConsoleRun run = runConsoleWith("c\nc\nq\n");
+    EXPECT_EQ(run.out, CONNECTED + CONNECTED + ">exit!\n");
+    EXPECT_EQ(run.err,
+              "COM3: COM3: the adapter holds each reply up to 16 ms (its latency timer), which slows "
+              "every frame of l and t;\n"
+              "  lower it to 1 ms with: echo 1 > /sys/class/tty/ttyUSB0/device/latency_timer (as root, "
+              "until it is unplugged)\n"
+              "  or for good with a udev rule in /etc/udev/rules.d: ACTION==\"add\", "
+              "SUBSYSTEM==\"usb-serial\", DRIVER==\"ftdi_sio\", ATTR{latency_timer}=\"1\"\n");
+
+    // Windows: the driver's Advanced settings.
+    resetFakeBoard();
+    fakeBoard().identify = "2609";
+    fakeBoard().latency = {AdapterTimer::REGISTRY, 8, "HKLM\\SYSTEM\\...\\Device Parameters"};
+    EXPECT_EQ(
+        runConsoleWith("c\n").err,
+        "COM3: COM3: not identified: the board answered 32 36 30 39\n"
+        "COM3: COM3: the adapter holds each reply up to 8 ms (its latency timer), which slows every frame "
+        "of l and t;\n"
+        "  lower it to 1 ms in Device Manager, Ports (COM & LPT), the port's Properties, Port Settings, "
+        "Advanced, Latency Timer (msec)\n");
+
+    // Nothing to say for a timer of 2 ms or less, or a driver in low-latency mode.
+    for (const AdapterLatency& quiet : {AdapterLatency{AdapterTimer::SYSFS_FILE, 2, "/sys/latency_timer"},
+                                        AdapterLatency{AdapterTimer::REGISTRY, 1, "HKLM"},
+                                        AdapterLatency{AdapterTimer::LOW_LATENCY, 0, ""}}) {
+        resetFakeBoard();
+        fakeBoard().latency = quiet;
+        EXPECT_EQ(runConsoleWith("c\n").err, "");
+    }
+}
+
 } // namespace

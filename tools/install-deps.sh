@@ -9,7 +9,7 @@
 set -euo pipefail
 
 build=(cmake make g++ pkg-config python3 libgtest-dev libgmock-dev libsndfile1-dev libsamplerate0-dev
-       libedit-dev zlib1g-dev scdoc)
+       libedit-dev libbsd-dev zlib1g-dev scdoc)
 checks=(clang-14 libfuzzer-14-dev libclang-rt-14-dev xxd valgrind time strace
         python3-numpy python3-soundfile python3-matplotlib
         dpkg-dev file lintian man-db groff-base bash-completion)

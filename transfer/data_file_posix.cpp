@@ -9,10 +9,16 @@
 DataFileRead readDataFile(const char* path, std::span<std::uint8_t> buffer)
 {
     DataFileRead result;
-    // O_NONBLOCK: a FIFO with no writer must not hang the open; it then reads
-    // as empty. Blocking is restored for the reads themselves.
-    const int fd = open(path, O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    // A FIFO is opened as `cat` opens it: the open waits for its writer.
+    // Ctrl-C (whose handler restarts no call) ends that wait, or a read that
+    // waits for a slow writer, as a failed read: the file is then taken as
+    // opened with nothing read. Anything else opens at once (O_NONBLOCK: a
+    // serial device would wait for its carrier), blocking again for the reads.
+    struct stat named {};
+    const bool fifo = stat(path, &named) == 0 && S_ISFIFO(named.st_mode);
+    const int fd = open(path, O_RDONLY | O_NOCTTY | O_CLOEXEC | (fifo ? 0 : O_NONBLOCK));
     if (fd < 0) {
+        result.opened = errno == EINTR;
         return result;
     }
     struct stat info {};
@@ -22,7 +28,7 @@ DataFileRead readDataFile(const char* path, std::span<std::uint8_t> buffer)
         return result;
     }
     const int flags = fcntl(fd, F_GETFL);
-    if (flags >= 0) {
+    if (flags >= 0 && (flags & O_NONBLOCK) != 0) {
         fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     }
     result.opened = true;
@@ -36,7 +42,7 @@ DataFileRead readDataFile(const char* path, std::span<std::uint8_t> buffer)
             continue;
         }
         if (n < 0 && errno == EINTR) {
-            continue;
+            result.bytesRead = 0;
         }
         break;
     }

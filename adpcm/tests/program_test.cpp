@@ -3,20 +3,28 @@
 #include "adpcm/codec.h"
 #include "chip/ym2608.h"
 #include "version.h"
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
+#include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <numbers>
 #include <sstream>
 #include <string>
-#include <sys/wait.h>
+#include <thread>
 #include <vector>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -47,13 +55,21 @@ class Program : public ::testing::Test {
     {
         const std::string out = path("stdout.txt");
         const std::string err = path("stderr.txt");
-        const std::string command =
-            std::string("'") + YM2608_ADPCM_PROGRAM + "' " + arguments + " >'" + out + "' 2>'" + err + "'";
+        // Bounded: a program that waits for ever on a FIFO fails the test.
+        const std::string command = std::string("timeout 120 '") + YM2608_ADPCM_PROGRAM + "' " + arguments +
+                                    " >'" + out + "' 2>'" + err + "'";
         const int raw = std::system(command.c_str());
         RunResult result{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(out), slurp(err)};
         fs::remove(out);
         fs::remove(err);
         return result;
+    }
+
+    /// Runs the program with `arguments` through the shell, as they are; its exit status.
+    static int shell(const std::string& arguments)
+    {
+        const int raw = std::system(("'" YM2608_ADPCM_PROGRAM "' " + arguments).c_str());
+        return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
     }
 
     static std::string slurp(const std::string& file)
@@ -410,6 +426,150 @@ TEST_F(Program, TellsALengthJustOverTheLimitFromTheLimit)
         "is too long: 32.73133 s at 16016 Hz needs 262176 bytes, the chip holds 262144; at most 32.73127 s "
         "fits",
         {"edge.wav"});
+}
+
+/// Bytes written into the FIFO at `path` by a thread, as another program
+/// would write them: its open waits for the reader.
+struct FifoWriter {
+    std::string path;
+    std::thread thread;
+
+    FifoWriter(std::string fifo, std::vector<std::uint8_t> bytes) : path(std::move(fifo))
+    {
+        thread = std::thread([this, bytes = std::move(bytes)] {
+            const int fd = open(path.c_str(), O_WRONLY);
+            [[maybe_unused]] const ssize_t written = write(fd, bytes.data(), bytes.size());
+            close(fd);
+        });
+    }
+    /// A program that never opened the FIFO leaves the thread waiting: a
+    /// reader of our own lets it finish (the FIFO's buffer takes its bytes).
+    ~FifoWriter()
+    {
+        const int reader = open(path.c_str(), O_RDONLY | O_NONBLOCK);
+        thread.join();
+        close(reader);
+    }
+};
+
+TEST_F(Program, WritesIntoDevicesFifosAndStandardOutputAsTheyAre)
+{
+    writeWav("in.wav", 16016, 1, 4000);
+    ASSERT_EQ(run("encode '" + path("in.wav") + "' '" + path("ref.bin") + "'").status, 0);
+    const std::vector<std::uint8_t> codes = readBytes("ref.bin");
+
+    // The null and full devices, made here (tests run as root).
+    if (mknod(path("null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0 &&
+        mknod(path("full").c_str(), S_IFCHR | 0666, makedev(1, 7)) == 0) {
+        EXPECT_EQ(run("encode '" + path("in.wav") + "' '" + path("null") + "'").status, 0);
+        const RunResult full = run("encode '" + path("in.wav") + "' '" + path("full") + "'");
+        EXPECT_EQ(full.status, 1);
+        EXPECT_EQ(full.err, "ym2608-adpcm: cannot write " + path("full") + ": No space left on device\n");
+        for (const char* name : {"null", "full"}) {
+            struct stat status {};
+            EXPECT_TRUE(lstat(path(name).c_str(), &status) == 0 && S_ISCHR(status.st_mode)) << name;
+        }
+    }
+
+    // A FIFO with its reader there first; the codes fit in its buffer.
+    ASSERT_EQ(mkfifo(path("fifo").c_str(), 0600), 0);
+    const int reader = open(path("fifo").c_str(), O_RDONLY | O_NONBLOCK);
+    EXPECT_EQ(run("encode '" + path("in.wav") + "' '" + path("fifo") + "'").status, 0);
+    std::vector<std::uint8_t> drained(codes.size() + 1);
+    drained.resize(
+        static_cast<std::size_t>(std::max<ssize_t>(0, read(reader, drained.data(), drained.size()))));
+    close(reader);
+    EXPECT_EQ(drained, codes);
+
+    // Standard output gets the codes alone; the reports go to standard error.
+    // (Named by a link of our own, as /dev/stdout is one: a program that
+    // replaced it would replace nothing outside this folder.)
+    fs::create_symlink("/proc/self/fd/1", path("stdout"));
+    const RunResult standard = run("encode '" + path("in.wav") + "' '" + path("stdout") + "'");
+    EXPECT_EQ(standard.status, 0) << standard.err;
+    EXPECT_EQ(standard.out, std::string(codes.begin(), codes.end()));
+    EXPECT_NE(standard.err.find("SNR "), std::string::npos) << standard.err;
+    // Through a pipe, as `| aplay` takes it.
+    ASSERT_EQ(run("decode '" + path("ref.bin") + "' '" + path("ref.wav") + "'").status, 0);
+    EXPECT_EQ(shell("decode '" + path("ref.bin") + "' '" + path("stdout") + "' 2>/dev/null | cat >'" +
+                    path("piped.wav") + "'"),
+              0);
+    EXPECT_EQ(readBytes("piped.wav"), readBytes("ref.wav"));
+}
+
+TEST_F(Program, WritesThroughASymlinkToItsTarget)
+{
+    writeWav("in.wav", 16016, 1, 4000);
+    ASSERT_EQ(run("encode '" + path("in.wav") + "' '" + path("ref.bin") + "'").status, 0);
+    fs::create_directory(path("sub"));
+    writeBytes("sub/kept.bin", 10, 0);
+    fs::permissions(path("sub/kept.bin"), fs::perms::owner_read | fs::perms::owner_write);
+    fs::create_symlink("sub/kept.bin", path("link.bin"));
+    fs::create_symlink("link.bin", path("chain.bin"));
+    fs::create_symlink("sub/new.bin", path("dangling.bin"));
+    for (const char* name : {"chain.bin", "dangling.bin"}) {
+        EXPECT_EQ(run("encode '" + path("in.wav") + "' '" + path(name) + "'").status, 0) << name;
+    }
+    for (const char* name : {"link.bin", "chain.bin", "dangling.bin"}) {
+        EXPECT_TRUE(fs::is_symlink(path(name))) << name;
+    }
+    EXPECT_EQ(readBytes("sub/kept.bin"), readBytes("ref.bin"));
+    EXPECT_EQ(readBytes("sub/new.bin"), readBytes("ref.bin"));
+    EXPECT_EQ(fs::status(path("sub/kept.bin")).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(files(), (std::vector<std::string>{"chain.bin", "dangling.bin", "in.wav", "link.bin", "ref.bin",
+                                                 "sub"}));
+}
+
+TEST_F(Program, ReadsPipesAndFifosOnceAndCtrlCEndsTheWaitForAWriter)
+{
+    writeWav("in.wav", 16016, 1, 4000);
+    ASSERT_EQ(run("encode '" + path("in.wav") + "' '" + path("ref.bin") + "'").status, 0);
+    ASSERT_EQ(run("decode '" + path("ref.bin") + "' '" + path("ref.wav") + "'").status, 0);
+    EXPECT_EQ(std::system(("cat '" + path("in.wav") + "' | '" YM2608_ADPCM_PROGRAM "' encode /dev/stdin '" +
+                           path("piped.bin") + "' >/dev/null")
+                              .c_str()),
+              0);
+    EXPECT_EQ(readBytes("piped.bin"), readBytes("ref.bin"));
+
+    // FIFOs whose writer comes after the program opened them.
+    ASSERT_EQ(mkfifo(path("fifo").c_str(), 0600), 0);
+    {
+        FifoWriter writer(path("fifo"), readBytes("in.wav"));
+        EXPECT_EQ(run("encode '" + path("fifo") + "' '" + path("fifo.bin") + "'").status, 0);
+    }
+    EXPECT_EQ(readBytes("fifo.bin"), readBytes("ref.bin"));
+    {
+        FifoWriter writer(path("fifo"), readBytes("ref.bin"));
+        EXPECT_EQ(run("decode '" + path("fifo") + "' '" + path("fifo.wav") + "'").status, 0);
+    }
+    EXPECT_EQ(readBytes("fifo.wav"), readBytes("ref.wav"));
+
+    // No writer: Ctrl-C while the program waits in the open fails the read.
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, path("err.txt").c_str(), O_WRONLY | O_CREAT,
+                                     0600);
+    std::string input = path("fifo");
+    std::string output = path("never.wav");
+    char* argv[] = {const_cast<char*>(YM2608_ADPCM_PROGRAM), const_cast<char*>("decode"), input.data(),
+                    output.data(), nullptr};
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, YM2608_ADPCM_PROGRAM, &actions, nullptr, argv, environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    // Its kernel wait says when it waits in the FIFO's open for a writer.
+    const std::string wchanFile = "/proc/" + std::to_string(pid) + "/wchan";
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    std::string state;
+    while (std::chrono::steady_clock::now() < deadline && state != "wait_for_partner") {
+        state = slurp(wchanFile);
+        std::this_thread::yield();
+    }
+    kill(pid, SIGINT);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status << " " << state;
+    EXPECT_EQ(slurp(path("err.txt")), "ym2608-adpcm: cannot read " + input + ": interrupted\n");
+    EXPECT_FALSE(fs::exists(output));
 }
 
 } // namespace

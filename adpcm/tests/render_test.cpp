@@ -56,21 +56,21 @@ TEST(AdpcmRegisters, FollowThePlaybackSequenceAndReportTheStart)
     AdpcmRegisters regs;
     int starts = 0;
     for (const auto& write : writes) {
-        starts += adpcm::applyAdpcmWrite(regs, write[0], write[1]) ? 1 : 0;
+        starts += synth::applyAdpcmWrite(regs, write[0], write[1]) ? 1 : 0;
     }
     EXPECT_EQ(starts, 1);
-    EXPECT_TRUE(adpcm::applyAdpcmWrite(regs, 0x00, 0xA0));
+    EXPECT_TRUE(synth::applyAdpcmWrite(regs, 0x00, 0xA0));
     EXPECT_EQ(regs.start, 0);
     EXPECT_EQ(regs.stop, 31);
     EXPECT_EQ(regs.deltaN, 0x49CD);
     EXPECT_EQ(regs.level, 0xFF);
     EXPECT_EQ(regs.control2, 0xC2);
 
-    adpcm::applyAdpcmWrite(regs, 0x03, 0x01);
-    adpcm::applyAdpcmWrite(regs, 0x02, 0x2C);
+    synth::applyAdpcmWrite(regs, 0x03, 0x01);
+    synth::applyAdpcmWrite(regs, 0x02, 0x2C);
     EXPECT_EQ(regs.start, 300);
-    EXPECT_FALSE(adpcm::applyAdpcmWrite(regs, 0x00, 0xA1)); // start while held in reset
-    EXPECT_FALSE(adpcm::applyAdpcmWrite(regs, 0x00, 0x80)); // start fed by the CPU
+    EXPECT_FALSE(synth::applyAdpcmWrite(regs, 0x00, 0xA1)); // start while held in reset
+    EXPECT_FALSE(synth::applyAdpcmWrite(regs, 0x00, 0x80)); // start fed by the CPU
 }
 
 TEST(Render, LastsUntilTheCodesOfTheStopUnitAreSpent)

@@ -225,7 +225,7 @@ TEST_F(Board, RegisterWritesKeepBothBanksAndRecordPlays)
     FrameOutcome start = handleFrame(Bytes{OP_WRITE_BANK1, 0x00, 0xa0});
     EXPECT_EQ(start.text, "bank 1: 0x00 <- 0xa0, ADPCM start, units 300..331");
     ASSERT_EQ(boardState().plays.size(), 1u);
-    const adpcm::AdpcmRegisters& p = boardState().plays[0];
+    const synth::AdpcmRegisters& p = boardState().plays[0];
     EXPECT_EQ(p.start, 300);
     EXPECT_EQ(p.stop, 331);
     EXPECT_EQ(p.deltaN, 0x49cd);

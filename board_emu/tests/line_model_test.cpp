@@ -1,6 +1,7 @@
 // The line model's times, as the serving loop asks for them: when each byte
-// taken arrived, when a reply reaches the console, and how far the line has
-// got. A byte takes 1000 ns on the line here.
+// taken arrived, when a reply reaches the console, how far the line has got,
+// and when a USB-serial adapter passes replies on. A byte takes 1000 ns on
+// the line here.
 #include "board_emu/line_model.h"
 
 #include <gtest/gtest.h>
@@ -61,6 +62,32 @@ TEST(LineModel, AReplyStartsOnceItsFrameIsInAndThePreviousReplyIsOut)
     // A frame without a reply holds nothing and leaves the line back as it was.
     EXPECT_EQ(replyReaches(line, 40500, 0), 40500);
     EXPECT_EQ(replyReaches(line, 40500, 1), 42000);
+}
+
+TEST(AdapterModel, EachReplyWaitsOutTheTimerUnlessTheBufferFills)
+{
+    constexpr std::int64_t TIMER = 16'000'000;
+    AdapterModel none = startAdapter(0);
+    EXPECT_EQ(adapterPasses(none, 5000, BYTE, 4), 5000);
+
+    AdapterModel adapter = startAdapter(TIMER);
+    // A one-byte reply in at 5000 waits the whole timer; so does the next,
+    // which comes in after the first went on.
+    EXPECT_EQ(adapterPasses(adapter, 5000, BYTE, 1), 5000 + TIMER);
+    EXPECT_EQ(adapterPasses(adapter, 5000 + TIMER + 2000, BYTE, 1), 5000 + 2 * TIMER + 2000);
+    // A reply that comes in while the timer runs for bytes held goes with them.
+    EXPECT_EQ(adapterPasses(adapter, 5000 + TIMER + 9000, BYTE, 4), 5000 + 2 * TIMER + 2000);
+    // Once that timer has run out, a byte exactly then starts a hold of its own.
+    const std::int64_t next = 5000 + 2 * TIMER + 2000;
+    EXPECT_EQ(adapterPasses(adapter, next, 0, 1), next + TIMER);
+
+    // The 62nd byte held sends the buffer at once: a reply whose last byte
+    // is the 62nd goes on when that byte comes in, and bytes after it wait
+    // for the next timer from the 63rd on.
+    AdapterModel busy = startAdapter(TIMER);
+    EXPECT_EQ(adapterPasses(busy, 60 * BYTE, BYTE, 60), 1 * BYTE + TIMER);
+    EXPECT_EQ(adapterPasses(busy, 62 * BYTE, BYTE, 2), 62 * BYTE);
+    EXPECT_EQ(adapterPasses(busy, 64 * BYTE, BYTE, 2), 63 * BYTE + TIMER);
 }
 
 } // namespace

@@ -22,6 +22,7 @@ TEST(Options, DefaultsAreAGenuineBoard)
     EXPECT_TRUE(o.board.faults.empty());
     EXPECT_FALSE(o.board.hangupAfter);
     EXPECT_EQ(o.baud, 0u);
+    EXPECT_EQ(o.latencyTimerMs, 0u);
     EXPECT_FALSE(o.verbose);
 }
 
@@ -51,9 +52,11 @@ TEST(Options, ReadsEveryOption)
                        "--short",
                        "OP_WP_RESET:2",
                        "--hangup-after",
-                       "0",
+                       "1",
                        "--baud",
                        "115200",
+                       "--latency-timer",
+                       "16",
                        "--verbose"},
                       o, error))
         << error;
@@ -76,8 +79,9 @@ TEST(Options, ReadsEveryOption)
     EXPECT_EQ(o.board.faults[2].ordinal, 2u);
     EXPECT_TRUE(o.board.faults[2].shortReply);
     ASSERT_TRUE(o.board.hangupAfter);
-    EXPECT_EQ(*o.board.hangupAfter, 0u);
+    EXPECT_EQ(*o.board.hangupAfter, 1u);
     EXPECT_EQ(o.baud, 115200u);
+    EXPECT_EQ(o.latencyTimerMs, 16u);
     EXPECT_TRUE(o.verbose);
 }
 
@@ -97,8 +101,18 @@ TEST(Options, RefusesBadInputWithOneLine)
         {{"--identify", "26080"}, "--identify 26080: TEXT must be exactly four bytes"},
         {{"--backlight", "256"}, "--backlight 256: N must be 0 to 255"},
         {{"--backlight", "1x"}, "--backlight 1x: N must be 0 to 255"},
-        {{"--baud", "0"}, "--baud 0: N must be 1 to 100000000"},
-        {{"--hangup-after", "-1"}, "--hangup-after -1: K must be a frame count"},
+        // Ranges are the options' own: a line that takes ten seconds a byte,
+        // or a board unplugged before its path could be opened, is refused.
+        {{"--baud", "0"}, "--baud 0: N must be 50 to 100000000"},
+        {{"--baud", "1"}, "--baud 1: N must be 50 to 100000000"},
+        {{"--baud", "49"}, "--baud 49: N must be 50 to 100000000"},
+        {{"--baud", "100000001"}, "--baud 100000001: N must be 50 to 100000000"},
+        {{"--hangup-after", "-1"}, "--hangup-after -1: K must be a frame count from 1 to 4294967295"},
+        {{"--hangup-after", "0"}, "--hangup-after 0: K must be a frame count from 1 to 4294967295"},
+        {{"--hangup-after", "4294967296"},
+         "--hangup-after 4294967296: K must be a frame count from 1 to 4294967295"},
+        {{"--latency-timer", "0"}, "--latency-timer 0: MS must be 1 to 255"},
+        {{"--latency-timer", "256"}, "--latency-timer 256: MS must be 1 to 255"},
         {{"--fail", "OP_CACHE_WRITE"}, "--fail OP_CACHE_WRITE: expected NAME:K"},
         {{"--fail", "OP_FOO:1"}, "--fail OP_FOO:1: no frame is called OP_FOO"},
         {{"--fail", "OP_N:1"}, "--fail OP_N:1: OP_N has no reply"},

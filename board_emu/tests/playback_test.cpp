@@ -43,19 +43,34 @@ std::vector<Write> playWrites(std::uint16_t start, std::uint16_t units)
             {ADPCM_CONTROL1, 0xA0}};
 }
 
-// Follows `writes`, and keeps `regs` as the chip's registers after them;
-// returns the lines announced.
+constexpr std::int64_t SECOND = 1'000'000'000;
+
+// The line's clock of the writes followed: unless a test says otherwise, each
+// write comes `spacing` after the one before, long after any playback here
+// has reached its stop unit.
+struct LineClock {
+    std::int64_t now = 0;
+    std::int64_t spacing = 10 * SECOND;
+};
+LineClock line;
+
+// Follows `writes` as the serving loop does, and keeps `regs` as the chip's
+// registers after them; returns the lines announced.
 std::vector<std::string> follow(const std::vector<Write>& writes, const Bytes& memory,
                                 adpcm::AdpcmRegisters& regs)
 {
     std::vector<std::string> lines;
     for (const Write& w : writes) {
-        if (!adpcm::applyAdpcmWrite(regs, w.reg, w.value)) {
+        line.now += line.spacing;
+        if (!synth::applyAdpcmWrite(regs, w.reg, w.value)) {
+            if (w.reg == ADPCM_CONTROL1) {
+                followAdpcmControl(w.value, line.now);
+            }
             continue;
         }
-        std::string line = followAdpcmStart(regs, memory);
-        if (!line.empty()) {
-            lines.push_back(line);
+        std::string announced = followAdpcmStart(regs, memory, line.now);
+        if (!announced.empty()) {
+            lines.push_back(announced);
         }
     }
     return lines;
@@ -106,6 +121,7 @@ class Playback : public ::testing::Test {
         fs::create_directories(root);
         wavs = root / "wav";
         reference = root / "reference";
+        line = LineClock{};
         fs::create_directories(reference);
     }
     void TearDown() override
@@ -158,6 +174,65 @@ TEST_F(Playback, EachStartFromMemoryIsWrittenAsTheMemoryWasThen)
     EXPECT_EQ(readFile(wavs / "play-0001.wav"), expectedWav(reference, firstMemory, first));
     EXPECT_EQ(readFile(wavs / "play-0002.wav"), expectedWav(reference, memory, second));
     EXPECT_EQ(readFile(wavs / "play-0003.wav"), expectedWav(reference, memory, regs));
+}
+
+// The renderer's WAV for a start with `regs`, cut after `frames` frames.
+Bytes expectedCutWav(const fs::path& dir, const Bytes& memory, const adpcm::AdpcmRegisters& regs,
+                     std::size_t frames, std::uint32_t clock)
+{
+    std::vector<std::int16_t> played = adpcm::renderPlayback(memory, regs, clock);
+    EXPECT_GT(played.size(), frames * adpcm::OUTPUT_CHANNELS) << "the playback is cut short";
+    played.resize(frames * adpcm::OUTPUT_CHANNELS);
+    const fs::path path = dir / "expected.wav";
+    std::string error;
+    EXPECT_TRUE(adpcm::writePlaybackWav(path.string(), played, error, clock)) << error;
+    Bytes bytes = readFile(path);
+    fs::remove(path);
+    return bytes;
+}
+
+TEST_F(Playback, AFileEndsWhereTheWriteThatEndsThePlaybackComes)
+{
+    // At 8 MHz an output sample is 18 us: the writes come 1000 samples apart.
+    constexpr std::uint32_t CLOCK = 8'000'000;
+    line.spacing = 18'000'000;
+    std::string error;
+    ASSERT_TRUE(startPlaybacks(wavs.string(), CLOCK, error)) << error;
+    using Lines = std::vector<std::string>;
+    adpcm::AdpcmRegisters regs;
+    const Bytes memory = memoryWith(3);
+
+    // Ended by a reset: 0.13 s planned, 1000 samples played.
+    EXPECT_EQ(follow(playWrites(0, 32), memory, regs),
+              Lines{"play units 0..31 at 16016 Hz, 0.13 s -> play-0001.wav"});
+    const adpcm::AdpcmRegisters first = regs;
+    follow({{ADPCM_CONTROL1, 0x21}}, memory, regs);
+
+    // The whole memory, 33 s to its stop unit, ended by the next start after
+    // 2000 samples (a write to the level between does not end it); then a
+    // start with start clear ends that one after 1000.
+    EXPECT_EQ(follow({{ADPCM_STOP_LOW, 0xFF}, {ADPCM_STOP_HIGH, 0x1F}, {ADPCM_CONTROL1, 0xA0}}, memory, regs),
+              Lines{"play units 0..8191 at 16016 Hz, 32.74 s -> play-0002.wav"});
+    const adpcm::AdpcmRegisters whole = regs;
+    EXPECT_EQ(follow({{ADPCM_LEVEL, 0x80}, {ADPCM_CONTROL1, 0xA0}}, memory, regs),
+              Lines{"play units 0..8191 at 16016 Hz, 32.74 s -> play-0003.wav"});
+    const adpcm::AdpcmRegisters third = regs;
+    follow({{ADPCM_CONTROL1, 0x20}}, memory, regs);
+
+    // Nothing ends the last one: it plays to its stop unit.
+    follow({{ADPCM_STOP_LOW, 3}, {ADPCM_STOP_HIGH, 0}}, memory, regs);
+    EXPECT_EQ(follow({{ADPCM_CONTROL1, 0xA0}}, memory, regs),
+              Lines{"play units 0..3 at 16016 Hz, 0.02 s -> play-0004.wav"});
+
+    ASSERT_TRUE(finishPlaybacks());
+    EXPECT_EQ(readFile(wavs / "play-0001.wav"), expectedCutWav(reference, memory, first, 1000, CLOCK));
+    EXPECT_EQ(readFile(wavs / "play-0002.wav"), expectedCutWav(reference, memory, whole, 2000, CLOCK));
+    EXPECT_EQ(readFile(wavs / "play-0003.wav"), expectedCutWav(reference, memory, third, 1000, CLOCK));
+    EXPECT_EQ(fs::file_size(wavs / "play-0003.wav"), 44U + 1000 * 4);
+    std::string rendered;
+    ASSERT_TRUE(adpcm::writePlaybackWav((reference / "last.wav").string(),
+                                        adpcm::renderPlayback(memory, regs, CLOCK), rendered, CLOCK));
+    EXPECT_EQ(readFile(wavs / "play-0004.wav"), readFile(reference / "last.wav"));
 }
 
 TEST_F(Playback, StartsBeyondTheQueueWaitAndKeepTheirOwnMemory)

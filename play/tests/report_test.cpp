@@ -55,6 +55,14 @@ TEST(PlayReport, StatsListAndStatusLines)
               "  line          115200 baud: 12.5% busy on average, 50.0% in the busiest second\n"
               "  lateness      median 0.26 ms, 99% within 3.00 ms, at most 10.42 ms (at 0:12.3)\n"
               "                without dropping: median 0.26 ms, 99% within 4.50 ms, at most 10.42 ms\n");
+    // A block loaded in mid-song is counted apart.
+    log.blocks.push_back(MemoryBlock{0, std::vector<std::uint8_t>(100, 1), 5, 0});
+    in.midSongBlocks = 1;
+    in.midSongBytes = 512;
+    EXPECT_NE(statsReport(in).find(
+                  "\n  ADPCM memory  128 bytes in 1 block before the music, 512 bytes in 1 block in "
+                  "mid-song\n  peak burst"),
+              std::string::npos);
     EXPECT_EQ(listLine(ScheduledWrite{12'345'678, 0x1A4, 0x0F, false}), "12345 1a4 0f drop\n");
     EXPECT_EQ(listEndLine(192'000'456'789), "192000456 end\n");
     StatusFigures status;
@@ -65,6 +73,29 @@ TEST(PlayReport, StatsListAndStatusLines)
     status.linePercent = 38;
     status.latenessNs = 400'000;
     EXPECT_EQ(statusLine(status), " 0:12.3 / 1:47.2  loop 1/2    412 writes/s  line  38%  late    0.4 ms ");
+}
+
+TEST(PlayReport, LinesFitTheTerminalAndCoverWhatWasThere)
+{
+    StatusFigures status;
+    status.elapsedNs = 12'300'000'000;
+    status.totalNs = 107'200'000'000;
+    status.passes = 2;
+    // Whole fields only, in order, and never the last column.
+    EXPECT_EQ(statusLine(status, 80),
+              " 0:12.3 / 1:47.2  loop 1/2      0 writes/s  line   0%  late    0.0 ms ");
+    EXPECT_EQ(statusLine(status, 70), " 0:12.3 / 1:47.2  loop 1/2      0 writes/s  line   0%");
+    EXPECT_EQ(statusLine(status, 40), " 0:12.3 / 1:47.2  loop 1/2");
+    EXPECT_EQ(statusLine(status, 10), " 0:12.3 / 1:47.2");
+    EXPECT_EQ(redrawLine(statusLine(status, 10), 10, 0), "\r 0:12.3 /");
+
+    // A shorter line covers the longer one before it; at an unknown width nothing is cut.
+    EXPECT_EQ(loadProgressLine(512, 512), "  ADPCM memory (   512/   512) 100%");
+    EXPECT_EQ(redrawLine(loadedLine(512), 0, loadProgressLine(512, 512).size()),
+              "\r  ADPCM memory: 512 bytes loaded   ");
+    EXPECT_EQ(redrawLine("abc", 0, 2), "\rabc");
+    // The cover stops short of the last column of a narrowed terminal.
+    EXPECT_EQ(redrawLine("ab", 6, 30), "\rab   ");
 }
 
 } // namespace

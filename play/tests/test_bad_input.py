@@ -2,11 +2,14 @@
 the exit status the failure calls for, and nothing sent that the file did
 not mean."""
 
+import os
+import stat
+import subprocess
 import time
 import unittest
 
 from logmaker import S98, Vgm, gz
-from play_harness import STEP_TIMEOUT, PlayerTest, read_terminal_until
+from play_harness import PLAY, STEP_TIMEOUT, PlayerTest, read_terminal_until
 
 
 class BadInput(PlayerTest):
@@ -90,6 +93,19 @@ class BadInput(PlayerTest):
         self.assertBoardStops(board)
         self.assertEqual((out, err, status), ("mem.vgm\n", "ym2608-play: mem.vgm: connection lost in the ADPCM "
                                                            "memory load (0 bytes committed)\n", 1))
+
+    def test_a_write_error_on_standard_output_exits_1(self):
+        self.file("song.vgm", Vgm().mark_loop().write(0x28, 0xF0).wait_ms(5).file())
+        full = self.dir / "full"
+        os.mknod(full, stat.S_IFCHR | 0o666, os.makedev(1, 7))  # a device that takes no byte
+        for args in (("--stats", "--baud", "9600", "song.vgm"), ("--stats", "--list", "--loops", "1000",
+                                                                  "--baud", "9600", "song.vgm"), ("--help",)):
+            with self.subTest(args=args):
+                with open(full, "wb") as out:
+                    result = subprocess.run([PLAY, *args], stdout=out, stderr=subprocess.PIPE, cwd=self.dir,
+                                            env=self.env(), timeout=STEP_TIMEOUT)
+                self.assertEqual((result.stderr, result.returncode),
+                                 (b"ym2608-play: cannot write to standard output: No space left on device\n", 1))
 
 
 if __name__ == "__main__":

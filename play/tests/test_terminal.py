@@ -4,44 +4,35 @@ q, the stop signals, and the second signal that ends a write the line no
 longer drains."""
 
 import os
-import platform
 import signal
-import time
 import unittest
 
-from logmaker import Vgm
-from play_harness import STEP_TIMEOUT, PlayerTest, silence
-
-
-def long_song():
-    vgm = Vgm()
-    for i in range(600):  # a minute: a write every 100 ms
-        vgm.write(0x28, 0xF0 | (i % 3)).write(0x40, i & 0x7F).wait_ms(100)
-    return vgm.file()
+from logmaker import Vgm, burst, long_song
+from play_harness import (STEP_TIMEOUT, SYSCALL_WRITE, SYSCALLS_READABLE, PlayerTest, in_syscall, signal_pending,
+                          silence, wait_on_process)
 
 
 def blocked_in_port_write(pid):
-    """True while the process waits in a write to a descriptor other than
-    its standard streams (x86-64 Linux: system call 1): the port's."""
-    with open("/proc/%d/syscall" % pid) as state:
-        fields = state.read().split()
-    return len(fields) > 1 and fields[0] == "1" and int(fields[1], 16) > 2
+    """True while the process waits in a write to a descriptor other than its standard streams: the port's."""
+    return in_syscall(pid, SYSCALL_WRITE, first_above=2)
 
 
-def signal_pending(pid, sig):
-    """True while `sig` waits to be handled by the process."""
-    with open("/proc/%d/status" % pid) as state:
-        masks = [int(line.split()[1], 16) for line in state if line.startswith(("SigPnd:", "ShdPnd:"))]
-    return any(mask & (1 << (sig - 1)) for mask in masks)
-
-
-def wait_on_process(condition, what):
-    """Waits on a process's state, as waitpid would, for at most STEP_TIMEOUT."""
-    deadline = time.monotonic() + STEP_TIMEOUT
-    while not condition():
-        if time.monotonic() > deadline:
-            raise AssertionError(what)
-        time.sleep(0.01)
+def screen_lines(shown):
+    """What a terminal shows of `shown`, line by line (a carriage return goes
+    back to the line's start and what follows overwrites it), and the widest
+    any line ever got."""
+    lines, line, column, widest = [], [], 0, 0
+    for ch in shown.decode("latin-1"):
+        if ch == "\n":
+            lines.append("".join(line))
+            line, column = [], 0
+        elif ch == "\r":
+            column = 0
+        else:
+            line[column:column + 1] = [ch]
+            column += 1
+            widest = max(widest, column)
+    return lines + ["".join(line)], widest
 
 
 class AtATerminal(PlayerTest):
@@ -80,15 +71,27 @@ class AtATerminal(PlayerTest):
                 self.assertBoardStops(board)
                 self.music(board)
 
-    @unittest.skipUnless(platform.machine() == "x86_64" and os.path.exists("/proc/self/syscall"),
-                         "reads the system call a process waits in")
+    def test_ctrl_z_gives_the_terminal_back_and_fg_takes_it_again(self):
+        board = self.board()
+        proc, screen = self.spawn_with_terminal("long.vgm", board=board)
+        drawn = screen.wait_for(b"writes/s")
+        proc.send_signal(signal.SIGTSTP)
+        _, status = os.waitpid(proc.pid, os.WUNTRACED)
+        self.assertTrue(os.WIFSTOPPED(status))
+        self.assertTrue(screen.restored(), "the shell has its terminal as it was while the player is stopped")
+        screen.wait_for(b"\r\n", drawn)  # the status line ended, so the shell's words start a line of their own
+        proc.send_signal(signal.SIGCONT)
+        wait_on_process(screen.single_keys, "keys are not read again after fg")
+        screen.type(b"q")
+        self.assertEqual(proc.wait(timeout=STEP_TIMEOUT), 0)
+        self.assertTrue(screen.restored())
+        self.assertBoardStops(board)
+
+    @unittest.skipUnless(SYSCALLS_READABLE, "reads the system call a process waits in")
     def test_a_second_signal_ends_a_write_the_line_never_drains(self):
         # 90000 bytes due at once on a line of 50 baud: five hours of writing,
         # far more than a pseudo-terminal holds.
-        vgm = Vgm()
-        for i in range(30000):
-            vgm.write(0x40 + i % 3, i & 0x7F)
-        self.file("burst.vgm", vgm.wait_ms(100).file())
+        self.file("burst.vgm", burst(30000, 100))
         board = self.board("--baud", "50")
         proc, screen = self.spawn_with_terminal("burst.vgm", board=board)
         wait_on_process(lambda: blocked_in_port_write(proc.pid), "the player never blocked in its write")
@@ -102,6 +105,29 @@ class AtATerminal(PlayerTest):
         # The port is free and back as it was: another program opens it.
         out, err, status = self.play("--stats", "burst.vgm", board=board)
         self.assertEqual((err, status), ("", 0))
+
+    def test_the_lines_fit_the_width_and_leave_nothing_behind(self):
+        memory = Vgm().block(0, bytes(512)).raw(long_song()[0x100:-1])
+        self.file("memory.vgm", memory.file())
+        for columns in (40, 80):
+            with self.subTest(columns=columns):
+                board = self.board(name="board%d" % columns)
+                proc, screen = self.spawn_with_terminal("memory.vgm", board=board, columns=columns)
+                # Two redraws of the status line after the load.
+                start = screen.wait_for(b"bytes loaded")
+                screen.wait_for(b"\r", screen.wait_for(b"\r", start))
+                proc.send_signal(signal.SIGINT)
+                self.assertEqual(proc.wait(timeout=STEP_TIMEOUT), 130)
+                lines, widest = screen_lines(screen.shown)
+                self.assertLess(widest, columns, "no line reaches the last column, where it would wrap")
+                self.assertEqual(lines[0], "memory.vgm")
+                self.assertEqual(lines[1].rstrip(), "  ADPCM memory: 512 bytes loaded")
+                status = lines[2].rstrip()
+                if columns == 80:
+                    self.assertRegex(status, r"^ 0:0\d\.\d / 1:00\.0  loop 1/1 +\d+ writes/s  line +\d+%  late +"
+                                             r"\d+\.\d ms$")
+                else:
+                    self.assertRegex(status, r"^ 0:0\d\.\d / 1:00\.0  loop 1/1$")
 
 
 if __name__ == "__main__":

@@ -388,6 +388,34 @@ TEST(FmOutput, PanBitsAndSixChannelModeChooseWhatIsHeard)
     }
 }
 
+// The chip sums a channel's carriers in an accumulator wider than one
+// operator and limits only its final output: two carriers at full level and
+// in phase (algorithm 4, operators 2 and 4; algorithm 5, three carriers at
+// total levels 0, 32 and 0) reach past one operator's peak as the sum of
+// their sines, without a flat top.
+TEST(FmOutput, CarriersAtFullLevelSumPastOneOperatorsPeakUnclipped)
+{
+    FmUnit one = note(0, 0x2, 4);
+    FmUnit two = note(0, 0x2 | 0x8, 4);
+    key(one, 0, 0xF);
+    key(two, 0, 0xF);
+    const std::vector<std::int32_t> single = render(one, 4 * PERIOD);
+    const std::vector<std::int32_t> both = render(two, 4 * PERIOD);
+    EXPECT_EQ(peaks(both)[2], 2 * FULL_PEAK);
+    for (std::size_t i = PERIOD; i < both.size(); ++i) {
+        ASSERT_EQ(both[i], 2 * single[i]) << i;
+    }
+    // Algorithm 5 with operator 1 silent: carriers 2, 3, 4 at 0, 32 (-24 dB) and 0.
+    FmUnit three = freshUnit();
+    voice(three, 1, 5, 0x2 | 0x4 | 0x8);
+    writeOp(three, 1, 3, 0x40, 32);
+    setPitch(three, 1, 1024, 5);
+    key(three, 1, 0xF);
+    const int peak = peaks(render(three, 4 * PERIOD))[2];
+    EXPECT_GT(peak, 2 * FULL_PEAK);
+    EXPECT_NEAR(peak, FULL_PEAK * (2 + std::pow(10.0, -24.0 / 20.0)), 40);
+}
+
 // LFO (0x22) at frequency 0 (109 samples a step, 128 steps a cycle): amplitude
 // modulation sensitivity 1-3 swings an operator with its AM bit 15, 63 and 126
 // envelope steps (1.4, 5.9, 11.8 dB); phase modulation sensitivity 7 swings
@@ -478,8 +506,8 @@ TEST(FmEnvelope, SsgTypeEnvelopesFollowTheirShapes)
 }
 
 // Any byte to any register of either bank (and writes to banks that do not
-// exist) keeps the unit sound: every channel within its 14-bit range, so the
-// six together within six times that. Register values come from the line, so
+// exist) keeps the unit sound: every channel within four operators' 14-bit
+// range (at most four carriers), so the six together within six times that. Register values come from the line, so
 // this runs the whole register map with pseudo-random values and keys.
 TEST(FmRobustness, AnyWritesKeepTheOutputInRange)
 {
@@ -499,8 +527,8 @@ TEST(FmRobustness, AnyWritesKeepTheOutputInRange)
         for (int i = 0; i < 500; ++i) {
             std::int32_t left = 0, right = 0;
             synth::clockFm(fm, left, right);
-            ASSERT_LE(std::abs(left), 6 * 8192);
-            ASSERT_LE(std::abs(right), 6 * 8192);
+            ASSERT_LE(std::abs(left), 6 * 4 * 8192);
+            ASSERT_LE(std::abs(right), 6 * 4 * 8192);
         }
     }
 }

@@ -1,11 +1,14 @@
 // The SSG unit against the chip's documented behaviour, through its register
 // writes and its output only: tone periods on the master clock / 64 TP, the
-// noise's rate, the fixed levels' 3 dB steps and every envelope shape.
+// noise's rate and sequence, the converter's levels, every envelope shape,
+// and square waves that do not fold back above the output rate.
 #include "synth/ssg.h"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
+#include <numbers>
 #include <vector>
 
 namespace {
@@ -160,6 +163,125 @@ TEST(SsgEnvelope, StepsAreOneAndAHalfDecibels)
     const std::int32_t at31 = out.back();
     EXPECT_EQ(at31, synth::SSG_FULL_SCALE);
     EXPECT_NEAR(at27 / static_cast<double>(at31), 0.501, 0.005); // 4 steps, 6 dB
+}
+
+} // namespace
+
+namespace {
+
+double decibels(double ratio)
+{
+    return 20.0 * std::log10(ratio);
+}
+
+std::int32_t fixedLevel(int level)
+{
+    SsgUnit ssg = unit();
+    synth::writeSsg(ssg, 0x07, 0x3F); // tone and noise off: the channel holds its level
+    synth::writeSsg(ssg, 0x08, static_cast<std::uint8_t>(level));
+    return render(ssg, 20).back();
+}
+
+// The converter's levels: silence at 0, 1.5 dB an envelope step (3 dB a fixed
+// level) near the top, and the larger steps at the bottom that the chip's
+// converter has: against level 15, a render of the chip measured level 10 at
+// -15.3 dB, 7 at -24.7 dB and 3 at -39.1 dB (where 3 dB a step would give
+// -15, -24 and -36).
+TEST(SsgLevels, FixedAndEnvelopeLevelsFollowTheConverter)
+{
+    const double full = fixedLevel(15);
+    EXPECT_EQ(full, synth::SSG_FULL_SCALE);
+    EXPECT_EQ(fixedLevel(0), 0);
+    for (int level = 1; level <= 15; ++level) {
+        EXPECT_LT(fixedLevel(level - 1), fixedLevel(level)) << level;
+    }
+    for (int level = 12; level <= 14; ++level) {
+        EXPECT_NEAR(decibels(fixedLevel(level) / full), -3.0 * (15 - level), 0.15) << level;
+    }
+    EXPECT_NEAR(decibels(fixedLevel(10) / full), -15.3, 0.15);
+    EXPECT_NEAR(decibels(fixedLevel(7) / full), -24.7, 0.15);
+    EXPECT_NEAR(decibels(fixedLevel(3) / full), -39.1, 0.15);
+    // The envelope's 32 levels: a fixed level L sounds as envelope level 2L+1.
+    for (int level = 1; level <= 15; ++level) {
+        EXPECT_EQ(synth::ssgLevel(2 * level + 1), fixedLevel(level)) << level;
+    }
+    for (int step = 1; step < 32; ++step) {
+        EXPECT_LT(synth::ssgLevel(step - 1), synth::ssgLevel(step)) << step;
+    }
+    for (int step = 24; step < 31; ++step) {
+        EXPECT_NEAR(decibels(static_cast<double>(synth::ssgLevel(step)) / synth::ssgLevel(step + 1)), -1.5, 0.1)
+            << step;
+    }
+}
+
+// The noise is a 17-bit shift register fed back from bits 0 and 3, starting
+// at 1: a maximal sequence, 131071 shifts long, with one more 1 than 0s in
+// it, whose output (bit 0) begins 1, sixteen 0s, 1, as the start's single bit
+// leaves and the first bit fed back arrives.
+TEST(SsgNoise, TheShiftRegistersSequenceFromItsStart)
+{
+    std::uint32_t state = synth::SSG_NOISE_START;
+    std::vector<int> first;
+    int ones = 0;
+    int period = 0;
+    do {
+        if (first.size() < 18) {
+            first.push_back(static_cast<int>(state & 1));
+        }
+        ones += static_cast<int>(state & 1);
+        state = synth::shiftSsgNoise(state);
+        ++period;
+        ASSERT_LT(state, 1U << 17);
+        ASSERT_NE(state, 0U);
+    } while (state != synth::SSG_NOISE_START && period < (1 << 18));
+    EXPECT_EQ(period, 131071);
+    EXPECT_EQ(ones, 65536);
+    std::vector<int> expected(18, 0);
+    expected.front() = 1;
+    expected.back() = 1;
+    EXPECT_EQ(first, expected);
+}
+
+// The power of `out` at `hz`, by a single-bin DFT over the whole render.
+double powerAt(const std::vector<std::int32_t>& out, double hz)
+{
+    double re = 0, im = 0;
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        const double phase = 2.0 * std::numbers::pi * hz * static_cast<double>(i) * 144.0 / CLOCK;
+        re += out[i] * std::cos(phase);
+        im += out[i] * std::sin(phase);
+    }
+    return re * re + im * im;
+}
+
+// A square wave has odd harmonics only. At 4992 Hz (period 25) its 9th and
+// 11th lie at 44.9 and 54.9 kHz, above the output's 27.7 kHz: they must not
+// come back folded (to 10.5 kHz and 555 Hz), nor may the output's sample
+// spacing add lines beside them, as a mean over 4 and 5 ticks by turns would.
+TEST(SsgTone, HarmonicsAboveTheOutputRateDoNotFoldBack)
+{
+    SsgUnit ssg = unit();
+    synth::writeSsg(ssg, 0x00, 25);
+    synth::writeSsg(ssg, 0x07, 0x3E);
+    synth::writeSsg(ssg, 0x08, 0x0F);
+    std::vector<std::int32_t> out = render(ssg, ONE_SECOND);
+    double mean = 0;
+    for (const std::int32_t v : out) {
+        mean += v;
+    }
+    mean /= static_cast<double>(out.size());
+    for (std::int32_t& v : out) {
+        v = static_cast<std::int32_t>(v - mean);
+    }
+    const double tone = CLOCK / (64.0 * 25);
+    const double fundamental = powerAt(out, tone);
+    const double rate = CLOCK / 144.0;
+    for (const int harmonic : {9, 11}) {
+        const double folded = rate - harmonic * tone;
+        EXPECT_LT(10.0 * std::log10(powerAt(out, folded) / fundamental), -70.0) << harmonic;
+    }
+    // The third harmonic, well below the output's limit, passes as a square's (1/3, -9.5 dB).
+    EXPECT_NEAR(10.0 * std::log10(powerAt(out, 3 * tone) / fundamental), -9.54, 0.3);
 }
 
 } // namespace

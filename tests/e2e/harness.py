@@ -6,13 +6,16 @@ timeout instead of hanging the suite. Nothing sleeps: the harness waits on the
 console's output (the protocol's outcome) and on process exit.
 """
 
+import array
 import os
 import select
 import signal
 import subprocess
+import sys
 import tempfile
 import time
 import unittest
+import wave
 from pathlib import Path
 
 # CTest passes both binaries; run by hand, the default build folder is used.
@@ -36,6 +39,16 @@ def device(name, path):
     return "\\\\.\\" + name if UNDER_WINE else path
 
 
+def read_wav(path):
+    """A 16-bit stereo WAV: ((channels, sample width, rate), left, right)."""
+    with wave.open(str(path), "rb") as w:
+        shape = (w.getnchannels(), w.getsampwidth(), w.getframerate())
+        values = array.array("h", w.readframes(w.getnframes()))
+    if sys.byteorder == "big":
+        values.byteswap()
+    return shape, list(values[0::2]), list(values[1::2])
+
+
 def read_until(fd, wanted, timeout=STEP_TIMEOUT):
     """Reads from a pipe until `wanted` has appeared; returns all that came."""
     got = b""
@@ -52,6 +65,49 @@ def read_until(fd, wanted, timeout=STEP_TIMEOUT):
             raise AssertionError("pipe closed waiting for %r, got %r" % (wanted, got))
         got += chunk
     return got
+
+
+def processes(pid):
+    """`pid` and the processes under it (a wrapper's program: valgrind's run)."""
+    found, i = [pid], 0
+    while i < len(found):
+        try:
+            for task in os.listdir("/proc/%d/task" % found[i]):
+                with open("/proc/%d/task/%s/children" % (found[i], task)) as f:
+                    found += [int(child) for child in f.read().split()]
+        except OSError:
+            pass
+        i += 1
+    return found
+
+
+def waits_for_fifo_partner(task):
+    """Whether the task at /proc path `task` waits in the open of a FIFO for
+    the other end: its kernel wait says so, or, where that is hidden, its
+    system call is openat (257 on x86-64, 56 on arm64)."""
+    with open(task + "/wchan") as f:
+        wait = f.read().strip()
+    if wait not in ("", "0"):
+        return wait == "wait_for_partner"
+    with open(task + "/syscall") as f:
+        return f.read().split(" ")[0] in ("257", "56")
+
+
+def wait_blocked_in_open(pid, timeout=STEP_TIMEOUT):
+    """Waits until process `pid`, or one under it, waits in the open of a
+    FIFO whose writer has not come; returns the process that waits. Fails
+    when none does in time."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        for process in processes(pid):
+            try:
+                for task in os.listdir("/proc/%d/task" % process):
+                    if waits_for_fifo_partner("/proc/%d/task/%s" % (process, task)):
+                        return process
+            except OSError:
+                pass
+        os.sched_yield()
+    raise AssertionError("process %d never waited in an open" % pid)
 
 
 class Board:

@@ -114,18 +114,54 @@ class Emulator(E2ETest):
         self.assertRun(got, prompts(WELCOME, *["backlight on\n"] * 8, "exit!\n"))
         self.assertGreaterEqual(elapsed, 0.241)
 
-    def test_unplugged_from_the_start(self):
-        board = self.board("--hangup-after", "0")
-        got = self.console("c\nb\nq\n", board.path)
-        self.assertBoardStops(board)
-        self.assertRun(got, prompts("connect error.\n", "no connect.\n", "exit!\n"),
-                       "COM3: %s: no such device\nCOM4: /nonexistent/ym2608-no-such-port: no such device\n"
-                       % board.path)
-        self.assertEqual(board.frames(), [("hangup", b"")])
+    def test_values_out_of_range_are_refused_with_the_range(self):
+        # A board unplugged before any frame, a line of ten seconds a byte,
+        # and an adapter timer no adapter has.
+        for args, words in ((["--hangup-after", "0"], "--hangup-after 0: K must be a frame count from 1 to 4294967295"),
+                            (["--baud", "1"], "--baud 1: N must be 50 to 100000000"),
+                            (["--latency-timer", "0"], "--latency-timer 0: MS must be 1 to 255"),
+                            (["--latency-timer=256"], "--latency-timer 256: MS must be 1 to 255")):
+            with self.subTest(args=args):
+                result = subprocess.run([BOARD_EMU, *args], capture_output=True, timeout=STEP_TIMEOUT)
+                self.assertEqual((result.returncode, result.stdout, result.stderr.decode()),
+                                 (2, b"", "ym2608-board-emu: %s (try --help)\n" % words))
+
+    def test_latency_timer_holds_each_reply(self):
+        # Identify and eight backlight exchanges: nine replies, each held
+        # 20 ms by the adapter, on top of 8.3 ms a byte at 1200 baud.
+        for args, least in ((["--latency-timer", "20"], 0.180), (["--latency-timer", "20", "--baud", "1200"], 0.421)):
+            with self.subTest(args=args):
+                board = self.board(*args)
+                started = time.monotonic()
+                got = self.console("c\n" + "b\n" * 8 + "q\n", board.path)
+                elapsed = time.monotonic() - started
+                self.assertBoardStops(board)
+                self.assertRun(got, prompts(WELCOME, *["backlight on\n"] * 8, "exit!\n"))
+                self.assertGreaterEqual(elapsed, least)
+
+    def test_sighup_writes_the_dumps_and_the_session_wav(self):
+        data = pattern(1000, 1)
+        self.file("k.bin", data)
+        wav_path = self.dir / "session.wav"
+        board = self.board("--wav", str(wav_path))
+        self.console("c\nl k.bin\np 1\nq\n", board.path)
+        self.assertBoardStops(board, signal.SIGHUP)
+        self.assertEqual(board.memory()[:1000], data)
+        with wave.open(str(wav_path), "rb") as w:
+            frames = w.getnframes()
+            self.assertGreater(frames, 0)
+            self.assertEqual(len(w.readframes(frames)), frames * 4, "the header matches the data")
 
 
 STEP_FACTOR = [57, 57, 57, 57, 77, 102, 128, 153]
 OUTPUT_RATE = 55467  # 7987200 / 144, to the whole hertz
+CLOCK = 7987200
+
+
+def sample_at(nanos):
+    """The first output sample at or after `nanos`: sample k stands for k x 144 / clock."""
+    clocks = -(-nanos * CLOCK // 10**9)
+    return -(-clocks // 144)
 
 
 def chip_output(memory, start, stop, delta_n, level):
@@ -168,13 +204,22 @@ class Playback(E2ETest):
             values.byteswap()
         return shape, list(values[0::2]), list(values[1::2])
 
-    def assertSounds(self, name, expected, left, right):
-        """The WAV holds `expected` on the enabled channels and silence on the others."""
+    def assertSounds(self, name, expected, left, right, played=None):
+        """The WAV holds `expected` on the enabled channels and silence on the
+        others; only its first `played` frames when the playback was ended early."""
         shape, got_left, got_right = self.read_wav(name)
         self.assertEqual(shape, (2, 2, OUTPUT_RATE), name)
-        self.assertEqual(len(got_left), len(expected), name)
         self.assertGreater(max(abs(v) for v in expected), 1000, "the sample is heard")
+        if played is not None:
+            self.assertLess(played, len(expected), "%s was ended early" % name)
+            # The write log's times are whole microseconds: the sample each
+            # end took effect at is known to one sample.
+            self.assertLessEqual(abs(len(got_left) - played), 1, name)
+            expected = expected[:len(got_left)]
+        self.assertEqual(len(got_left), len(expected), name)
         for enabled, got, side in ((left, got_left, "left"), (right, got_right, "right")):
+            if not got:
+                continue
             if not enabled:
                 self.assertEqual(got, [0] * len(expected), "%s %s" % (name, side))
                 continue
@@ -183,6 +228,24 @@ class Playback(E2ETest):
             worst = max(range(len(expected)), key=lambda i: abs(got[i] - expected[i]))
             self.assertLess(abs(got[worst] - expected[worst]), 2,
                             "%s %s frame %d: %d, not %.1f" % (name, side, worst, got[worst], expected[worst]))
+
+    def played(self):
+        """The frames each start from memory played, from the write log: to
+        the control 1 write that ended it (start clear, reset set, or the
+        next start); None for the one that nothing ended."""
+        starts, played = [], []
+        for line in (self.dir / "writes.log").read_text().splitlines():
+            micros, bank, reg, value = line.split()
+            if (bank, reg) != ("1", "00"):
+                continue
+            value = int(value, 16)
+            start = (value & 0xA1) == 0xA0
+            if played and played[-1] is None and (start or (value & 0x81) != 0x80):
+                played[-1] = sample_at(int(micros) * 1000) - sample_at(starts[-1] * 1000)
+            if start:
+                starts.append(int(micros))
+                played.append(None)
+        return played
 
     def test_each_playback_is_written_as_the_chip_would_sound(self):
         kick = (ROOT / "examples" / "kick.bin").read_bytes()
@@ -194,7 +257,7 @@ class Playback(E2ETest):
             "o 101 42\no 10b ff\no 109 00\no 10a 80\no 100 a0\n"  # right only, delta-N 0x8000
             "o 10a 00\no 100 a0\n"                      # delta-N 0: nothing to play
             "l second.bin\np 2\nq\n",
-            "--verbose", "--wav-dir", str(self.dir / "wav"))
+            "--verbose", "--wav-dir", str(self.dir / "wav"), "--log-writes", str(self.dir / "writes.log"))
         self.assertEqual((err, status), ("", 0))
         self.assertIn("idx:1:[0,32]\n", out)
         self.assertIn("idx:2:[32,4]\n", out)
@@ -221,11 +284,19 @@ class Playback(E2ETest):
         # 2048 codes at 0x49CD: the counter wants code 2049 after
         # ceil(2049 x 65536 / 0x49CD) clocks.
         self.assertEqual(len(full), 7108)
-        self.assertSounds("play-0001.wav", full, left=True, right=True)
-        self.assertSounds("play-0002.wav", chip_output(memory, 0, 31, 0x49CD, 0x40), left=True, right=False)
+        # Each of the first three is ended by the next start (the fourth,
+        # which plays nothing, ends the third) long before its stop unit:
+        # a script's writes come a moment apart, or in one burst at the same
+        # time. The last plays to its end.
+        played = self.played()
+        self.assertEqual(len(played), 5)
+        self.assertEqual(played[-1], None)
+        self.assertSounds("play-0001.wav", full, left=True, right=True, played=played[0])
+        self.assertSounds("play-0002.wav", chip_output(memory, 0, 31, 0x49CD, 0x40), left=True, right=False,
+                          played=played[1])
         half = chip_output(memory, 0, 31, 0x8000, 0xFF)
         self.assertEqual(len(half), 2 * 2049)
-        self.assertSounds("play-0003.wav", half, left=False, right=True)
+        self.assertSounds("play-0003.wav", half, left=False, right=True, played=played[2])
         self.assertSounds("play-0004.wav", chip_output(memory, 32, 35, 0x49CD, 0xFF), left=True, right=True)
 
     def test_a_wav_dir_that_cannot_be_used_stops_the_emulator(self):

@@ -8,6 +8,7 @@ import os
 import pty
 import select
 import signal
+import struct
 import subprocess
 import termios
 import threading
@@ -74,11 +75,14 @@ class Terminal:
                 self.shown += chunk
                 self.changed.notify_all()
 
-    def wait_for(self, text):
-        """Waits until the line editor has shown `text`."""
+    def wait_for(self, text, start=0):
+        """Waits until the terminal has shown `text` (past `start`)."""
         with self.changed:
-            if not self.changed.wait_for(lambda: text in self.shown, STEP_TIMEOUT):
-                raise AssertionError("the terminal never showed %r" % text)
+            if not self.changed.wait_for(lambda: self.shown.find(text, start) >= 0, STEP_TIMEOUT):
+                raise AssertionError("the terminal never showed %r; it showed %r" % (text, self.shown[-300:]))
+
+    def resize(self, columns, rows=24):
+        fcntl.ioctl(self.master, termios.TIOCSWINSZ, struct.pack("HHHH", rows, columns, 0, 0))
 
     def line(self, text):
         """Types a line at the next prompt. Keys typed while a command runs
@@ -121,15 +125,17 @@ class AtATerminal(E2ETest):
         self.addCleanup(term.close)
         return term
 
-    def interactive(self, com3, term=None, extra_env=None):
-        """A console whose standard input is `term` (else a pipe), output piped."""
+    def interactive(self, com3, term=None, extra_env=None, shown=False, **popen):
+        """A console whose standard input is `term` (else a pipe), output piped,
+        or shown on `term` too."""
         env = self.env(com3)
         env["TERM"] = "xterm"
         env["XDG_STATE_HOME"] = str(self.dir / "state")
         env.update(extra_env or {})
         stdin = term.slave if term else subprocess.PIPE
-        proc = subprocess.Popen([CONSOLE], stdin=stdin, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                cwd=self.dir, env=env)
+        output = term.slave if shown else subprocess.PIPE
+        proc = subprocess.Popen([CONSOLE], stdin=stdin, stdout=output, stderr=output, cwd=self.dir, env=env,
+                                **popen)
 
         def reap():
             if proc.poll() is None:
@@ -278,6 +284,138 @@ class AtATerminal(E2ETest):
         self.assertBoardStops(board)
         writes = [frame for frame in board.received() if frame[0] == 0x13]
         self.assertEqual(writes, [b"\x13\x10\x01"] * 3)
+
+    def test_the_progress_line_fits_the_terminal_and_ends_before_a_failure_line(self):
+        self.file("long.bin", pattern(20000, 36))
+        board = self.board("--baud", "9600")
+        term = self.terminal()
+        term.resize(20)
+        console = self.interactive(board.path, term, shown=True)
+        term.line("c")
+        term.wait_for(b"Ready")
+        term.line("l long.bin")
+        term.wait_for(b"[..........]")
+        narrow = len(term.shown)
+        # Wider: the whole line. Narrower again: blanks clear what it left.
+        term.resize(40)
+        term.wait_for(b"/ 20000) 0", narrow)
+        term.resize(20)
+        term.wait_for(b"]" + b" " * 16, narrow)
+        console.send_signal(signal.SIGINT)
+        term.wait_for(b"interrupted.")
+        term.line("q")
+        self.assertEqual(console.wait(timeout=STEP_TIMEOUT), 0)
+        self.assertBoardStops(board)
+
+        shown = term.shown.decode("latin-1")
+        load = shown[shown.index("[long.bin] -> [0,20000]\r\n") + 25:shown.index("\nidx:1:")]
+        draws = load[:narrow - term.shown.index(b"[long.bin]") - 25].split("\r")[1:]
+        self.assertTrue(draws and all(len(d) <= 19 for d in draws), draws)
+        self.assertRegex(load, r"\r\d{3}% \[[o.]{10}\] {16}\r")
+        self.assertRegex(load, r"\] *\r\ncache write error\.\r\n\r$")
+
+    def test_tab_puts_names_in_as_they_are_since_the_operand_is_the_rest_of_the_line(self):
+        (self.dir / "sub").mkdir()
+        typed_and_named = [("a", "a b.bin"), ("q", "q'u\"o.bin"), ("ba", "back\\slash.bin"), ("br", "br[1].bin"),
+                           ("ta", "tail.bin "), ("su\tde", "sub/deep.bin"), ("n", "nlok.bin")]
+        for _, name in typed_and_named:
+            self.file(name, pattern(100, 37))
+        self.file("nl\nx.bin", pattern(100, 38))  # no line can name it: never offered
+        board = self.board()
+        term = self.terminal()
+        console = self.interactive(board.path, term)
+        out = console.stdout.fileno()
+        term.line("c")
+        read_until(out, b"Ready\n")
+        for slot, (typed, name) in enumerate(typed_and_named, 1):
+            term.line("l " + typed + "\t")
+            got = read_until(out, b"idx:%d:" % slot)
+            self.assertTrue(got.startswith(b"[%s] -> [" % name.encode()), got)
+        term.line("q")
+        console.communicate(timeout=STEP_TIMEOUT)
+        self.assertBoardStops(board)
+
+    def history_session(self, *lines):
+        """A session at a terminal with no board that types `lines`, then q;
+        returns what it said on standard error."""
+        term = self.terminal()
+        console = self.interactive(MISSING_PORT, term)
+        for line in lines:
+            term.line(line)
+            read_until(console.stdout.fileno(), b"\n")
+        term.line("q")
+        out, err = console.communicate(timeout=STEP_TIMEOUT)
+        self.assertEqual((out, console.returncode), (b"exit!\n", 0))
+        return err.decode()
+
+    def test_the_history_is_never_followed_through_a_link_nor_kept_where_others_write(self):
+        folder = self.dir / "state" / "ym2608-console"
+        folder.mkdir(parents=True, mode=0o700)
+        history = folder / "history"
+        target = self.dir / "precious.txt"
+        target.write_text("precious\n")
+        target.chmod(0o644)
+        history.symlink_to(target)
+        self.assertEqual(self.history_session("?"), "")
+        self.assertEqual((target.read_text(), target.stat().st_mode & 0o777), ("precious\n", 0o644))
+        self.assertTrue(history.is_symlink())
+
+        history.unlink()
+        folder.chmod(0o777)
+        self.assertEqual(self.history_session("?", "?"),
+                         "ym2608-console: history not kept: others can write in %s\n" % folder)
+        self.assertFalse(history.exists())
+        if os.geteuid() == 0:
+            folder.chmod(0o700)
+            os.chown(folder, 65534, 65534)
+            self.assertEqual(self.history_session("?"),
+                             "ym2608-console: history not kept: %s belongs to another user\n" % folder)
+            self.assertFalse(history.exists())
+
+    def test_a_huge_history_loads_in_little_memory_and_its_overlong_lines_leave_it(self):
+        folder = self.dir / "state" / "ym2608-console"
+        folder.mkdir(parents=True, mode=0o700)
+        history = folder / "history"
+        with open(history, "w") as f:
+            f.write("_HiStOrY_V2_\n")
+            for n in range(1000):
+                f.write("o%04d%s\n" % (n, "y" * 30000))
+            f.write("o\\04010\\04001\n")
+        term = self.terminal()
+        console = self.interactive(MISSING_PORT, term)
+        term.wait_prompt()
+        with open("/proc/%d/status" % console.pid) as status:
+            peak = [int(line.split()[1]) for line in status if line.startswith("VmHWM:")][0]
+        self.assertLess(peak, 16 * 1024, "kB at the first prompt, for a history of 30 MB")
+        term.type("\x1b[A\n")  # the last line kept, recalled
+        self.assertEqual(read_until(console.stdout.fileno(), b"\n"), b"no connect.\n")
+        term.line("q")
+        console.communicate(timeout=STEP_TIMEOUT)
+        self.assertEqual(history.read_text(), "_HiStOrY_V2_\no\\04010\\04001\nq\n")
+
+    def test_ctrl_z_at_the_prompt_then_fg_edits_the_line_again(self):
+        term = self.terminal()
+        before = termios.tcgetattr(term.slave)
+        # A process group of its own, as a shell's job: stopped, not ended.
+        console = self.interactive(MISSING_PORT, term, process_group=0)
+        term.type("x?")
+        term.wait_for(b">x?")
+        console.send_signal(signal.SIGTSTP)
+        _, status = os.waitpid(console.pid, os.WUNTRACED)
+        self.assertTrue(os.WIFSTOPPED(status))
+        # The shell gets the terminal as it was, and keeps it so until fg.
+        self.assertEqual(termios.tcgetattr(term.slave), before)
+        mark = len(term.shown)
+        console.send_signal(signal.SIGCONT)
+        term.wait_for(b">x?", mark)
+        lflag = termios.tcgetattr(term.slave)[3]
+        self.assertEqual(lflag & (termios.ECHO | termios.ICANON), 0, "the editor's own settings again")
+        # Editing keys work: to the start of the line, delete the x.
+        term.type("\x01\x04\n")
+        self.assertTrue(read_until(console.stdout.fileno(), b"list the commands\n").startswith(b"b "))
+        term.line("q")
+        rest, _ = console.communicate(timeout=STEP_TIMEOUT)
+        self.assertEqual((rest, console.returncode), (b"exit!\n", 0))
 
     def test_ctrl_c_at_the_prompt_drops_the_line_and_never_quits(self):
         term = self.terminal()

@@ -1,10 +1,12 @@
 """Every failure row of the data file transfer, its size limits, and an
 unplugged board in the middle of it."""
 
+import os
+import signal
 import unittest
 
-from expected import IDENTIFY, WELCOME, pattern, prompts, transfer, transfer_total
-from harness import E2ETest
+from expected import IDENTIFY, WELCOME, load, pattern, prompts, transfer, transfer_total
+from harness import STEP_TIMEOUT, UNDER_WINE, E2ETest, wait_blocked_in_open
 
 
 def at(kind, n, verdict):
@@ -97,6 +99,31 @@ class TransferLimits(E2ETest):
         self.assertEqual(t_out.count("\r"), 18)
         self.assertTrue(t_out.endswith("\r( 32704/ 32704) 100% [oooooooooo]\n"))
         self.assertEqual(len([f for f in board.received() if f[0] == 0x02]), 546)
+
+
+@unittest.skipIf(UNDER_WINE, "FIFOs are the POSIX console's")
+class Fifos(E2ETest):
+    def test_a_fifo_is_read_once_its_writer_comes_and_ctrl_c_ends_the_wait(self):
+        data = pattern(1000, 6)
+        os.mkfifo(self.dir / "fifo")
+        board = self.board()
+        console = self.spawn_console(board.path)
+        console.stdin.write(b"c\nt fifo\nl fifo\nt fifo\nb\nq\n")
+        console.stdin.close()
+        # The writer comes only once the console waits for it, each time.
+        for _ in range(2):
+            wait_blocked_in_open(console.pid)
+            with open(self.dir / "fifo", "wb") as writer:
+                writer.write(data)
+        os.kill(wait_blocked_in_open(console.pid), signal.SIGINT)
+        out, err = console.stdout.read().decode(), console.stderr.read().decode()
+        self.assertEqual(console.wait(timeout=STEP_TIMEOUT), 0)
+        self.assertBoardStops(board)
+        t_out, t_frames, streamed = transfer(data)
+        l_out, l_err, l_frames, _ = load("fifo", data, 1, 0)
+        self.assertEqual(out, prompts(WELCOME, t_out, l_out, "file read error.\n", "backlight on\n", "exit!\n"))
+        self.assertEqual(err, l_err)
+        self.assertEqual(board.frames(), IDENTIFY + t_frames + l_frames + [("rx", b"\x15\x00"), ("tx", b"\x01")])
 
 
 if __name__ == "__main__":

@@ -1,17 +1,21 @@
-// The whole chip's output as the session WAV carries it: each unit reached by
-// the right bank and registers, at its place in the mix, and a sum past the
-// converter's range held at its limits rather than wrapped round.
-#include "board_emu/chip_sound.h"
+// The whole chip's output as the session WAV and the render carry it: each
+// unit reached by the right bank and registers, at its place in the mix, the
+// chip's own output held to 16 bits rather than wrapped round, and the whole
+// at the output scale (half the chip's 16 bits).
+#include "synth/chip_sound.h"
 #include "play/player.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <vector>
 
 namespace {
+
+using namespace synth;
 
 struct Stereo {
     std::vector<std::int16_t> left;
@@ -57,7 +61,7 @@ void fullChannel(ChipSound& chip, int ch)
     writeChipSound(chip, 0, 0x28, static_cast<std::uint8_t>(0xF0 | (bank << 2) | c));
 }
 
-TEST(ChipSound, SixFullChannelsClipAtTheConverterNeverWrap)
+TEST(ChipSound, SixFullChannelsClipAtTheChipsSixteenBitsNeverWrap)
 {
     ChipSound chip = powered();
     writeChipSound(chip, 0, 0x29, 0x80); // channels 4-6 on
@@ -65,8 +69,8 @@ TEST(ChipSound, SixFullChannelsClipAtTheConverterNeverWrap)
         fullChannel(chip, ch);
     }
     const Stereo out = render(chip, 5000);
-    EXPECT_EQ(*std::max_element(out.left.begin(), out.left.end()), 32767);
-    EXPECT_EQ(*std::min_element(out.left.begin(), out.left.end()), -32768);
+    EXPECT_EQ(*std::max_element(out.left.begin(), out.left.end()), 32767 >> OUTPUT_SHIFT);
+    EXPECT_EQ(*std::min_element(out.left.begin(), out.left.end()), -32768 >> OUTPUT_SHIFT);
     // A wrapped sum would jump by about 65536 between neighbours.
     for (std::size_t i = 1; i < out.left.size(); ++i) {
         ASSERT_LT(std::abs(out.left[i] - out.left[i - 1]), 20000) << i;
@@ -74,7 +78,7 @@ TEST(ChipSound, SixFullChannelsClipAtTheConverterNeverWrap)
     EXPECT_EQ(out.left, out.right);
 }
 
-TEST(ChipSound, AdpcmComesInAtTheFmChannelRangeOnItsOutputs)
+TEST(ChipSound, AdpcmComesInAtItsSixteenBitsOnItsOutputs)
 {
     ChipSound chip = powered();
     // +7 codes drive the accumulator to its 16-bit limit.
@@ -85,7 +89,7 @@ TEST(ChipSound, AdpcmComesInAtTheFmChannelRangeOnItsOutputs)
         writeChipSound(chip, 1, w[0], w[1]);
     }
     const Stereo out = render(chip, 2000);
-    EXPECT_NEAR(out.left.back(), 32767 * 255 / 256 / 4, 2);
+    EXPECT_NEAR(out.left.back(), (32767 * 255 / 256) >> OUTPUT_SHIFT, 2);
     EXPECT_EQ(*std::max_element(out.right.begin(), out.right.end()), 0);
     // A stop (reset set) ends it at once.
     writeChipSound(chip, 1, 0x00, 0x01);
@@ -100,10 +104,17 @@ TEST(ChipSound, SsgSwingsAroundZeroAtHalfAChannel)
     writeChipSound(chip, 0, 0x08, 0x0F);
     render(chip, 55467); // a second for the coupling capacitor to settle
     const Stereo out = render(chip, 5546);
-    const std::int16_t high = *std::max_element(out.left.begin(), out.left.end());
-    const std::int16_t low = *std::min_element(out.left.begin(), out.left.end());
-    EXPECT_NEAR(high - low, synth::SSG_FULL_SCALE / 2, 200);
-    EXPECT_NEAR(high + low, 0, 200);
+    // The square's plateaus (its edges ring a little, as a band-limited square does).
+    double high = 0, low = 0;
+    int highs = 0, lows = 0;
+    for (const std::int16_t v : out.left) {
+        (v > 0 ? high : low) += v;
+        (v > 0 ? highs : lows) += 1;
+    }
+    high /= highs;
+    low /= lows;
+    EXPECT_NEAR(high - low, (synth::SSG_FULL_SCALE / 2) >> OUTPUT_SHIFT, 60);
+    EXPECT_NEAR(high + low, 0, 60);
     EXPECT_EQ(out.left, out.right);
     // The second bank's 0x00-0x0D are not the SSG's.
     writeChipSound(chip, 0, 0x08, 0x00);
@@ -125,12 +136,76 @@ TEST(ChipSound, RhythmOnTheFirstBankOnly)
     writeChipSound(chip, 0, 0x11, 0x3F);
     writeChipSound(chip, 0, 0x18, 0xDF);
     writeChipSound(chip, 0, 0x10, 0x01);
-    EXPECT_EQ(render(chip, 300).left.back(), 8188);
+    EXPECT_EQ(render(chip, 300).left.back(), 8188 >> OUTPUT_SHIFT);
+}
+
+// The ADPCM unit against FM as the chip mixes them: a full-scale ADPCM output
+// at level 255 stands about four times (12 dB) above one FM operator at full
+// level, as a render of the chip measures (11.6 to 11.9 dB at levels 0xFF,
+// 0x9F and 0x6F alike).
+TEST(ChipSound, AdpcmAtFullLevelStandsTwelveDecibelsAboveAnFmOperator)
+{
+    ChipSound fm = powered();
+    fullChannel(fm, 0);
+    for (int op = 1; op < 4; ++op) {
+        writeChipSound(fm, 0, static_cast<std::uint8_t>(0x40 + 4 * op), 0x7F); // one operator alone
+    }
+    const Stereo note = render(fm, 2000);
+    const int operatorPeak = *std::max_element(note.left.begin() + 1000, note.left.end());
+    for (const std::uint8_t level : {0xFF, 0x9F, 0x6F}) {
+        ChipSound chip = powered();
+        writeChipMemory(chip, 0, std::vector<std::uint8_t>(1024, 0x77));
+        const std::uint8_t play[][2] = {{0x01, 0xC0}, {0x02, 0x00}, {0x03, 0x00}, {0x04, 0x1F}, {0x05, 0x00},
+                                        {0x09, 0xCD}, {0x0A, 0x49}, {0x0B, level}, {0x00, 0xA0}};
+        for (const auto& w : play) {
+            writeChipSound(chip, 1, w[0], w[1]);
+        }
+        const double adpcm = render(chip, 2000).left.back();
+        EXPECT_NEAR(20.0 * std::log10(adpcm / operatorPeak), 12.0 + 20.0 * std::log10(level / 256.0), 0.3)
+            << int{level};
+    }
+}
+
+// Boards mix the SSG beside the chip at their own level: setSsgLevel moves it
+// against FM by the decibels asked, and 0 keeps the default balance.
+TEST(ChipSound, SsgLevelMovesTheSsgAgainstFm)
+{
+    const auto swing = [](double decibels) {
+        ChipSound chip = powered();
+        setSsgLevel(chip, decibels);
+        writeChipSound(chip, 0, 0x07, 0x3F); // a held level: a step through the coupling capacitor
+        writeChipSound(chip, 0, 0x08, 0x0F);
+        const Stereo step = render(chip, 40);
+        return static_cast<double>(*std::max_element(step.left.begin(), step.left.end()));
+    };
+    const double base = swing(0.0);
+    EXPECT_NEAR(base, (SSG_FULL_SCALE >> SSG_MIX_SHIFT) >> OUTPUT_SHIFT, 40);
+    EXPECT_NEAR(20.0 * std::log10(swing(3.0) / base), 3.0, 0.05);
+    EXPECT_NEAR(20.0 * std::log10(swing(-10.0) / base), -10.0, 0.05);
+    EXPECT_NEAR(20.0 * std::log10(swing(99.0) / base), SSG_LEVEL_MAX_DB, 0.05); // held to the range
+}
+
+// Between notes the output is digital silence, not a floor: once the SSG has
+// stopped, its coupling capacitor's tail dies away to exactly 0 and stays there.
+TEST(ChipSound, SilenceAfterTheSsgStopsIsExactlyZero)
+{
+    ChipSound chip = powered();
+    writeChipSound(chip, 0, 0x00, 125);
+    writeChipSound(chip, 0, 0x06, 0x05);
+    writeChipSound(chip, 0, 0x07, 0x36); // tone and noise on A
+    writeChipSound(chip, 0, 0x08, 0x0F);
+    render(chip, 20000);
+    writeChipSound(chip, 0, 0x08, 0x00);
+    render(chip, 55467 / 2); // half a second for the tail
+    const Stereo quiet = render(chip, 55467);
+    EXPECT_EQ(std::count(quiet.left.begin(), quiet.left.end(), 0), 55467);
 }
 
 } // namespace
 
 namespace {
+
+using namespace synth;
 
 // Each unit's output within the range the mix is built for: an FM operator in
 // the 14-bit channel range with its envelope within 10 bits, the six rhythm

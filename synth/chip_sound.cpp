@@ -1,9 +1,12 @@
-#include "board_emu/chip_sound.h"
+#include "synth/chip_sound.h"
 
 #include "chip/ym2608.h"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
+
+namespace synth {
 
 namespace {
 
@@ -23,38 +26,44 @@ std::int16_t toConverter(std::int64_t value)
 
 void resetChipSound(ChipSound& chip, std::span<const std::uint8_t> rhythmMemory)
 {
-    synth::resetFm(chip.fm);
-    synth::resetSsg(chip.ssg);
+    resetFm(chip.fm);
+    resetSsg(chip.ssg);
     chip.rhythm.hasMemory = false;
-    synth::resetRhythm(chip.rhythm);
-    synth::loadRhythmMemory(chip.rhythm, rhythmMemory);
-    chip.adpcmRegs = adpcm::AdpcmRegisters{};
-    chip.adpcm = adpcm::AdpcmVoice{};
+    resetRhythm(chip.rhythm);
+    loadRhythmMemory(chip.rhythm, rhythmMemory);
+    chip.adpcmRegs = AdpcmRegisters{};
+    chip.adpcm = AdpcmVoice{};
     chip.memory.assign(SAMPLE_MEMORY_SIZE, 0);
     chip.ssgLastIn = 0;
     chip.ssgFiltered = 0;
+}
+
+void setSsgLevel(ChipSound& chip, double decibels)
+{
+    const double level = std::clamp(decibels, SSG_LEVEL_MIN_DB, SSG_LEVEL_MAX_DB);
+    chip.ssgGain = static_cast<std::int32_t>(std::lround(std::pow(10.0, level / 20.0) * (1 << SSG_GAIN_BITS)));
 }
 
 void writeChipSound(ChipSound& chip, int bank, std::uint8_t reg, std::uint8_t value)
 {
     if (bank == 0) {
         if (reg <= SSG_LAST) {
-            synth::writeSsg(chip.ssg, reg, value);
+            writeSsg(chip.ssg, reg, value);
         } else if (reg >= RHYTHM_KEY && reg <= RHYTHM_INSTRUMENT_LAST) {
-            synth::writeRhythm(chip.rhythm, reg, value);
+            writeRhythm(chip.rhythm, reg, value);
         }
-        synth::writeFm(chip.fm, 0, reg, value);
+        writeFm(chip.fm, 0, reg, value);
         return;
     }
     if (reg <= ADPCM_LAST) {
-        if (adpcm::applyAdpcmWrite(chip.adpcmRegs, reg, value)) {
-            adpcm::startVoice(chip.adpcm, chip.adpcmRegs);
+        if (applyAdpcmWrite(chip.adpcmRegs, reg, value)) {
+            startVoice(chip.adpcm, chip.adpcmRegs);
         } else if (reg == ADPCM_CONTROL1 &&
                    (!(value & CONTROL1_START) || (value & CONTROL1_RESET))) {
             chip.adpcm.playing = false; // a stop or a reset ends the playback under way
         }
     }
-    synth::writeFm(chip.fm, 1, reg, value);
+    writeFm(chip.fm, 1, reg, value);
 }
 
 void writeChipMemory(ChipSound& chip, std::size_t offset, std::span<const std::uint8_t> bytes)
@@ -72,10 +81,10 @@ void renderChipSound(ChipSound& chip, std::span<std::int16_t> frames)
     for (std::size_t i = 0; i + 1 < frames.size(); i += 2) {
         std::int32_t left = 0;
         std::int32_t right = 0;
-        synth::clockFm(chip.fm, left, right);
-        synth::clockRhythm(chip.rhythm, left, right);
+        clockFm(chip.fm, left, right);
+        clockRhythm(chip.rhythm, left, right);
 
-        const std::int32_t adpcm = adpcm::stepVoice(chip.adpcm, chip.adpcmRegs, chip.memory) >> ADPCM_MIX_SHIFT;
+        const std::int32_t adpcm = stepVoice(chip.adpcm, chip.adpcmRegs, chip.memory) >> ADPCM_MIX_SHIFT;
         if (adpcmLeft) {
             left += adpcm;
         }
@@ -83,13 +92,29 @@ void renderChipSound(ChipSound& chip, std::span<std::int16_t> frames)
             right += adpcm;
         }
 
-        const std::int32_t ssg = synth::clockSsg(chip.ssg) >> SSG_MIX_SHIFT;
+        const std::int32_t ssg = (clockSsg(chip.ssg) * chip.ssgGain) >> (SSG_GAIN_BITS + SSG_MIX_SHIFT);
         chip.ssgFiltered = ((std::int64_t{ssg - chip.ssgLastIn} << HIGH_PASS_BITS) + chip.ssgFiltered -
                             (chip.ssgFiltered >> HIGH_PASS_BITS));
         chip.ssgLastIn = ssg;
         const auto ssgOut = static_cast<std::int32_t>(chip.ssgFiltered >> HIGH_PASS_BITS);
 
-        frames[i] = toConverter(std::int64_t{left} + ssgOut);
-        frames[i + 1] = toConverter(std::int64_t{right} + ssgOut);
+        // The chip's own output is held to 16 bits; the SSG joins it on the
+        // board, and the whole comes to the file at OUTPUT_SHIFT below.
+        frames[i] = toConverter((std::int64_t{toConverter(left)} + ssgOut) >> OUTPUT_SHIFT);
+        frames[i + 1] = toConverter((std::int64_t{toConverter(right)} + ssgOut) >> OUTPUT_SHIFT);
     }
 }
+
+std::uint64_t chipSampleAt(std::int64_t nanos, std::uint32_t clock)
+{
+    constexpr std::uint64_t NANOS = 1'000'000'000;
+    if (nanos <= 0) {
+        return 0;
+    }
+    // ceil(nanos x clock / 144 / 10^9), in two parts so that hours do not overflow.
+    const auto t = static_cast<std::uint64_t>(nanos);
+    const std::uint64_t clocks = (t / NANOS) * clock + ((t % NANOS) * clock + NANOS - 1) / NANOS;
+    return (clocks + CLOCKS_PER_SAMPLE - 1) / CLOCKS_PER_SAMPLE;
+}
+
+} // namespace synth
