@@ -8,10 +8,7 @@
 
 #include "version.h"
 
-#include <climits>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 
 namespace {
@@ -41,32 +38,6 @@ void printUsage()
                 "Ctrl-C ends a command's wait for the board, or drops the line being typed;\n"
                 "q or the end of input quits.\n"
                 "The manual: man ym2608-console\n");
-}
-
-// YM2608_REPLY_TIMEOUT_MS: unset or empty is no limit; anything but a
-// positive decimal integer is refused.
-bool replyTimeoutFromEnvironment(int& ms)
-{
-    ms = NO_TIMEOUT;
-    const char* text = std::getenv("YM2608_REPLY_TIMEOUT_MS");
-    if (text == nullptr || text[0] == '\0') {
-        return true;
-    }
-    long long value = 0;
-    for (const char* p = text; *p != '\0'; ++p) {
-        if (*p < '0' || *p > '9') {
-            return false;
-        }
-        value = value * 10 + (*p - '0');
-        if (value > INT_MAX) {
-            return false;
-        }
-    }
-    if (value <= 0) {
-        return false;
-    }
-    ms = static_cast<int>(value);
-    return true;
 }
 
 } // namespace

@@ -147,3 +147,73 @@ constexpr double adpcmRate(std::uint32_t clock, std::uint32_t deltaN)
 inline constexpr std::uint16_t PLAYBACK_DELTA_N = 0x49CD;
 static_assert(static_cast<int>(adpcmRate(DEFAULT_CLOCK, PLAYBACK_DELTA_N) + 0.5) == 15990);
 static_assert(static_cast<int>(adpcmRate(RATED_CLOCK, PLAYBACK_DELTA_N) + 0.5) == 16016);
+
+// ---- Levels, carriers and the registers a state restore treats apart --------
+// What the player's mute, fade-out and register-state restore rely on.
+
+// FM operators and channels, in both banks (the second bank's 0x1xx registers
+// serve channels 4-6 as the first bank's serve channels 1-3). Within a row of
+// four addresses the offsets +0, +1, +2 are the bank's three channels; +3 is
+// no register. The operator rows go in the order operators 1, 3, 2, 4.
+//   0x40..0x4E  -xxxxxxx total level: 0.75 dB of attenuation a step, 127 the quietest
+//   0xA0..0xA2  xxxxxxxx F-number low byte: writing it takes in the latched high byte
+//   0xA4..0xA6  --xxx--- block   -----xxx F-number high bits, latched
+//   0xA8..0xAA / 0xAC..0xAE  channel 3's special-mode F-numbers, low and high (first bank)
+//   0xB0..0xB2  --xxx--- feedback   -----xxx algorithm
+inline constexpr std::uint8_t FM_CHANNELS_PER_BANK = 3;
+inline constexpr std::uint8_t FM_OPERATORS_PER_CHANNEL = 4;
+inline constexpr std::uint8_t FM_OPERATOR_ROW = 4;
+inline constexpr std::uint8_t FM_TOTAL_LEVEL = 0x40;
+inline constexpr std::uint8_t FM_TOTAL_LEVEL_MAX = 0x7F;
+inline constexpr std::uint8_t FM_FNUMBER_LOW = 0xA0;
+inline constexpr std::uint8_t FM_FNUMBER_HIGH = 0xA4;
+inline constexpr std::uint8_t FM_CH3_FNUMBER_LOW = 0xA8;
+inline constexpr std::uint8_t FM_CH3_FNUMBER_HIGH = 0xAC;
+inline constexpr std::uint8_t FM_ALGORITHM = 0xB0;
+inline constexpr std::uint8_t FM_ALGORITHM_BITS = 0x07;
+inline constexpr std::uint8_t FM_KEY_OPERATOR_BITS = 0xF0;
+/// The operator (1-4) each row of operator registers addresses.
+inline constexpr std::uint8_t FM_ROW_OPERATOR[FM_OPERATORS_PER_CHANNEL] = {1, 3, 2, 4};
+/// The carriers of each algorithm, the operators whose output is the
+/// channel's sound (the others modulate them): bit n-1 for operator n.
+inline constexpr std::uint8_t FM_CARRIERS[8] = {0x8, 0x8, 0x8, 0x8, 0xA, 0xE, 0xE, 0xF};
+/// Decibels of attenuation per total-level step, and per step of the
+/// rhythm section's total and instrument levels.
+inline constexpr double DECIBELS_PER_LEVEL_STEP = 0.75;
+
+// First bank, the SSG's levels and envelope.
+//   0x08..0x0A  ---x---- level from the envelope   ----xxxx fixed level, 3 dB a step, 0 silent
+//   0x0D        ----x--- continue   -----x-- attack   ------x- alternate   -------x hold
+//               each write restarts the envelope from its first step
+inline constexpr std::uint8_t SSG_LEVEL_ENVELOPE = 0x10;
+inline constexpr std::uint8_t SSG_LEVEL_BITS = 0x0F;
+inline constexpr std::uint8_t SSG_ENVELOPE_SHAPE = 0x0D;
+inline constexpr std::uint8_t SSG_SHAPE_CONTINUE = 0x08;
+inline constexpr std::uint8_t SSG_SHAPE_HOLD = 0x01;
+/// Total-level steps (0.75 dB) per step of an SSG fixed level (3 dB).
+inline constexpr int SSG_LEVEL_STEP_IN_TL_STEPS = 4;
+
+// First bank, timers, mode and clock.
+//   0x24/0x25   timer A's value, high 8 bits and low 2 bits
+//   0x26        timer B's value
+//   0x27        xx------ channel 3 mode: normal, special (F-number per operator), CSM
+//               --xx---- reset timer B's, timer A's flag (the write clears it)
+//               ----xx-- timer B's, timer A's flag enabled
+//               ------xx load (start) timer B, timer A
+//   0x29        x------- FM channels 4-6 on   ---xxxxx interrupt enables
+//   0x2D/0x2E/0x2F  prescaler: a write to 0x2D selects the clock's divider
+//               for FM 1/6 and SSG 1/4 (the power-on one), 0x2E after it 1/3
+//               and 1/2, 0x2F 1/2 and 1/1; the value written is not used
+inline constexpr std::uint8_t TIMER_CONTROL = 0x27;
+inline constexpr std::uint8_t TIMER_CONTROL_FLAG_RESETS = 0x30;
+inline constexpr std::uint8_t FM_CHANNEL_MODE = 0x29;
+inline constexpr std::uint8_t PRESCALER_SIXTH = 0x2D;
+inline constexpr std::uint8_t PRESCALER_THIRD = 0x2E;
+inline constexpr std::uint8_t PRESCALER_HALF = 0x2F;
+
+// Second bank, the ADPCM unit's level and the status flags.
+//   0x0B  output level: the samples are multiplied by level / 256, 0 silent
+//   0x10  x------- reset every status flag (the write clears them)   ---xxxxx flag masks
+inline constexpr std::uint8_t ADPCM_FLAG_CONTROL = 0x10;
+inline constexpr std::uint8_t FLAG_CONTROL_RESET = 0x80;
+inline constexpr int ADPCM_LEVEL_ONE = 256;

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <climits>
+#include <cstdlib>
 
 namespace {
 
@@ -156,6 +158,30 @@ PortHandle linkPort()
     return link.port;
 }
 
+bool replyTimeoutFromEnvironment(int& ms)
+{
+    ms = NO_TIMEOUT;
+    const char* text = std::getenv(REPLY_TIMEOUT_VARIABLE);
+    if (text == nullptr || text[0] == '\0') {
+        return true;
+    }
+    long long value = 0;
+    for (const char* p = text; *p != '\0'; ++p) {
+        if (*p < '0' || *p > '9') {
+            return false;
+        }
+        value = value * 10 + (*p - '0');
+        if (value > INT_MAX) {
+            return false;
+        }
+    }
+    if (value <= 0) {
+        return false;
+    }
+    ms = static_cast<int>(value);
+    return true;
+}
+
 void setReplyTimeout(int ms)
 {
     link.replyTimeoutMs = ms;
@@ -176,6 +202,14 @@ LinkFault takeLinkFault()
     const LinkFault fault = link.fault;
     link.fault = LinkFault::NONE;
     return fault;
+}
+
+bool checkLink()
+{
+    if (isConnected() && portHungUp(link.port)) {
+        fail(PortStatus::GONE);
+    }
+    return isConnected();
 }
 
 std::size_t sendFrame(const Frame& frame)

@@ -14,9 +14,9 @@
 // be read as the answer to a later frame.
 //
 // Functions: isConnected, openLink, openLinkAt, identifyLink, connectBoard,
-// closeLink, linkPort, setReplyTimeout, interruptLink, allowLinkWaits,
-// takeLinkFault, sendFrame, sendFrames, readReply, readStatus,
-// exchangeStatus, writeRegister, writeBank1.
+// closeLink, linkPort, replyTimeoutFromEnvironment, setReplyTimeout,
+// interruptLink, allowLinkWaits, takeLinkFault, checkLink, sendFrame,
+// sendFrames, readReply, readStatus, exchangeStatus, writeRegister, writeBank1.
 #pragma once
 
 #include "link/frames.h"
@@ -77,6 +77,14 @@ void closeLink();
 /// its output queue and draining.
 PortHandle linkPort();
 
+/// The environment variable that bounds each reply's wait, in every program.
+inline constexpr const char* REPLY_TIMEOUT_VARIABLE = "YM2608_REPLY_TIMEOUT_MS";
+
+/// The reply time limit REPLY_TIMEOUT_VARIABLE asks for: NO_TIMEOUT when it
+/// is unset or empty, else its positive decimal number of milliseconds.
+/// False for anything else (the program refuses to start).
+bool replyTimeoutFromEnvironment(int& ms);
+
 /// Bounds the wait for each reply, from its frame's write to the reply's last
 /// byte, to `ms` milliseconds; NO_TIMEOUT (the default) waits for ever.
 void setReplyTimeout(int ms);
@@ -90,6 +98,11 @@ void allowLinkWaits();
 
 /// The fault that closed the link since the last call (NONE if none), and forgets it.
 LinkFault takeLinkFault();
+
+/// Looks, without waiting, whether the board is still on the line: when the
+/// port reports it gone, the link closes itself with LOST, as a failed read
+/// would. True while connected.
+bool checkLink();
 
 /// Sends one frame in a single write; returns the bytes written (0 when not connected).
 std::size_t sendFrame(const Frame& frame);

@@ -6,7 +6,7 @@
 #include <algorithm>
 
 MemoryWriteResult writeMemory(std::span<const std::uint8_t> bytes, std::uint32_t startUnit,
-                              MemoryWriteProgress progress, void* context)
+                              MemoryWriteProgress progress, void* context, MemoryWriteGoOn goOn)
 {
     MemoryWriteResult result;
     const std::size_t count = bytes.size();
@@ -50,6 +50,10 @@ MemoryWriteResult writeMemory(std::span<const std::uint8_t> bytes, std::uint32_t
         result.accepted += chunk;
         if (progress != nullptr) {
             progress(context, result.accepted, count);
+        }
+        if (goOn != nullptr && result.accepted < count && !goOn(context)) {
+            result.stop = MemoryWriteStop::STOPPED;
+            break;
         }
     }
     return result;

@@ -20,6 +20,7 @@ enum class MemoryWriteStop : std::uint8_t {
     CACHE_WRITE_FAILED, // a cache write was not confirmed
     COMMIT_FAILED,      // a commit was not confirmed
     PAST_MEMORY_END,    // the commits would reach past the chip's memory: nothing sent
+    STOPPED,            // the caller's goOn said stop, between two frames
 };
 
 struct MemoryWriteResult {
@@ -34,6 +35,12 @@ struct MemoryWriteResult {
 /// Called after each chunk the board took: `done` of `total` bytes accepted.
 using MemoryWriteProgress = void (*)(void* context, std::size_t done, std::size_t total);
 
+/// Asked after each frame the board confirmed, with the progress's context:
+/// false ends the write there (STOPPED), so that a stop the user asked for
+/// never cuts a frame nor leaves its reply unread.
+using MemoryWriteGoOn = bool (*)(void* context);
+
 /// Writes `bytes` into chip memory from unit `startUnit` over the open link.
 MemoryWriteResult writeMemory(std::span<const std::uint8_t> bytes, std::uint32_t startUnit,
-                              MemoryWriteProgress progress = nullptr, void* context = nullptr);
+                              MemoryWriteProgress progress = nullptr, void* context = nullptr,
+                              MemoryWriteGoOn goOn = nullptr);

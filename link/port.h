@@ -14,7 +14,7 @@
 // says how to lower one that costs the frames (latencyWorthLowering).
 //
 // Functions: portFailureText, latencyWorthLowering, portDevicePath, openPort,
-// writePort, readPort, closePort, portSpeed, portQueuedOutput, drainPort,
+// writePort, readPort, closePort, portSpeed, portQueuedOutput, portHungUp, drainPort,
 // cancelPortWaits, allowPortWaits, restorePortFromSignal.
 #pragma once
 
@@ -157,6 +157,11 @@ std::uint32_t portSpeed(PortHandle port);
 
 /// Bytes written but not yet sent on the line; 0 when unknown.
 std::size_t portQueuedOutput(PortHandle port);
+
+/// Without waiting: true when the port says its board has gone (a hung-up
+/// line, an unplugged adapter), for a program that neither writes nor reads
+/// for a long while and must still notice. False while it looks present.
+bool portHungUp(PortHandle port);
 
 /// Waits until every byte written has left; false when the port failed.
 bool drainPort(PortHandle port);

@@ -177,6 +177,11 @@ std::size_t portQueuedOutput(PortHandle)
     return 0;
 }
 
+bool portHungUp(PortHandle)
+{
+    return board.gone;
+}
+
 bool drainPort(PortHandle)
 {
     return !board.gone;

@@ -431,6 +431,14 @@ std::size_t portQueuedOutput(PortHandle port)
     return static_cast<std::size_t>(queued);
 }
 
+bool portHungUp(PortHandle port)
+{
+    // A hung-up line reports POLLHUP (and an unplugged adapter POLLERR) to a
+    // poll that asks for nothing.
+    pollfd state{static_cast<int>(port), 0, 0};
+    return poll(&state, 1, 0) > 0 && (state.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
 bool drainPort(PortHandle port)
 {
     for (;;) {

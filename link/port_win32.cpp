@@ -483,6 +483,11 @@ std::size_t portQueuedOutput(PortHandle port)
     return status.cbOutQue;
 }
 
+bool portHungUp(PortHandle port)
+{
+    return !usable(port) || !portPresent(held.handle);
+}
+
 bool drainPort(PortHandle port)
 {
     return usable(port) && FlushFileBuffers(held.handle) != 0;

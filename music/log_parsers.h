@@ -1,15 +1,18 @@
 // What the two log parsers share inside music/: the parsers themselves, the
 // checks of the header's size and of the loop point and the numbering of a
-// write's bank, which both readers make the same way, the text conversions for tags, and the
-// little-endian field readers. Not for use outside the library;
-// parseMusicLog in music_log.h is its entry.
+// write's bank, which both readers make the same way, and the little-endian
+// field readers. The tags' text conversions are in tag_text.h and
+// text_codec.h. Not for use outside the library; parseMusicLog in
+// music_log.h is its entry.
 //
 // Functions: parseVgm, parseS98, foldMemoryWrites, headerFits,
 // readLoopPoint, passLoopPoint, loopPointPassed, addWrite, le16, le32,
-// hexText, utf16ToUtf8, shiftJisToUtf8, cleanTag.
+// hexText.
 #pragma once
 
 #include "music/music_log.h"
+#include "music/tag_text.h"
+#include "music/text_codec.h"
 
 #include <string_view>
 
@@ -70,15 +73,5 @@ inline std::uint32_t le32(std::span<const std::uint8_t> b, std::size_t at)
 
 /// "0x1c3": how offsets, commands and addresses appear in messages.
 std::string hexText(std::size_t value);
-
-/// UTF-16LE code units to UTF-8; unpaired surrogates become U+FFFD.
-std::string utf16ToUtf8(std::span<const std::uint8_t> bytes);
-
-/// Shift JIS (as PC-98 tags are written) to UTF-8; bytes it cannot convert become '?'.
-std::string shiftJisToUtf8(std::string_view text);
-
-/// A tag's text made safe to print: control characters (escape sequences
-/// among them) removed, surrounding blanks trimmed.
-std::string cleanTag(std::string_view utf8);
 
 } // namespace music_detail

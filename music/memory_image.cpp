@@ -12,23 +12,66 @@ constexpr std::size_t GRANULE = COMMIT_GRANULE;
 constexpr std::size_t MEMORY = SAMPLE_MEMORY_SIZE;
 constexpr std::size_t UNITS = SAMPLE_MEMORY_UNITS;
 
-} // namespace
+constexpr std::size_t UNITS_PER_GRANULE = GRANULE / UNIT;
 
-std::vector<MemoryLoad> memoryLoads(const MusicLog& log)
+// The bytes of `block` inside the memory: [first, last).
+std::pair<std::size_t, std::size_t> extent(const MemoryBlock& block)
 {
-    std::vector<std::uint8_t> image(MEMORY, 0);
-    std::vector<bool> touched(UNITS, false);
-    for (const MemoryBlock& block : log.blocks) {
-        // The parsers refuse blocks past the memory's end; clip all the same.
-        if (block.address >= MEMORY) {
-            continue;
-        }
-        const std::size_t count = std::min(block.bytes.size(), MEMORY - block.address);
-        std::copy_n(block.bytes.begin(), count, image.begin() + block.address);
-        for (std::size_t unit = block.address / UNIT; unit * UNIT < block.address + count; ++unit) {
-            touched[unit] = true;
+    // The parsers refuse blocks past the memory's end; clip all the same.
+    if (block.address >= MEMORY) {
+        return {0, 0};
+    }
+    return {block.address, block.address + std::min(block.bytes.size(), MEMORY - block.address)};
+}
+
+bool overlap(const MemoryBlock& a, const MemoryBlock& b)
+{
+    const auto [aFirst, aLast] = extent(a);
+    const auto [bFirst, bLast] = extent(b);
+    return aFirst < aLast && bFirst < bLast && aFirst < bLast && bFirst < aLast;
+}
+
+// Which blocks wait for their place in the song (see the header). Blocks
+// with no write between them keep their order however they are sent, unless
+// the earlier one waits.
+std::vector<bool> timedBlocks(const MusicLog& log)
+{
+    const std::vector<MemoryBlock>& blocks = log.blocks;
+    const auto inLoop = [&](const MemoryBlock& block) {
+        return log.looped && block.atWrite >= log.loopWrite;
+    };
+    std::vector<bool> timed(blocks.size(), false);
+    for (std::size_t i = 0; i < blocks.size(); ++i) {
+        for (std::size_t j = 0; j < blocks.size() && !timed[i]; ++j) {
+            const bool before = j < i && (blocks[j].atWrite < blocks[i].atWrite || timed[j]);
+            const bool laterInLoop = j > i && inLoop(blocks[i]) && inLoop(blocks[j]);
+            timed[i] = (before || laterInLoop) && overlap(blocks[i], blocks[j]);
         }
     }
+    return timed;
+}
+
+void lay(const MemoryBlock& block, std::vector<std::uint8_t>& image, std::vector<bool>& touched)
+{
+    const auto [first, last] = extent(block);
+    std::copy_n(block.bytes.begin(), last - first, image.begin() + static_cast<std::ptrdiff_t>(first));
+    for (std::size_t unit = first / UNIT; unit * UNIT < last; ++unit) {
+        touched[unit] = true;
+    }
+}
+
+MemoryLoad runOf(const std::vector<std::uint8_t>& image, std::size_t first, std::size_t end)
+{
+    MemoryLoad load;
+    load.unit = static_cast<std::uint32_t>(first);
+    load.bytes.assign(image.begin() + static_cast<std::ptrdiff_t>(first * UNIT),
+                      image.begin() + static_cast<std::ptrdiff_t>(end * UNIT));
+    return load;
+}
+
+// The runs of whole units that cover every touched unit of the image.
+std::vector<MemoryLoad> runsOf(const std::vector<std::uint8_t>& image, const std::vector<bool>& touched)
+{
     std::vector<MemoryLoad> loads;
     std::size_t unit = 0;
     while (unit < UNITS) {
@@ -59,14 +102,52 @@ std::vector<MemoryLoad> memoryLoads(const MusicLog& log)
         // instead, the bytes before it taken from the image.
         std::size_t first = unit;
         if (first + commitSize((end - first) * UNIT) / UNIT > UNITS) {
-            first -= first % (GRANULE / UNIT);
+            first -= first % UNITS_PER_GRANULE;
         }
-        MemoryLoad load;
-        load.unit = static_cast<std::uint32_t>(first);
-        load.bytes.assign(image.begin() + static_cast<std::ptrdiff_t>(first * UNIT),
-                          image.begin() + static_cast<std::ptrdiff_t>(end * UNIT));
-        loads.push_back(std::move(load));
+        loads.push_back(runOf(image, first, end));
         unit = end;
     }
     return loads;
+}
+
+// A mid-song block's run: its units rounded up to whole granules from its
+// first (from the granule before, where that would pass the memory's end).
+MemoryLoad granuleRun(const MemoryBlock& block, const std::vector<std::uint8_t>& image)
+{
+    const auto [firstByte, lastByte] = extent(block);
+    std::size_t first = firstByte / UNIT;
+    const std::size_t end = (lastByte + UNIT - 1) / UNIT;
+    if (first + commitSize((end - first) * UNIT) / UNIT > UNITS) {
+        first -= first % UNITS_PER_GRANULE;
+    }
+    return runOf(image, first, first + commitSize((end - first) * UNIT) / UNIT);
+}
+
+} // namespace
+
+MemoryPlan planMemory(const MusicLog& log)
+{
+    const std::vector<bool> timed = timedBlocks(log);
+    std::vector<std::uint8_t> image(MEMORY, 0);
+    std::vector<bool> touched(UNITS, false);
+    for (std::size_t i = 0; i < log.blocks.size(); ++i) {
+        if (!timed[i]) {
+            lay(log.blocks[i], image, touched);
+        }
+    }
+    MemoryPlan plan;
+    plan.before = runsOf(image, touched);
+    for (std::size_t i = 0; i < log.blocks.size(); ++i) {
+        const MemoryBlock& block = log.blocks[i];
+        if (timed[i]) {
+            lay(block, image, touched);
+            plan.during.push_back({block.atWrite, granuleRun(block, image)});
+        }
+    }
+    return plan;
+}
+
+std::vector<MemoryLoad> memoryLoads(const MusicLog& log)
+{
+    return planMemory(log).before;
 }

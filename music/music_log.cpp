@@ -1,6 +1,6 @@
 // Reading a log file, choosing its format, and what both formats share: the
-// folding of the chip's memory-write sequences into memory blocks, the tag
-// text, the length of a play.
+// folding of the chip's memory-write sequences into memory blocks, the
+// length of a play.
 #include "music/log_parsers.h"
 
 #include "chip/ym2608.h"
@@ -11,7 +11,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include <iconv.h>
 #include <zlib.h>
 
 namespace {
@@ -57,134 +56,6 @@ std::string hexText(std::size_t value)
     char text[24];
     std::snprintf(text, sizeof text, "0x%zx", value);
     return text;
-}
-
-namespace {
-
-void appendUtf8(std::string& out, std::uint32_t code)
-{
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xC0 | (code >> 6));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        out += static_cast<char>(0xE0 | (code >> 12));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (code >> 18));
-        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    }
-}
-
-// Length of the UTF-8 sequence at `text` if it is a well-formed one, else 0.
-std::size_t utf8Length(std::string_view text)
-{
-    const auto lead = static_cast<unsigned char>(text[0]);
-    std::size_t length = 0;
-    if (lead < 0x80) {
-        return 1;
-    }
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-    } else {
-        return 0;
-    }
-    if (text.size() < length) {
-        return 0;
-    }
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
-            return 0;
-        }
-    }
-    return length;
-}
-
-} // namespace
-
-std::string utf16ToUtf8(std::span<const std::uint8_t> bytes)
-{
-    std::string out;
-    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-        std::uint32_t unit = le16(bytes, i);
-        if (unit >= 0xD800 && unit <= 0xDBFF && i + 3 < bytes.size()) {
-            const std::uint32_t low = le16(bytes, i + 2);
-            if (low >= 0xDC00 && low <= 0xDFFF) {
-                appendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
-                i += 2;
-                continue;
-            }
-        }
-        if (unit >= 0xD800 && unit <= 0xDFFF) {
-            unit = 0xFFFD;
-        }
-        appendUtf8(out, unit);
-    }
-    return out;
-}
-
-std::string shiftJisToUtf8(std::string_view text)
-{
-    std::string out;
-    iconv_t converter = iconv_open("UTF-8", "CP932");
-    if (converter == reinterpret_cast<iconv_t>(-1)) {
-        for (char c : text) {
-            out += static_cast<unsigned char>(c) < 0x80 ? c : '?';
-        }
-        return out;
-    }
-    std::string input(text);
-    char* in = input.data();
-    std::size_t inLeft = input.size();
-    std::string buffer(input.size() * 3 + 4, '\0');
-    while (inLeft > 0) {
-        char* outPtr = buffer.data();
-        std::size_t outLeft = buffer.size();
-        const std::size_t done = iconv(converter, &in, &inLeft, &outPtr, &outLeft);
-        out.append(buffer.data(), static_cast<std::size_t>(outPtr - buffer.data()));
-        if (done == static_cast<std::size_t>(-1) && inLeft > 0) {
-            // A byte that is no Shift JIS: shown as '?', the rest converted on.
-            out += '?';
-            ++in;
-            --inLeft;
-        }
-    }
-    iconv_close(converter);
-    return out;
-}
-
-std::string cleanTag(std::string_view utf8)
-{
-    std::string out;
-    while (!utf8.empty()) {
-        const std::size_t length = utf8Length(utf8);
-        if (length == 0) {
-            out += '?';
-            utf8.remove_prefix(1);
-            continue;
-        }
-        const auto lead = static_cast<unsigned char>(utf8[0]);
-        const bool c1Control = length == 2 && lead == 0xC2 && static_cast<unsigned char>(utf8[1]) < 0xA0;
-        if (length == 1 && (lead < 0x20 || lead == 0x7F)) {
-            out += lead == '\t' || lead == '\n' || lead == '\r' ? " " : "";
-        } else if (!c1Control) {
-            out.append(utf8.substr(0, length));
-        }
-        utf8.remove_prefix(length);
-    }
-    const std::size_t first = out.find_first_not_of(' ');
-    if (first == std::string::npos) {
-        return {};
-    }
-    return out.substr(first, out.find_last_not_of(' ') - first + 1);
 }
 
 namespace {

@@ -55,6 +55,15 @@ struct MusicTags {
     std::string author;
 };
 
+/// A sound chip the log's header names, the YM2608 among them: its name as
+/// the format calls it, its clock and how many of it (2 for a pair).
+struct LogChip {
+    std::string name;
+    std::uint32_t clockHz = 0;
+    int count = 1;
+    bool operator==(const LogChip&) const = default;
+};
+
 struct MusicLog {
     LogFormat format = LogFormat::VGM;
     std::uint32_t clockHz = DEFAULT_CLOCK;
@@ -69,6 +78,8 @@ struct MusicLog {
     /// How many 0x108 data writes were turned into memory blocks.
     std::size_t memoryWritesFolded = 0;
     MusicTags tags;
+    /// Every chip the header names, in its order; only the YM2608 is played.
+    std::vector<LogChip> chips;
     std::vector<std::string> notes;
 };
 

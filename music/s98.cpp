@@ -35,6 +35,10 @@ constexpr std::size_t MAX_DEVICES = 64;           // 0x00..0x7F address two port
 
 constexpr std::uint32_t DEVICE_NONE = 0;
 constexpr std::uint32_t DEVICE_YM2608 = 4;
+// The device types of the list, by number; others are named by their number.
+constexpr std::string_view DEVICE_NAMES[] = {"",       "YM2149", "YM2203", "YM2612", "YM2608", "YM2151",
+                                             "YM2413", "YM3526", "YM3812", "YMF262", "",       "",
+                                             "",       "",       "",       "AY8910", "SN76489"};
 
 constexpr std::uint8_t CMD_DEVICE_LAST = 0x7F;
 constexpr std::uint8_t CMD_SYNC = 0xFF;
@@ -57,7 +61,7 @@ void readTag(std::span<const std::uint8_t> file, std::size_t at, MusicTags& tags
     std::string_view text(first, file.size() - at);
     text = text.substr(0, text.find('\0'));
     if (!text.starts_with(TAG_MARK)) {
-        tags.title = cleanTag(shiftJisToUtf8(text));
+        tags.title = cleanTag(cp932ToUtf8(text));
         return;
     }
     text.remove_prefix(TAG_MARK.size());
@@ -76,7 +80,7 @@ void readTag(std::span<const std::uint8_t> file, std::size_t at, MusicTags& tags
         std::string key(line.substr(0, equals));
         std::transform(key.begin(), key.end(), key.begin(), [](unsigned char c) { return std::tolower(c); });
         const std::string_view raw = line.substr(equals + 1);
-        std::string value = cleanTag(utf8 ? std::string(raw) : shiftJisToUtf8(raw));
+        std::string value = cleanTag(utf8 ? std::string(raw) : cp932ToUtf8(raw));
         if (key == "title") {
             tags.title = std::move(value);
         } else if (key == "game") {
@@ -259,6 +263,16 @@ bool chooseChip(const std::vector<Device>& devices, MusicLog& log, std::size_t& 
         return false;
     }
     chipIndex = static_cast<std::size_t>(chip - devices.begin());
+    for (const Device& d : devices) {
+        const bool named = d.type < std::size(DEVICE_NAMES) && !DEVICE_NAMES[d.type].empty();
+        const std::string name =
+            named ? std::string(DEVICE_NAMES[d.type]) : "device type " + std::to_string(d.type);
+        if (!log.chips.empty() && log.chips.back().name == name && log.chips.back().clockHz == d.clock) {
+            ++log.chips.back().count;
+        } else {
+            log.chips.push_back(LogChip{name, d.clock, 1});
+        }
+    }
     log.clockHz = chip->clock != 0 ? chip->clock : DEFAULT_CLOCK;
     if (std::count_if(devices.begin(), devices.end(), isChip) > 1) {
         log.notes.push_back("the log drives more than one YM2608; only the first is played");

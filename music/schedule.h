@@ -6,12 +6,19 @@
 // with earlier frames, as soon as it is free; a write's lateness is when its
 // frame has fully arrived minus when it was due.
 //
-// Functions: startSchedule, nextWrite, buildSchedule, frameNanoseconds, lineFigures.
+// The line model also runs fed one write at a time (LineModel), so that a
+// play of any length (a thousand loops) is measured in fixed memory: it asks
+// for a few passes over the same writes, and finds the exact median and 99th
+// percentile of the lateness a digit at a time, counting instead of keeping.
+//
+// Functions: startSchedule, nextWrite, buildSchedule, frameNanoseconds,
+// startLineModel, feedLineModel, endLinePass, lineModelFigures, lineFigures.
 #pragma once
 
 #include "music/music_log.h"
 #include "music/register_filter.h"
 
+#include <array>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -59,6 +66,46 @@ struct LineFigures {
     std::int64_t maxLateNs = 0;
     std::int64_t maxLateAtNs = 0;  // due time of the latest frame
 };
+
+/// The line model over a stream of writes. Feed it every write of the play
+/// in order, then endLinePass; while that says so, feed the same writes
+/// again. Writes with `send` false pass the line by.
+struct LineModel {
+    std::int64_t frame = 0; // one register frame's time on the line
+    double speed = 1.0;
+    int pass = 0;
+    // The line within a pass.
+    std::int64_t lineFree = 0;
+    std::int64_t second = -1; // the second of the play being summed, and its busy time
+    std::int64_t busy = 0;
+    std::size_t burst = 0;
+    std::int64_t burstDue = -1;
+    LineFigures figures;
+    /// A lateness quantile found a digit at a time: the digits fixed so far,
+    /// the values below them, and this pass's count of each next digit.
+    struct Quantile {
+        double fraction = 0.5;
+        std::uint64_t rank = 0; // the rank-th smallest lateness (1-based)
+        std::uint64_t prefix = 0;
+        std::uint64_t below = 0;
+        std::vector<std::uint64_t> counts;
+    };
+    std::array<Quantile, 2> quantiles; // the median, the 99th percentile
+};
+
+/// Readies `model` for the first pass over a play at `speed` times the log's
+/// pace on a line of `baud`.
+void startLineModel(LineModel& model, std::uint32_t baud, double speed);
+
+/// One write of the play, in order.
+void feedLineModel(LineModel& model, const ScheduledWrite& write);
+
+/// Ends a pass; true when the model needs the same writes once more.
+bool endLinePass(LineModel& model);
+
+/// The figures, once endLinePass has said no more; `lengthNs` is the play's
+/// length in song time.
+LineFigures lineModelFigures(const LineModel& model, std::int64_t lengthNs);
 
 /// The line model run over the writes to send, at `speed` times the log's
 /// pace; `lengthNs` is the play's length in song time.

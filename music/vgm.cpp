@@ -24,8 +24,8 @@ constexpr std::size_t OFFSET_YM2608_CLOCK = 0x48;
 constexpr std::uint32_t VERSION_DATA_OFFSET = 0x150;  // the data offset field exists from 1.50
 constexpr std::uint32_t VERSION_YM2608 = 0x151;       // the YM2608 clock exists from 1.51
 constexpr std::uint32_t VERSION_NEWEST_KNOWN = 0x171;
-constexpr std::uint32_t CLOCK_MASK = 0x3FFFFFFF;       // bit 31: two chips, bit 30: chip variant
-constexpr std::uint32_t CLOCK_DUAL = 0x40000000U << 1;
+constexpr std::uint32_t CLOCK_MASK = 0x3FFFFFFF;       // bit 30: two chips, bit 31: chip variant
+constexpr std::uint32_t CLOCK_DUAL = 0x40000000U;
 
 constexpr std::uint32_t SAMPLE_RATE = 44100;
 constexpr std::uint64_t MAX_LOG_SAMPLES = static_cast<std::uint64_t>(MAX_LOG_NS / 1'000'000'000) * SAMPLE_RATE;
@@ -55,6 +55,46 @@ constexpr std::uint32_t BLOCK_SIZE_MASK = 0x7FFFFFFF;
 constexpr std::uint8_t BLOCK_YM2608_ADPCM = 0x81;
 constexpr std::size_t ADPCM_BLOCK_FIELDS = 8;
 constexpr std::uint32_t ADPCM_MEMORY_SIZE = SAMPLE_MEMORY_SIZE;
+
+// The header's clock fields, each naming a chip the log drives when it is
+// not 0, and the version from which the field exists. YM2413 stands for the
+// YM2612 and YM2151 too before 1.10.
+struct ChipField {
+    std::size_t offset;
+    std::uint32_t version;
+    std::string_view name;
+};
+// clang-format off
+constexpr ChipField CHIP_FIELDS[] = {
+    {0x0C, 0x100, "SN76489"}, {0x10, 0x100, "YM2413"},  {0x2C, 0x110, "YM2612"},   {0x30, 0x110, "YM2151"},
+    {0x38, 0x151, "SegaPCM"}, {0x40, 0x151, "RF5C68"},  {0x44, 0x151, "YM2203"},   {0x48, 0x151, "YM2608"},
+    {0x4C, 0x151, "YM2610"},  {0x50, 0x151, "YM3812"},  {0x54, 0x151, "YM3526"},   {0x58, 0x151, "Y8950"},
+    {0x5C, 0x151, "YMF262"},  {0x60, 0x151, "YMF278B"}, {0x64, 0x151, "YMF271"},   {0x68, 0x151, "YMZ280B"},
+    {0x6C, 0x151, "RF5C164"}, {0x70, 0x151, "PWM"},     {0x74, 0x151, "AY8910"},   {0x80, 0x161, "GB DMG"},
+    {0x84, 0x161, "NES APU"}, {0x88, 0x161, "MultiPCM"}, {0x8C, 0x161, "uPD7759"}, {0x90, 0x161, "OKIM6258"},
+    {0x98, 0x161, "OKIM6295"}, {0x9C, 0x161, "K051649"}, {0xA0, 0x161, "K054539"}, {0xA4, 0x161, "HuC6280"},
+    {0xA8, 0x161, "C140"},    {0xAC, 0x161, "K053260"}, {0xB0, 0x161, "Pokey"},    {0xB4, 0x161, "QSound"},
+    {0xB8, 0x171, "SCSP"},    {0xC0, 0x171, "WonderSwan"}, {0xC4, 0x171, "VSU"},   {0xC8, 0x171, "SAA1099"},
+    {0xCC, 0x171, "ES5503"},  {0xD0, 0x171, "ES5506"},  {0xD8, 0x171, "X1-010"},   {0xDC, 0x171, "C352"},
+    {0xE0, 0x171, "GA20"},
+};
+// clang-format on
+
+// The chips the header names, from the fields that its version has and that
+// lie before the data.
+void listChips(std::span<const std::uint8_t> file, std::uint32_t version, std::size_t dataStart, MusicLog& log)
+{
+    for (const ChipField& field : CHIP_FIELDS) {
+        if (version < field.version || field.offset + 4 > dataStart || field.offset + 4 > file.size()) {
+            continue;
+        }
+        const std::uint32_t clock = le32(file, field.offset);
+        if ((clock & CLOCK_MASK) != 0) {
+            const int count = (clock & CLOCK_DUAL) != 0 ? 2 : 1;
+            log.chips.push_back(LogChip{std::string(field.name), clock & CLOCK_MASK, count});
+        }
+    }
+}
 
 // GD3: "Gd3 ", version, length, then eleven NUL-terminated UTF-16LE strings:
 // track, track (Japanese), game, game (J), system, system (J), author,
@@ -289,6 +329,7 @@ bool parseVgm(std::span<const std::uint8_t> file, MusicLog& log, std::string& er
         return false;
     }
     log.clockHz = clock & CLOCK_MASK;
+    listChips(file, version, dataStart, log);
     if ((clock & CLOCK_DUAL) != 0) {
         log.notes.push_back("the log drives two YM2608s; only the first is played");
     }

@@ -1,22 +1,26 @@
 // ym2608-play: plays YM2608 music logs (VGM, VGZ, S98) on the board. Every
 // file is read and checked before the port is opened, so a bad file sends
-// nothing. Exit status: 0 when every song played to its end, 1 when the
-// board could not be reached or the line failed, 2 for bad options or a bad
-// file, 130 after Ctrl-C and 143 after SIGTERM (the chip silenced first).
-// With --render the logs go through the chip's sound into a WAV instead.
+// nothing. Exit status: 0 when every song played to its end (or q ended the
+// play), 1 when the board could not be reached or the line failed, 2 for bad
+// options or a bad file, 130 after Ctrl-C and 143 after SIGTERM (the chip
+// silenced first). With --render the logs go through the chip's sound into
+// a WAV instead.
 #include "link/device_link.h"
-#include "music/memory_image.h"
-#include "music/music_log.h"
-#include "music/schedule.h"
+#include "play/clock.h"
+#include "play/messages.h"
 #include "play/options.h"
 #include "play/player.h"
 #include "play/render.h"
 #include "play/report.h"
+#include "play/signals.h"
+#include "play/stats.h"
+#include "play/terminal.h"
 
 #include "version.h"
 
-#include <csignal>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -26,67 +30,29 @@ namespace {
 
 constexpr int EXIT_FAILED = 1;
 constexpr int EXIT_BAD_INPUT = 2;
-constexpr int EXIT_SIGNAL_BASE = 128;
-constexpr std::uint32_t STATS_DEFAULT_BAUD = 115200;
 
-// The first SIGINT or SIGTERM asks the play to stop and silence the chip;
-// a second one, for a line that no longer drains, ends the process at once
-// with the port restored.
-volatile std::sig_atomic_t stopSignal = 0;
-
-void onStopSignal(int signal)
-{
-    if (stopSignal != 0) {
-        restorePortFromSignal();
-        _exit(EXIT_SIGNAL_BASE + signal);
-    }
-    stopSignal = signal;
-}
-
-void installSignals()
-{
-    struct sigaction action {};
-    action.sa_handler = onStopSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-}
-
-void complain(const std::string& text)
-{
-    std::fflush(stdout);
-    std::fprintf(stderr, "ym2608-play: %s\n", text.c_str());
-}
-
-struct Song {
-    std::string path;
-    MusicLog log;
-};
-
-bool readSongs(const PlayOptions& options, std::vector<Song>& songs)
+// Reads and checks every file before anything is sent. 0 when all are good;
+// else the exit status, the reason said. A FIFO is opened as any file is, so
+// the read waits for its writer; a stop ends that wait as a failed read.
+int readSongs(const PlayOptions& options, std::vector<Song>& songs)
 {
     for (const std::string& path : options.files) {
         Song song;
         song.path = path;
         std::vector<std::uint8_t> bytes;
         std::string error;
-        if (!readMusicFile(path.c_str(), bytes, error) || !parseMusicLog(bytes, song.log, error)) {
+        const bool read = stopStatus() == 0 && readMusicFile(path.c_str(), bytes, error);
+        if (stopStatus() != 0) {
+            complain(path + ": read interrupted");
+            return stopStatus();
+        }
+        if (!read || !parseMusicLog(bytes, song.log, error)) {
             complain(path + ": " + error);
-            return false;
+            return EXIT_BAD_INPUT;
         }
         songs.push_back(std::move(song));
     }
-    return true;
-}
-
-void printNotes(const Song& song, std::uint32_t boardClock)
-{
-    for (const std::string& note : song.log.notes) {
-        complain(song.path + ": note: " + note);
-    }
-    if (const std::string warning = clockWarning(song.log.clockHz, boardClock); !warning.empty()) {
-        complain(song.path + ": warning: " + warning);
-    }
+    return 0;
 }
 
 std::string connectFailure(const ConnectOutcome& outcome)
@@ -116,65 +82,24 @@ std::string latencyNote(const ConnectOutcome& outcome)
            FTDI_LATENCY_UDEV_RULE;
 }
 
-// The line's speed the figures use: --baud, else the port's own setting.
-std::uint32_t statsBaud(const PlayOptions& options, bool& fromDefault)
+// Why the board did not identify itself, after the words that say so.
+std::string identifyFailure(LinkFault fault, int replyTimeoutMs)
 {
-    fromDefault = false;
-    if (options.baud != 0) {
-        return options.baud;
+    switch (fault) {
+    case LinkFault::NO_REPLY:
+        return ": no reply within " + std::to_string(replyTimeoutMs) + " ms (" + REPLY_TIMEOUT_VARIABLE + ")";
+    case LinkFault::LOST:
+        return ": connection lost";
+    default:
+        return "";
     }
-    // Opening a port sends nothing; it only reads the speed the line is set to.
-    const ConnectOutcome outcome = options.port.empty() ? openLink() : openLinkAt(options.port.c_str());
-    std::uint32_t baud = outcome.opened ? portSpeed(linkPort()) : 0;
-    closeLink();
-    if (baud == 0) {
-        fromDefault = true;
-        baud = STATS_DEFAULT_BAUD;
-    }
-    return baud;
 }
 
-int printStats(const PlayOptions& options, const std::vector<Song>& songs)
+// Opens the board's port and identifies the board. 0 when there is a board
+// to play on; else the exit status, the reason said (a stop needs no words).
+int connectPlayer(const PlayOptions& options, int replyTimeoutMs)
 {
-    bool fromDefault = false;
-    const std::uint32_t baud = statsBaud(options, fromDefault);
-    if (fromDefault) {
-        complain("note: no port's speed to read; the line figures are for 115200 baud (--baud N for another)");
-    }
-    for (const Song& song : songs) {
-        printNotes(song, options.boardClock);
-        std::printf("%s: %s, YM2608 at %u Hz\n", song.path.c_str(), song.log.format == LogFormat::VGM ? "VGM" : "S98",
-                    song.log.clockHz);
-        std::fputs(tagLines(song.log.tags).c_str(), stdout);
-        const auto all = buildSchedule(song.log, options.loops, false);
-        const auto sent = options.dropping ? buildSchedule(song.log, options.loops, true) : all;
-        const std::int64_t length = songLength(song.log, options.loops);
-        StatsInput input;
-        input.log = &song.log;
-        input.loops = options.loops;
-        input.speed = options.speed;
-        input.baud = baud;
-        input.dropping = options.dropping;
-        input.allWrites = all.size();
-        for (const MemoryLoad& load : memoryLoads(song.log)) {
-            input.adpcmBytes += load.bytes.size();
-        }
-        input.undropped = lineFigures(all, baud, options.speed, length);
-        input.figures = lineFigures(sent, baud, options.speed, length);
-        std::fputs(statsReport(input).c_str(), stdout);
-        if (options.list) {
-            for (const ScheduledWrite& w : sent) {
-                std::fputs(listLine(w).c_str(), stdout);
-            }
-            std::fputs(listEndLine(length).c_str(), stdout);
-        }
-    }
-    return 0;
-}
-
-int playSongs(const PlayOptions& options, const std::vector<Song>& songs)
-{
-    installSignals();
+    setStopWaits(StopWaits::END_AT_ONCE);
     ConnectOutcome outcome = options.port.empty() ? openLink() : openLinkAt(options.port.c_str());
     if (!outcome.opened) {
         complain(connectFailure(outcome));
@@ -184,10 +109,23 @@ int playSongs(const PlayOptions& options, const std::vector<Song>& songs)
         complain(latencyNote(outcome));
     }
     identifyLink(outcome);
-    if (!outcome.identified) {
-        closeLink();
-        complain("the board on " + outcome.attempts.back().device + " did not identify itself as a YM2608 board");
-        return EXIT_FAILED;
+    if (outcome.identified) {
+        return 0;
+    }
+    closeLink();
+    const LinkFault fault = takeLinkFault();
+    if (stopStatus() != 0) {
+        return stopStatus();
+    }
+    complain("the board on " + outcome.attempts.back().device + " did not identify itself as a YM2608 board" +
+             identifyFailure(fault, replyTimeoutMs));
+    return EXIT_FAILED;
+}
+
+int playSongs(const PlayOptions& options, const std::vector<Song>& songs, int replyTimeoutMs)
+{
+    if (const int status = connectPlayer(options, replyTimeoutMs); status != 0) {
+        return status;
     }
     PlaySettings settings;
     settings.loops = options.loops;
@@ -195,11 +133,14 @@ int playSongs(const PlayOptions& options, const std::vector<Song>& songs)
     settings.dropping = options.dropping;
     settings.baud = options.baud != 0 ? options.baud : portSpeed(linkPort());
     settings.terminal = isatty(STDOUT_FILENO) != 0;
-    settings.stop = &stopSignal;
 
+    // From here to the end the terminal may be the player's, so Ctrl-Z is
+    // taken where the player can give it back (and silence the chip first).
+    startTerminal();
+    catchPause(true);
     int status = 0;
     for (const Song& song : songs) {
-        if (stopSignal != 0) {
+        if (stopStatus() != 0) {
             break;
         }
         printNotes(song, options.boardClock);
@@ -212,13 +153,15 @@ int playSongs(const PlayOptions& options, const std::vector<Song>& songs)
             status = EXIT_FAILED;
             break;
         }
-        if (result.end == PlayEnd::STOPPED) {
+        if (result.end != PlayEnd::SONG_END) {
             break;
         }
     }
+    stopTerminal();
     closeLink();
-    if (stopSignal != 0 && status == 0) {
-        return EXIT_SIGNAL_BASE + stopSignal;
+    catchPause(false);
+    if (stopStatus() != 0 && status == 0) {
+        return stopStatus();
     }
     return status;
 }
@@ -226,14 +169,27 @@ int playSongs(const PlayOptions& options, const std::vector<Song>& songs)
 // --render: the songs through the chip's sound into a WAV (play/render.cpp).
 int renderLogs(PlayOptions& options, const std::vector<Song>& songs)
 {
-    installSignals();
     options.render.terminal = isatty(STDOUT_FILENO) != 0;
     std::vector<RenderSong> logs;
     for (const Song& song : songs) {
         printNotes(song, options.render.clock);
         logs.push_back({song.path, &song.log});
     }
-    return renderSongs(options, logs, &stopSignal);
+    return renderSongs(options, logs, stopStatus);
+}
+
+// A write error on standard output (a full disk, a closed pipe) fails the
+// run, as in the console, whatever else went well.
+int finishOutput(int status)
+{
+    const bool flushed = std::fflush(stdout) == 0;
+    const int error = errno;
+    if (flushed && std::ferror(stdout) == 0) {
+        return status;
+    }
+    complain(std::string("cannot write to standard output: ") +
+             (flushed ? "write error" : std::strerror(error)));
+    return status == 0 ? EXIT_FAILED : status;
 }
 
 } // namespace
@@ -248,18 +204,30 @@ int main(int argc, char** argv)
     }
     if (options.help) {
         std::fputs(playUsageText(), stdout);
-        return 0;
+        return finishOutput(0);
     }
     if (options.version) {
         std::printf("ym2608-play %s\n", YM2608_VERSION);
-        return 0;
+        return finishOutput(0);
     }
-    std::vector<Song> songs;
-    if (!readSongs(options, songs)) {
+    int replyTimeoutMs = NO_TIMEOUT;
+    if (!replyTimeoutFromEnvironment(replyTimeoutMs)) {
+        complain(std::string(REPLY_TIMEOUT_VARIABLE) + " must be a positive number of milliseconds");
         return EXIT_BAD_INPUT;
     }
-    if (!options.render.wavPath.empty()) {
-        return renderLogs(options, songs);
+    setReplyTimeout(replyTimeoutMs);
+    if (!startClock()) {
+        complain("cannot set up the clock's timer");
+        return EXIT_FAILED;
     }
-    return options.stats ? printStats(options, songs) : playSongs(options, songs);
+    installPlaySignals();
+    std::vector<Song> songs;
+    if (const int status = readSongs(options, songs); status != 0) {
+        return status;
+    }
+    if (!options.render.wavPath.empty()) {
+        return finishOutput(renderLogs(options, songs));
+    }
+    return finishOutput(options.stats ? printStats(options, songs)
+                                      : playSongs(options, songs, replyTimeoutMs));
 }

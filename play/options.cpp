@@ -137,6 +137,9 @@ const char* playUsageText()
         "loads the log's ADPCM memory, then streams its register writes on time.\n" +
         cli::optionList<PlayOptions>(OPTIONS, HELP_COLUMN) +
         "Ctrl-C or SIGTERM silences the chip and ends the play (status 130 after Ctrl-C).\n"
+        "At a terminal: q silences the chip and ends the play (status 0); Ctrl-Z silences\n"
+        "it until fg, which restores it and plays on.\n"
+        "YM2608_REPLY_TIMEOUT_MS bounds each wait for a reply of the board (milliseconds).\n"
         "The manual: man ym2608-play\n";
     return text.c_str();
 }

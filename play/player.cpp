@@ -2,30 +2,30 @@
 
 #include "link/device_link.h"
 #include "link/memory_writer.h"
+#include "music/chip_restore.h"
 #include "music/memory_image.h"
+#include "music/register_file.h"
 #include "music/schedule.h"
+#include "play/clock.h"
+#include "play/display.h"
 #include "play/report.h"
+#include "play/signals.h"
+#include "play/terminal.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <ctime>
+#include <span>
 #include <vector>
-
-#include <sys/prctl.h>
 
 namespace {
 
-constexpr std::int64_t NS_PER_SECOND = 1'000'000'000;
 constexpr std::int64_t STATUS_INTERVAL_NS = 250'000'000;
+/// How often a wait looks whether the board is still on the line: a board
+/// lost in a long rest of the music is noticed within this.
+constexpr std::int64_t HANGUP_CHECK_NS = 250'000'000;
 constexpr std::size_t REGISTER_FRAME_BYTES = 3;
 
-std::int64_t monotonicNs()
-{
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<std::int64_t>(now.tv_sec) * NS_PER_SECOND + now.tv_nsec;
-}
+/// The key that ends the play, as a stop does, but with nothing more to play.
+constexpr char QUIT_KEY = 'q';
 
 Frame writeFrame(std::uint16_t reg, std::uint8_t value)
 {
@@ -33,22 +33,44 @@ Frame writeFrame(std::uint16_t reg, std::uint8_t value)
     return reg >= BANK1_BASE ? bank1WriteFrame(low, value) : bank0WriteFrame(low, value);
 }
 
-// The progress line of the memory load, at a terminal.
+// The memory load's progress, and whether it goes on.
 struct LoadProgress {
     std::size_t before = 0; // bytes of earlier runs
     std::size_t total = 0;
+    bool quit = false;   // q was typed
+    bool silent = false; // nothing sounds: a pause is taken here (before the music)
 };
 
 void drawLoadProgress(void* context, std::size_t done, std::size_t)
 {
     const auto* progress = static_cast<const LoadProgress*>(context);
-    const std::size_t sent = progress->before + done;
-    std::printf("\r  ADPCM memory (%6zu/%6zu) %3zu%%", sent, progress->total, sent * 100 / progress->total);
-    std::fflush(stdout);
+    drawLine(loadProgressLine(progress->before + done, progress->total));
+}
+
+// Between two frames of the load: a stop or q ends it there, the frame
+// before confirmed. Before the music, where the chip is silent, Ctrl-Z
+// stops the player here with the terminal given back.
+bool loadGoesOn(void* context)
+{
+    auto* progress = static_cast<LoadProgress*>(context);
+    for (Key key = readKey(); key.kind != KeyKind::NONE; key = readKey()) {
+        progress->quit = progress->quit || (key.kind == KeyKind::CHARACTER && key.character == QUIT_KEY);
+    }
+    if (progress->silent && pauseAsked()) {
+        endLine();
+        stopTerminal();
+        pauseProcess();
+        startTerminal();
+    }
+    return stopStatus() == 0 && !progress->quit;
 }
 
 std::string memoryFailure(const MemoryWriteResult& result, std::uint32_t unit)
 {
+    if (takeLinkFault() == LinkFault::LOST) {
+        return "connection lost in the ADPCM memory load (" + std::to_string(result.committed) +
+               " bytes committed)";
+    }
     const char* what = result.stop == MemoryWriteStop::CACHE_WRITE_FAILED ? "a cache write"
                        : result.stop == MemoryWriteStop::COMMIT_FAILED   ? "a commit"
                                                                           : "the load's reach";
@@ -56,93 +78,392 @@ std::string memoryFailure(const MemoryWriteResult& result, std::uint32_t unit)
            std::to_string(unit) + ", " + std::to_string(result.committed) + " bytes committed)";
 }
 
-bool loadMemory(const MusicLog& log, bool terminal, std::string& detail)
+// Sends runs of ADPCM memory, drawing the progress with `draw` (or not).
+// False when the play ends here: stopped (result.end STOPPED or QUIT) or
+// failed (MEMORY_FAILED, with the detail).
+bool writeRuns(std::span<const MemoryLoad> runs, LoadProgress& progress, MemoryWriteProgress draw,
+               PlayResult& outcome)
 {
-    const std::vector<MemoryLoad> loads = memoryLoads(log);
-    LoadProgress progress;
-    for (const MemoryLoad& load : loads) {
-        progress.total += load.bytes.size();
+    for (const MemoryLoad& run : runs) {
+        const MemoryWriteResult result = writeMemory(run.bytes, run.unit, draw, &progress, loadGoesOn);
+        if (result.stop == MemoryWriteStop::COMPLETE && result.committed == run.bytes.size()) {
+            progress.before += run.bytes.size();
+            continue;
+        }
+        endLine();
+        // A stop whose frame was not confirmed in time ended the wait for it.
+        if (result.stop == MemoryWriteStop::STOPPED || stopStatus() != 0) {
+            outcome.end = progress.quit ? PlayEnd::QUIT : PlayEnd::STOPPED;
+        } else {
+            outcome.end = PlayEnd::MEMORY_FAILED;
+            outcome.detail = memoryFailure(result, run.unit);
+        }
+        return false;
     }
-    if (loads.empty()) {
+    return true;
+}
+
+// Sends the ADPCM memory the log loads before the music, with its progress
+// line. False when the play ends here (writeRuns).
+bool loadMemory(const std::vector<MemoryLoad>& runs, PlayResult& outcome)
+{
+    if (runs.empty()) {
         return true;
     }
-    for (const MemoryLoad& load : loads) {
-        const MemoryWriteResult result =
-            writeMemory(load.bytes, load.unit, terminal ? drawLoadProgress : nullptr, &progress);
-        if (result.stop != MemoryWriteStop::COMPLETE || result.committed != load.bytes.size()) {
-            if (terminal) {
-                std::printf("\n");
-            }
-            detail = memoryFailure(result, load.unit);
-            return false;
-        }
-        progress.before += load.bytes.size();
+    LoadProgress progress;
+    progress.silent = true;
+    for (const MemoryLoad& run : runs) {
+        progress.total += run.bytes.size();
     }
-    std::printf("%s  ADPCM memory: %zu bytes loaded\n", terminal ? "\r" : "", progress.total);
-    std::fflush(stdout);
+    setStopWaits(StopWaits::FINISH_FRAME);
+    if (!writeRuns(runs, progress, drawLoadProgress, outcome)) {
+        return false;
+    }
+    finishLine(loadedLine(progress.total));
     return true;
+}
+
+// The blocks the log loads in mid-song, and the next one due in the pass
+// under way.
+struct TimedMemory {
+    const std::vector<TimedLoad>* loads = nullptr;
+    std::size_t next = 0;
+    int pass = 0;
+};
+
+// The first of the loads that lie in the looped part, which every pass after the first plays again.
+std::size_t firstLoopLoad(const std::vector<TimedLoad>& loads, const MusicLog& log)
+{
+    std::size_t first = 0;
+    while (first < loads.size() && loads[first].atWrite < log.loopWrite) {
+        ++first;
+    }
+    return first;
+}
+
+// True when a mid-song load comes before write `index` of pass `pass`.
+bool loadDue(const TimedMemory& timed, const MusicLog& log, int pass, std::size_t index)
+{
+    const std::vector<TimedLoad>& loads = *timed.loads;
+    if (pass == timed.pass) {
+        return timed.next < loads.size() && loads[timed.next].atWrite <= index;
+    }
+    // The pass before has loads left (after its last write): they come first.
+    if (timed.next < loads.size()) {
+        return true;
+    }
+    const std::size_t first = firstLoopLoad(loads, log);
+    return first < loads.size() && loads[first].atWrite <= index;
+}
+
+// The load loadDue found, taken.
+const TimedLoad& takeLoad(TimedMemory& timed, const MusicLog& log, int pass)
+{
+    const std::vector<TimedLoad>& loads = *timed.loads;
+    if (pass != timed.pass && timed.next >= loads.size()) {
+        timed.pass = pass;
+        timed.next = firstLoopLoad(loads, log);
+    }
+    return loads[timed.next++];
 }
 
 // The figures behind the status line, gathered between two redraws.
 struct Status {
     bool enabled = false;
-    std::int64_t origin = 0;
     std::int64_t lastDraw = 0;
-    std::uint32_t writes = 0;     // since the last draw
-    std::int64_t lateness = 0;    // the latest estimate
+    std::uint32_t writes = 0;  // since the last draw
+    std::int64_t lateness = 0; // the latest estimate
     StatusFigures figures;
 };
 
-void drawStatus(Status& status, std::int64_t now, double speed, std::uint32_t baud)
+// One play of a log: where its schedule stands on the clock, and how it ends.
+struct Play {
+    const PlaySettings* settings = nullptr;
+    std::int64_t origin = 0;    // the clock's time of the song's start
+    std::int64_t nextCheck = 0; // when the next wait looks for the board
+    std::int64_t lineFree = 0;  // when the bytes written so far will have left, at the line's speed
+    RegisterFile logFile;       // every write of the log so far, sent or dropped
+    RegisterFile chipFile;      // every write sent, the silencing ones among them
+    Status status;
+    PlayResult result;
+};
+
+std::int64_t clockTimeOf(const Play& play, std::int64_t songNs)
 {
+    return play.origin + static_cast<std::int64_t>(static_cast<double>(songNs) / play.settings->speed);
+}
+
+void drawStatus(Play& play, std::int64_t now)
+{
+    Status& status = play.status;
+    const std::uint32_t baud = play.settings->baud;
     const std::int64_t interval = std::max<std::int64_t>(now - status.lastDraw, 1);
-    status.figures.elapsedNs = static_cast<std::int64_t>(static_cast<double>(now - status.origin) * speed);
+    status.figures.elapsedNs =
+        static_cast<std::int64_t>(static_cast<double>(now - play.origin) * play.settings->speed);
     status.figures.writesPerSecond = static_cast<std::uint32_t>(status.writes * NS_PER_SECOND / interval);
     status.figures.linePercent =
         baud == 0 ? 0
                   : static_cast<std::uint32_t>(static_cast<std::int64_t>(status.writes) * REGISTER_FRAME_BYTES *
                                                BITS_PER_BYTE * 100 * NS_PER_SECOND / interval / baud);
     status.figures.latenessNs = status.lateness;
-    const std::string line = statusLine(status.figures);
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fflush(stdout);
+    drawLine(statusLine(status.figures, terminalWidth()));
     status.writes = 0;
     status.lastDraw = now;
 }
 
-// Sleeps until `target` on the monotonic clock, redrawing the status line on
-// the way. False when a signal asked to stop.
-bool sleepUntil(std::int64_t target, const PlaySettings& settings, Status& status)
+// The line failed: the board gone, or the port refusing.
+void lineFailed(Play& play, const char* what)
 {
-    while (true) {
-        if (*settings.stop != 0) {
+    play.result.end = PlayEnd::LINE_FAILED;
+    play.result.detail = takeLinkFault() == LinkFault::LOST ? "connection lost" : what;
+}
+
+// Sends register writes in one piece and records them as the chip's. False
+// when the line failed.
+bool sendWrites(Play& play, std::span<const RegisterWrite> writes, const char* failure)
+{
+    std::vector<Frame> frames;
+    for (const RegisterWrite& w : writes) {
+        frames.push_back(writeFrame(w.reg, w.value));
+        applyWrite(play.chipFile, w.reg, w.value);
+    }
+    if (frames.empty() || sendFrames(frames) == frames.size() * REGISTER_FRAME_BYTES) {
+        return true;
+    }
+    lineFailed(play, failure);
+    return false;
+}
+
+// Sends the writes that take the chip from what it was sent to the log's
+// register state now. False when the line failed.
+bool restoreChip(Play& play)
+{
+    std::vector<RegisterWrite> restore;
+    restoreWrites(play.chipFile, play.logFile, restore);
+    return sendWrites(play, restore, "the line failed while restoring the chip");
+}
+
+// After a stretch without music (stopped, or loading memory) that began at
+// `since`: the schedule moves on by its length, so the song goes on from
+// where it was.
+void moveScheduleOn(Play& play, std::int64_t since)
+{
+    const std::int64_t now = clockNow();
+    play.origin += now - since;
+    play.lineFree = std::max(play.lineFree, now);
+    play.status.lastDraw = now;
+    play.status.writes = 0;
+}
+
+// Ctrl-Z: the chip silenced and the terminal given back before the process
+// stops; once continued, the chip back in the log's state at that moment
+// (registers, and the keys of held notes), and the schedule moved on by the
+// time stopped, so that the song carries on from where it stopped, on time.
+// False when the play ends here.
+bool pausePlay(Play& play)
+{
+    const std::int64_t pausedAt = clockNow();
+    if (play.status.enabled) {
+        drawStatus(play, pausedAt);
+    }
+    endLine();
+    std::vector<RegisterWrite> silence;
+    for (const auto& [reg, value] : SILENCE_WRITES) {
+        silence.push_back({reg, value});
+    }
+    if (!sendWrites(play, silence, "the line failed while silencing the chip") || !drainPort(linkPort())) {
+        return false;
+    }
+    stopTerminal();
+    pauseProcess();
+    startTerminal();
+    if (stopStatus() != 0) {
+        play.result.end = PlayEnd::STOPPED;
+        return false;
+    }
+    if (!restoreChip(play)) {
+        return false;
+    }
+    moveScheduleOn(play, pausedAt);
+    return true;
+}
+
+// Takes what came from outside since the last look. False when the play ends
+// here, with the reason in play.result.
+bool takeRequests(Play& play)
+{
+    if (stopStatus() != 0) {
+        play.result.end = PlayEnd::STOPPED;
+        return false;
+    }
+    if (pauseAsked() && !pausePlay(play)) {
+        return false;
+    }
+    if (takeContinued()) {
+        // Continued after a stop from outside, or into the background: the
+        // terminal is the player's again only in the foreground.
+        stopTerminal();
+        startTerminal();
+    }
+    for (Key key = readKey(); key.kind != KeyKind::NONE; key = readKey()) {
+        if (key.kind == KeyKind::CHARACTER && key.character == QUIT_KEY) {
+            play.result.end = PlayEnd::QUIT;
             return false;
         }
-        const std::int64_t now = monotonicNs();
-        if (status.enabled && now - status.lastDraw >= STATUS_INTERVAL_NS) {
-            drawStatus(status, now, settings.speed, settings.baud);
+    }
+    if (takeResize() && play.status.enabled) {
+        drawStatus(play, clockNow());
+    }
+    return true;
+}
+
+// Waits until song time `songNs` is due, redrawing the status line on the
+// way. False when the play ends first.
+bool waitUntilDue(Play& play, std::int64_t songNs)
+{
+    while (true) {
+        if (!takeRequests(play)) {
+            return false;
         }
+        const std::int64_t now = clockNow();
+        if (now >= play.nextCheck) {
+            if (!checkLink()) {
+                lineFailed(play, "the line failed: the port stopped taking writes");
+                return false;
+            }
+            play.nextCheck = now + HANGUP_CHECK_NS;
+        }
+        if (play.status.enabled && now - play.status.lastDraw >= STATUS_INTERVAL_NS) {
+            drawStatus(play, now);
+        }
+        const std::int64_t target = clockTimeOf(play, songNs);
         if (now >= target) {
             return true;
         }
-        std::int64_t wake = target;
-        if (status.enabled) {
-            wake = std::min(wake, status.lastDraw + STATUS_INTERVAL_NS);
+        std::int64_t wake = std::min(target, play.nextCheck);
+        if (play.status.enabled) {
+            wake = std::min(wake, play.status.lastDraw + STATUS_INTERVAL_NS);
         }
-        const timespec until{static_cast<time_t>(wake / NS_PER_SECOND), static_cast<long>(wake % NS_PER_SECOND)};
-        // A signal ends the sleep early (EINTR); the loop then looks at the stop flag.
-        clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr);
+        sleepUntil(wake);
     }
 }
 
-// When the bytes queued now will have reached the board.
-std::int64_t lineClearAt(std::int64_t now, std::uint32_t baud)
+// How long `bytes` take on the line; 0 when its speed is unknown.
+std::int64_t lineTime(std::size_t bytes, std::uint32_t baud)
 {
-    if (baud == 0) {
-        return now;
+    return baud == 0 ? 0 : static_cast<std::int64_t>(bytes) * BITS_PER_BYTE * NS_PER_SECOND / baud;
+}
+
+// Sends one tick's frames, due at song time `dueNs`, and works out when its
+// last byte reaches the board. False when the line failed.
+bool sendTick(Play& play, const std::vector<Frame>& tick, std::int64_t dueNs)
+{
+    const std::uint32_t baud = play.settings->baud;
+    const std::int64_t started = clockNow();
+    if (sendFrames(tick) != tick.size() * REGISTER_FRAME_BYTES) {
+        lineFailed(play, "the line failed: the port stopped taking writes");
+        return false;
     }
-    const auto queued = static_cast<std::int64_t>(portQueuedOutput(linkPort()));
-    return now + queued * BITS_PER_BYTE * NS_PER_SECOND / baud;
+    const std::int64_t returned = clockNow();
+    // Three ways of knowing, and the latest is the truth: the line carries
+    // the bytes at its speed behind those written before (a pseudo-terminal
+    // or an adapter may not say what it still holds); the port says what is
+    // queued; and nothing arrives before its write has returned.
+    play.lineFree = std::max(play.lineFree, started) + lineTime(tick.size() * REGISTER_FRAME_BYTES, baud);
+    const std::int64_t queued = returned + lineTime(portQueuedOutput(linkPort()), baud);
+    play.status.writes += static_cast<std::uint32_t>(tick.size());
+    play.status.lateness = std::max({play.lineFree, queued, returned}) - clockTimeOf(play, dueNs);
+    return true;
+}
+
+// A block loaded in mid-song, at song time `dueNs`: the music waits for it,
+// and the schedule moves on by the time it took.
+bool sendTimedLoad(Play& play, const TimedLoad& load, std::int64_t dueNs)
+{
+    if (!waitUntilDue(play, dueNs)) {
+        return false;
+    }
+    const std::int64_t started = clockNow();
+    LoadProgress progress;
+    progress.total = load.run.bytes.size();
+    setStopWaits(StopWaits::FINISH_FRAME);
+    const bool loaded = writeRuns(std::span(&load.run, 1), progress, nullptr, play.result);
+    setStopWaits(StopWaits::KEEP);
+    if (!loaded) {
+        return false;
+    }
+    // The board can reach the chip's memory only through its ADPCM unit, so
+    // the unit's registers are no longer known: they become the log's again.
+    for (std::uint16_t reg = BANK1_BASE + ADPCM_CONTROL1; reg <= BANK1_BASE + ADPCM_FLAG_CONTROL; ++reg) {
+        play.chipFile.value[reg] = -1;
+    }
+    play.chipFile.keys.adpcm = false;
+    if (!restoreChip(play)) {
+        return false;
+    }
+    moveScheduleOn(play, started);
+    return true;
+}
+
+// The music: every tick on time, with the memory the log loads in mid-song,
+// then the song's end. False when it ended early.
+bool playMusic(Play& play, const MusicLog& log, const std::vector<TimedLoad>& loads)
+{
+    const PlaySettings& settings = *play.settings;
+    ScheduleCursor cursor;
+    startSchedule(cursor, log, settings.loops, settings.dropping);
+    TimedMemory timed;
+    timed.loads = &loads;
+    std::vector<Frame> tick;
+    ScheduledWrite next;
+    // Whether a load comes before `next`, write cursor.index - 1 of pass cursor.pass.
+    const auto nextDue = [&] { return loadDue(timed, log, cursor.pass, cursor.index - 1); };
+    bool more = nextWrite(cursor, next);
+    while (more) {
+        if (nextDue()) {
+            if (!sendTimedLoad(play, takeLoad(timed, log, cursor.pass), next.dueNs)) {
+                return false;
+            }
+            continue;
+        }
+        // A tick: every write due at one instant, sent in one piece.
+        const std::int64_t due = next.dueNs;
+        play.status.figures.pass = cursor.pass;
+        tick.clear();
+        do {
+            applyWrite(play.logFile, next.reg, next.value);
+            if (next.send) {
+                tick.push_back(writeFrame(next.reg, next.value));
+                applyWrite(play.chipFile, next.reg, next.value);
+            }
+            more = nextWrite(cursor, next);
+        } while (more && next.dueNs == due && !nextDue());
+        if (tick.empty()) {
+            continue;
+        }
+        if (!waitUntilDue(play, due) || !sendTick(play, tick, due)) {
+            return false;
+        }
+    }
+    // The song lasts to its end command, past its last write.
+    return waitUntilDue(play, play.status.figures.totalNs);
+}
+
+// Silences the chip after the play, whatever ended it, when the link still
+// holds the board. False when the line failed on the way.
+bool silenceAfter(Play& play)
+{
+    settleStop();
+    if (!isConnected()) {
+        return true; // the stop ended a wait the board never answered: no board to silence
+    }
+    // Whatever is queued goes out first: a frame is never cut, so the board
+    // never takes half a write for the start of the next.
+    if (!silenceChip()) {
+        lineFailed(play, "the line failed while silencing the chip");
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -159,78 +480,36 @@ bool silenceChip()
 
 PlayResult playLog(const MusicLog& log, const PlaySettings& settings)
 {
-    PlayResult result;
-    if (!loadMemory(log, settings.terminal, result.detail)) {
-        result.end = PlayEnd::MEMORY_FAILED;
-        return result;
+    Play play;
+    play.settings = &settings;
+    startDisplay(settings.terminal);
+    const MemoryPlan memory = planMemory(log);
+    if (!loadMemory(memory.before, play.result)) {
+        if (play.result.end != PlayEnd::MEMORY_FAILED) {
+            silenceAfter(play);
+        }
+        return play.result;
     }
 
-    // Wake-ups come at the due time, not up to the default 50 us of timer
-    // slack after it: the sleeps are few (one per tick), so this costs nothing.
-    prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
-
-    ScheduleCursor cursor;
-    startSchedule(cursor, log, settings.loops, settings.dropping);
-    Status status;
-    status.enabled = settings.terminal;
-    status.origin = monotonicNs();
-    status.lastDraw = status.origin;
-    status.figures.totalNs = songLength(log, settings.loops);
-    status.figures.passes = log.looped ? settings.loops : 1;
-    const auto toClock = [&](std::int64_t songNs) {
-        return status.origin + static_cast<std::int64_t>(static_cast<double>(songNs) / settings.speed);
-    };
-
-    std::vector<Frame> tick;
-    ScheduledWrite next;
-    bool more = nextWrite(cursor, next);
-    bool stopped = false;
-    while (more) {
-        // A tick: every write due at one instant, sent in one piece.
-        const std::int64_t due = next.dueNs;
-        status.figures.pass = cursor.pass;
-        tick.clear();
-        while (more && next.dueNs == due) {
-            if (next.send) {
-                tick.push_back(writeFrame(next.reg, next.value));
-            }
-            more = nextWrite(cursor, next);
-        }
-        if (tick.empty()) {
-            continue;
-        }
-        const std::int64_t target = toClock(due);
-        if (!sleepUntil(target, settings, status)) {
-            stopped = true;
-            break;
-        }
-        if (sendFrames(tick) != tick.size() * REGISTER_FRAME_BYTES) {
-            result.end = PlayEnd::LINE_FAILED;
-            result.detail = "the line failed: the port stopped taking writes";
-            break;
-        }
-        status.writes += static_cast<std::uint32_t>(tick.size());
-        status.lateness = lineClearAt(monotonicNs(), settings.baud) - target;
+    play.status.enabled = settings.terminal;
+    play.origin = clockNow();
+    play.nextCheck = play.origin + HANGUP_CHECK_NS;
+    play.status.lastDraw = play.origin;
+    play.status.figures.totalNs = songLength(log, settings.loops);
+    play.status.figures.passes = log.looped ? settings.loops : 1;
+    clearRegisterFile(play.logFile);
+    clearRegisterFile(play.chipFile);
+    setStopWaits(StopWaits::KEEP);
+    const bool whole = playMusic(play, log, memory.during);
+    if (play.status.enabled) {
+        drawStatus(play, clockNow());
     }
-    // The song lasts to its end command, past its last write.
-    if (result.end != PlayEnd::LINE_FAILED && !stopped && !sleepUntil(toClock(status.figures.totalNs), settings, status)) {
-        stopped = true;
+    endLine();
+    if (play.result.end == PlayEnd::LINE_FAILED || !silenceAfter(play)) {
+        return play.result;
     }
-    if (status.enabled) {
-        drawStatus(status, monotonicNs(), settings.speed, settings.baud);
-        std::printf("\n");
-        std::fflush(stdout);
+    if (whole) {
+        play.result.end = PlayEnd::SONG_END;
     }
-    if (result.end == PlayEnd::LINE_FAILED) {
-        return result;
-    }
-    // Whatever is queued goes out first: a frame is never cut, so the board
-    // never takes half a write for the start of the next.
-    if (!silenceChip()) {
-        result.end = PlayEnd::LINE_FAILED;
-        result.detail = "the line failed while silencing the chip";
-        return result;
-    }
-    result.end = stopped ? PlayEnd::STOPPED : PlayEnd::SONG_END;
-    return result;
+    return play.result;
 }

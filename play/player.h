@@ -1,14 +1,18 @@
 // Playing one music log on the board over the open link: its ADPCM memory
 // first, through the memory writer, then its register writes on an absolute
-// schedule of the monotonic clock, then the writes that silence the chip.
+// schedule of the player's clock, then the writes that silence the chip.
 //
 // Timing: each tick's writes (those due at one instant) go out back to back
 // in one write to the port when the tick is due; between ticks the player
-// sleeps until the next due time, never spinning. A write to a serial port
-// returns once the bytes are queued, not once they are on the wire: the line
-// carries them at its speed (10 bits a byte) behind whatever is queued
-// already, so the player knows where the line is from the port's speed and
-// the bytes still queued, and reports the lateness the board sees.
+// sleeps until the next due time (clock.h), never spinning. A write to a
+// serial port returns once the bytes are queued, not once they are on the
+// wire: the line carries them at its speed (10 bits a byte) behind whatever
+// is queued already, so the player knows where the line is from the port's
+// speed and the bytes still queued, and reports the lateness the board sees.
+//
+// The player reaches the system only through its seams: the clock, the
+// requests from outside (signals.h), the terminal (terminal.h, display.h)
+// and the link.
 //
 // Functions: playLog, silenceChip, SILENCE_WRITES.
 #pragma once
@@ -16,7 +20,6 @@
 #include "chip/ym2608.h"
 #include "music/music_log.h"
 
-#include <csignal>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -32,18 +35,24 @@ inline constexpr std::pair<std::uint16_t, std::uint8_t> SILENCE_WRITES[] = {
     {BANK1_BASE + ADPCM_CONTROL1, CONTROL1_RESET},
 };
 
+/// A music log read from its file, ready to play.
+struct Song {
+    std::string path;
+    MusicLog log;
+};
+
 struct PlaySettings {
     int loops = 2;
     double speed = 1.0;
     bool dropping = true;
-    std::uint32_t baud = 0;      // the line's speed; 0 when unknown
-    bool terminal = false;       // draw the progress and status lines
-    const volatile std::sig_atomic_t* stop = nullptr; // set by a signal: stop and silence
+    std::uint32_t baud = 0; // the line's speed; 0 when unknown
+    bool terminal = false;  // draw the progress and status lines
 };
 
 enum class PlayEnd : std::uint8_t {
     SONG_END,      // played to the end, chip silenced
-    STOPPED,       // stopped by a signal, chip silenced
+    STOPPED,       // stopped by a signal (stopStatus says which), chip silenced
+    QUIT,          // the user typed q: chip silenced, nothing more to play
     MEMORY_FAILED, // the board did not confirm the memory load; nothing of the song was sent
     LINE_FAILED,   // the port stopped taking bytes
 };

@@ -1,5 +1,8 @@
 #include "play/report.h"
 
+#include "music/memory_image.h"
+
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -81,8 +84,17 @@ std::string statsReport(const StatsInput& in)
     if (log.memoryWritesFolded != 0) {
         out += format("  memory writes %zu writes to 0x108 sent as memory blocks instead\n", log.memoryWritesFolded);
     }
-    out += format("  ADPCM memory  %zu bytes in %zu block%s, before the music\n", in.adpcmBytes, log.blocks.size(),
-                  log.blocks.size() == 1 ? "" : "s");
+    if (in.midSongBlocks == 0) {
+        out += format("  ADPCM memory  %zu bytes in %zu block%s, before the music\n", in.adpcmBytes,
+                      log.blocks.size(), log.blocks.size() == 1 ? "" : "s");
+    } else {
+        const std::size_t first = log.blocks.size() - in.midSongBlocks;
+        out +=
+            format("  ADPCM memory  %zu bytes in %zu block%s before the music, %zu bytes in %zu block%s in "
+                   "mid-song\n",
+                   in.adpcmBytes, first, first == 1 ? "" : "s", in.midSongBytes, in.midSongBlocks,
+                   in.midSongBlocks == 1 ? "" : "s");
+    }
     out += format("  peak burst    %zu writes due at %s\n", in.figures.peakBurst,
                   formatClock(in.figures.peakBurstNs).c_str());
     out += format("  line          %u baud: %.1f%% busy on average, %.1f%% in the busiest second\n", in.baud,
@@ -108,9 +120,116 @@ std::string listEndLine(std::int64_t lengthNs)
     return format("%lld end\n", static_cast<long long>(lengthNs / 1000));
 }
 
-std::string statusLine(const StatusFigures& f)
+std::string statusLine(const StatusFigures& f, int width)
 {
-    return format("\r %s / %s  loop %d/%d  %5u writes/s  line %3u%%  late %6.1f ms ", formatClock(f.elapsedNs).c_str(),
-                  formatClock(f.totalNs).c_str(), f.pass + 1, f.passes, f.writesPerSecond, f.linePercent,
-                  ms(f.latenessNs));
+    const std::string fields[] = {
+        format(" %s / %s", formatClock(f.elapsedNs).c_str(), formatClock(f.totalNs).c_str()),
+        format("  loop %d/%d", f.pass + 1, f.passes),
+        format("  %5u writes/s", f.writesPerSecond),
+        format("  line %3u%%", f.linePercent),
+        format("  late %6.1f ms ", ms(f.latenessNs)),
+    };
+    std::string line;
+    for (const std::string& field : fields) {
+        if (width > 0 && line.size() + field.size() > static_cast<std::size_t>(width - 1)) {
+            break;
+        }
+        line += field;
+    }
+    // Not even the time fits: as much of it as does (redrawLine cuts it).
+    return line.empty() ? fields[0] : line;
+}
+
+std::string loadProgressLine(std::size_t sent, std::size_t total)
+{
+    return format("  ADPCM memory (%6zu/%6zu) %3zu%%", sent, total, total == 0 ? 100 : sent * 100 / total);
+}
+
+std::string loadedLine(std::size_t total)
+{
+    return format("  ADPCM memory: %zu bytes loaded", total);
+}
+
+std::string redrawLine(const std::string& text, int width, std::size_t previousLength)
+{
+    // A terminal narrowed since the last line: blanks past its width would wrap.
+    const std::size_t room = width > 0 ? static_cast<std::size_t>(width - 1) : std::string::npos;
+    std::string shown = text.substr(0, room);
+    const std::size_t cover = std::min(previousLength, room);
+    if (cover > shown.size()) {
+        shown.append(cover - shown.size(), ' ');
+    }
+    return "\r" + shown;
+}
+
+std::string logHeadline(const std::string& path, const MusicLog& log)
+{
+    return format("%s: %s, YM2608 at %u Hz\n", path.c_str(), log.format == LogFormat::VGM ? "VGM" : "S98",
+                  log.clockHz);
+}
+
+namespace {
+
+constexpr std::int64_t NS_PER_SECOND = 1'000'000'000;
+
+std::string chipList(const std::vector<LogChip>& chips)
+{
+    std::string out;
+    for (const LogChip& chip : chips) {
+        out += out.empty() ? "" : ", ";
+        out += chip.count > 1 ? std::to_string(chip.count) + " x " : "";
+        out += chip.clockHz != 0 ? format("%s at %u Hz", chip.name.c_str(), chip.clockHz)
+                                 : chip.name + " (no clock given)";
+    }
+    return out.empty() ? "YM2608" : out;
+}
+
+// The most writes due within one second of the pass, and when that second starts.
+std::pair<std::size_t, std::int64_t> busiestSecond(const std::vector<LogWrite>& writes)
+{
+    std::pair<std::size_t, std::int64_t> best{0, 0};
+    std::size_t first = 0;
+    for (std::size_t last = 0; last < writes.size(); ++last) {
+        while (writes[last].dueNs - writes[first].dueNs >= NS_PER_SECOND) {
+            ++first;
+        }
+        if (last - first + 1 > best.first) {
+            best = {last - first + 1, writes[first].dueNs};
+        }
+    }
+    return best;
+}
+
+} // namespace
+
+std::string infoReport(const std::string& path, const MusicLog& log)
+{
+    std::string out = logHeadline(path, log) + tagLines(log.tags);
+    out += format("  length        %s a pass\n", formatClock(log.endNs).c_str());
+    if (log.looped && log.endNs > log.loopNs) {
+        out += format("  loop          from %s, %s long\n", formatClock(log.loopNs).c_str(),
+                      formatClock(log.endNs - log.loopNs).c_str());
+    } else {
+        out += "  loop          none\n";
+    }
+    out += "  chips         " + chipList(log.chips) + "\n";
+    std::size_t bytes = 0;
+    for (const MemoryBlock& block : log.blocks) {
+        bytes += block.bytes.size();
+    }
+    const std::size_t runs = memoryLoads(log).size();
+    if (log.blocks.empty()) {
+        out += "  ADPCM memory  none\n";
+    } else {
+        out +=
+            format("  ADPCM memory  %zu bytes in %zu block%s, loaded in %zu run%s before the music\n", bytes,
+                   log.blocks.size(), log.blocks.size() == 1 ? "" : "s", runs, runs == 1 ? "" : "s");
+    }
+    const double seconds = static_cast<double>(log.endNs) / NS_PER_SECOND;
+    const auto [peak, peakAt] = busiestSecond(log.writes);
+    out +=
+        format("  writes        %zu a pass, %.1f a second on average, %zu in the busiest second (from %s)\n",
+               log.writes.size(), seconds > 0 ? static_cast<double>(log.writes.size()) / seconds : 0.0, peak,
+               formatClock(peakAt).c_str());
+    return out;
 }

@@ -4,7 +4,7 @@
 // tested; main decides where each goes.
 //
 // Functions: formatClock, tagLines, clockWarning, statsReport, listLine, listEndLine,
-// statusLine.
+// statusLine, loadProgressLine, loadedLine, redrawLine, logHeadline, infoReport.
 #pragma once
 
 #include "music/music_log.h"
@@ -32,7 +32,9 @@ struct StatsInput {
     std::uint32_t baud = 0;
     bool dropping = true;
     std::size_t allWrites = 0;
-    std::size_t adpcmBytes = 0;   // bytes the memory writer sends
+    std::size_t adpcmBytes = 0;   // bytes the memory writer sends before the music
+    std::size_t midSongBytes = 0; // and in mid-song, in midSongBlocks blocks
+    std::size_t midSongBlocks = 0;
     LineFigures undropped;        // the line with every write
     LineFigures figures;          // the line with what is sent
 };
@@ -54,5 +56,28 @@ struct StatusFigures {
     std::uint32_t linePercent = 0;
     std::int64_t latenessNs = 0;
 };
-/// "\r 0:12.3 / 1:47.2  loop 1/2   412 writes/s  line  38%  late   0.4 ms"
-std::string statusLine(const StatusFigures& figures);
+/// " 0:12.3 / 1:47.2  loop 1/2    412 writes/s  line  38%  late    0.4 ms ",
+/// whole when `width` is 0 (unknown); else as many of its fields, in that
+/// order, as fit in width - 1 columns (never the last column, where a
+/// terminal may wrap).
+std::string statusLine(const StatusFigures& figures, int width = 0);
+
+/// The memory load's progress: "  ADPCM memory (  1024/  4096)  25%".
+std::string loadProgressLine(std::size_t sent, std::size_t total);
+
+/// The memory load's last line: "  ADPCM memory: 4096 bytes loaded".
+std::string loadedLine(std::size_t total);
+
+/// The bytes that redraw a line in place at a terminal: a carriage return,
+/// `text` cut to width - 1 columns (width 0: whole), and blanks over what the
+/// line drawn before it (`previousLength` columns) would leave showing.
+std::string redrawLine(const std::string& text, int width, std::size_t previousLength);
+
+/// A log's first line: "song.vgz: VGM, YM2608 at 7987200 Hz".
+std::string logHeadline(const std::string& path, const MusicLog& log);
+
+/// What --info prints for one log, without a board: the headline, the tags,
+/// the length of a pass, the loop, the chips the header names, the ADPCM
+/// memory it loads, and its writes a second (on average over a pass, and in
+/// its busiest second).
+std::string infoReport(const std::string& path, const MusicLog& log);

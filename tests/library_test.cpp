@@ -96,6 +96,18 @@ TEST_F(LibraryTest, MemoryWriterCountsOnlyConfirmedCommitsAsCommitted)
     EXPECT_EQ(result.stop, MemoryWriteStop::CACHE_WRITE_FAILED);
     EXPECT_EQ(result.committed, 0U);
     EXPECT_EQ(result.accepted, 2 * MAX_CHUNK);
+
+    // A stop asked after the third chunk: the writer ends there, between
+    // frames, with that chunk confirmed and nothing more sent.
+    resetFakeBoard();
+    ASSERT_TRUE(connectBoard().identified);
+    log = ProgressLog{};
+    result = writeMemory(data, 0, record, &log,
+                         [](void* context) { return static_cast<ProgressLog*>(context)->done.size() < 3; });
+    EXPECT_EQ(result.stop, MemoryWriteStop::STOPPED);
+    EXPECT_EQ(result.accepted, 3 * MAX_CHUNK);
+    EXPECT_EQ(framesOf(OP_CACHE_WRITE).size(), 3U);
+    EXPECT_TRUE(framesOf(OP_CACHE_COMMIT).empty());
 }
 
 TEST_F(LibraryTest, MemoryWriterRefusesWritesPastTheChipsMemoryBeforeSendingAnything)

@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+
 namespace {
 
 MusicLog parsed(const Bytes& file)
@@ -76,6 +79,47 @@ TEST(Schedule, LineModelQueuesBurstsAtTenBitsAByte)
     EXPECT_EQ(fast.maxLateNs, 10 * frame);
 }
 
+TEST(Schedule, LineModelFindsTheExactQuantilesWithoutKeepingTheWrites)
+{
+    // Writes at uneven gaps on a slow line: lateness from one frame to many
+    // seconds of backlog, most values different, some over 2^32 ns.
+    std::vector<ScheduledWrite> writes;
+    std::uint32_t seed = 2608;
+    std::int64_t due = 0;
+    for (int i = 0; i < 20000; ++i) {
+        seed = seed * 1103515245U + 12345U;
+        due += (seed >> 8) % 7'000'000;
+        writes.push_back(ScheduledWrite{due, 0x40, 0, (seed & 7) != 0});
+    }
+    // What a sorted list of every lateness says.
+    const std::int64_t frame = frameNanoseconds(2400);
+    std::vector<std::int64_t> late;
+    std::int64_t lineFree = 0;
+    for (const ScheduledWrite& w : writes) {
+        if (w.send) {
+            const auto at = static_cast<std::int64_t>(static_cast<double>(w.dueNs) / 1.5);
+            lineFree = std::max(at, lineFree) + frame;
+            late.push_back(lineFree - at);
+        }
+    }
+    std::sort(late.begin(), late.end());
+    ASSERT_GT(late.back(), std::int64_t{1} << 32);
+    const LineFigures f = lineFigures(writes, 2400, 1.5, due);
+    EXPECT_EQ(f.writes, late.size());
+    EXPECT_EQ(f.medianLateNs, late[(late.size() + 1) / 2 - 1]);
+    EXPECT_EQ(f.p99LateNs,
+              late[static_cast<std::size_t>(std::ceil(0.99 * static_cast<double>(late.size()))) - 1]);
+    EXPECT_EQ(f.maxLateNs, late.back());
+
+    // Nothing sent: no figures, and no pass beyond the first.
+    for (ScheduledWrite& w : writes) {
+        w.send = false;
+    }
+    const LineFigures none = lineFigures(writes, 2400, 1.0, due);
+    EXPECT_EQ(none.writes, 0U);
+    EXPECT_EQ(none.medianLateNs, 0);
+}
+
 TEST(MemoryImage, RunsCoverEveryBlockAndJoinAcrossShortGaps)
 {
     MusicLog log;
@@ -109,6 +153,48 @@ TEST(MemoryImage, RunsCoverEveryBlockAndJoinAcrossShortGaps)
     ASSERT_EQ(last[0].bytes.size(), 512u);
     EXPECT_EQ(last[0].bytes[471], 0);
     EXPECT_EQ(last[0].bytes[472], 5);
+}
+
+TEST(MemoryImage, ABlockOverwritingOneTheMusicHasUsedWaitsForItsPlace)
+{
+    MusicLog log;
+    log.writes.resize(30);
+    log.blocks.push_back(MemoryBlock{0, Bytes(1024, 1), 0, 0});     // before any write
+    log.blocks.push_back(MemoryBlock{0x1000, Bytes(100, 2), 0, 0}); // the same moment, elsewhere
+    log.blocks.push_back(MemoryBlock{0x200, Bytes(64, 3), 10, 0});  // over the first, after 10 writes
+    log.blocks.push_back(MemoryBlock{0x2000, Bytes(32, 4), 10, 0}); // the same moment, nothing under it
+    log.blocks.push_back(MemoryBlock{0x220, Bytes(8, 5), 10, 0});   // over the one that waits: waits too
+    const MemoryPlan plan = planMemory(log);
+    ASSERT_EQ(plan.before.size(), 3u);
+    EXPECT_EQ(plan.before[0].bytes, Bytes(1024, 1)) << "the first block whole, not the later one over it";
+    EXPECT_EQ(plan.before[2].unit, 0x2000u / 32);
+    ASSERT_EQ(plan.during.size(), 2u);
+    EXPECT_EQ(plan.during[0].atWrite, 10u);
+    // Its run is whole granules, the bytes around it the memory's as it stands: the first block's.
+    const MemoryLoad& run = plan.during[0].run;
+    EXPECT_EQ(run.unit, 0x200u / 32);
+    ASSERT_EQ(run.bytes.size(), 512u);
+    EXPECT_EQ(run.bytes[63], 3);
+    EXPECT_EQ(run.bytes[64], 1);
+    EXPECT_EQ(plan.during[1].run.bytes[0], 5);
+    EXPECT_EQ(plan.during[1].run.bytes[8], 3) << "laid over the block loaded before it";
+    EXPECT_EQ(plan.during[1].run.bytes[0x20], 1);
+    EXPECT_EQ(memoryLoads(log).size(), plan.before.size());
+
+    // In the looped part, a block that a later one of the loop overwrites
+    // waits too: each pass must find it at its place.
+    MusicLog looped;
+    looped.writes.resize(30);
+    looped.looped = true;
+    looped.loopWrite = 5;
+    looped.blocks.push_back(MemoryBlock{0, Bytes(64, 1), 8, 0});
+    looped.blocks.push_back(MemoryBlock{0, Bytes(64, 2), 20, 0});
+    const MemoryPlan loop = planMemory(looped);
+    EXPECT_TRUE(loop.before.empty());
+    ASSERT_EQ(loop.during.size(), 2u);
+    EXPECT_EQ(loop.during[0].atWrite, 8u);
+    EXPECT_EQ(loop.during[0].run.bytes[0], 1);
+    EXPECT_EQ(loop.during[0].run.bytes[64], 0);
 }
 
 } // namespace

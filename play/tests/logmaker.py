@@ -116,5 +116,21 @@ class S98:
         return bytes(out)
 
 
+def long_song():
+    """A minute: a key write and a level write every 100 ms."""
+    vgm = Vgm()
+    for i in range(600):
+        vgm.write(0x28, 0xF0 | (i % 3)).write(0x40, i & 0x7F).wait_ms(100)
+    return vgm.file()
+
+
+def burst(count, rest_ms):
+    """`count` level writes due at once, then a rest."""
+    vgm = Vgm()
+    for i in range(count):
+        vgm.write(0x40 + i % 3, i & 0x7F)
+    return vgm.wait_ms(rest_ms).file()
+
+
 def gz(data):
     return gzip.compress(data)

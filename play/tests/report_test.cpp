@@ -55,6 +55,14 @@ TEST(PlayReport, StatsListAndStatusLines)
               "  line          115200 baud: 12.5% busy on average, 50.0% in the busiest second\n"
               "  lateness      median 0.26 ms, 99% within 3.00 ms, at most 10.42 ms (at 0:12.3)\n"
               "                without dropping: median 0.26 ms, 99% within 4.50 ms, at most 10.42 ms\n");
+    // A block loaded in mid-song is counted apart.
+    log.blocks.push_back(MemoryBlock{0, std::vector<std::uint8_t>(100, 1), 5, 0});
+    in.midSongBlocks = 1;
+    in.midSongBytes = 512;
+    EXPECT_NE(statsReport(in).find(
+                  "\n  ADPCM memory  128 bytes in 1 block before the music, 512 bytes in 1 block in "
+                  "mid-song\n  peak burst"),
+              std::string::npos);
     EXPECT_EQ(listLine(ScheduledWrite{12'345'678, 0x1A4, 0x0F, false}), "12345 1a4 0f drop\n");
     EXPECT_EQ(listEndLine(192'000'456'789), "192000456 end\n");
     StatusFigures status;
@@ -64,7 +72,79 @@ TEST(PlayReport, StatsListAndStatusLines)
     status.writesPerSecond = 412;
     status.linePercent = 38;
     status.latenessNs = 400'000;
-    EXPECT_EQ(statusLine(status), "\r 0:12.3 / 1:47.2  loop 1/2    412 writes/s  line  38%  late    0.4 ms ");
+    EXPECT_EQ(statusLine(status), " 0:12.3 / 1:47.2  loop 1/2    412 writes/s  line  38%  late    0.4 ms ");
+}
+
+TEST(PlayReport, LinesFitTheTerminalAndCoverWhatWasThere)
+{
+    StatusFigures status;
+    status.elapsedNs = 12'300'000'000;
+    status.totalNs = 107'200'000'000;
+    status.passes = 2;
+    // Whole fields only, in order, and never the last column.
+    EXPECT_EQ(statusLine(status, 80),
+              " 0:12.3 / 1:47.2  loop 1/2      0 writes/s  line   0%  late    0.0 ms ");
+    EXPECT_EQ(statusLine(status, 70), " 0:12.3 / 1:47.2  loop 1/2      0 writes/s  line   0%");
+    EXPECT_EQ(statusLine(status, 40), " 0:12.3 / 1:47.2  loop 1/2");
+    EXPECT_EQ(statusLine(status, 10), " 0:12.3 / 1:47.2");
+    EXPECT_EQ(redrawLine(statusLine(status, 10), 10, 0), "\r 0:12.3 /");
+
+    // A shorter line covers the longer one before it; at an unknown width nothing is cut.
+    EXPECT_EQ(loadProgressLine(512, 512), "  ADPCM memory (   512/   512) 100%");
+    EXPECT_EQ(redrawLine(loadedLine(512), 0, loadProgressLine(512, 512).size()),
+              "\r  ADPCM memory: 512 bytes loaded   ");
+    EXPECT_EQ(redrawLine("abc", 0, 2), "\rabc");
+    // The cover stops short of the last column of a narrowed terminal.
+    EXPECT_EQ(redrawLine("ab", 6, 30), "\rab   ");
+}
+
+} // namespace
+
+namespace {
+
+TEST(PlayReport, InfoOfALog)
+{
+    MusicLog log;
+    log.clockHz = 7987200;
+    log.tags.title = "Lotus";
+    log.tags.game = "Game";
+    log.looped = true;
+    log.loopNs = 12'300'000'000;
+    log.endNs = 107'250'000'000;
+    log.chips = {{"YM2608", 7987200, 2}, {"SN76489", 3579545, 1}, {"device type 42", 0, 1}};
+    log.blocks.push_back(MemoryBlock{0, std::vector<std::uint8_t>(100, 0), 0, 0});
+    log.blocks.push_back(MemoryBlock{0x8000, std::vector<std::uint8_t>(64, 0), 0, 0});
+    // 3 writes in the first second, then 5 within 0.9 s from 10 s on.
+    for (std::int64_t at : {0LL, 500'000'000LL, 999'000'000LL, 10'000'000'000LL, 10'100'000'000LL,
+                            10'500'000'000LL, 10'800'000'000LL, 10'900'000'000LL, 11'000'000'000LL}) {
+        log.writes.push_back(LogWrite{at, 0x28, 0});
+    }
+    EXPECT_EQ(infoReport("song.vgz", log),
+              "song.vgz: VGM, YM2608 at 7987200 Hz\n"
+              "  title: Lotus\n"
+              "  game: Game\n"
+              "  length        1:47.2 a pass\n"
+              "  loop          from 0:12.3, 1:34.9 long\n"
+              "  chips         2 x YM2608 at 7987200 Hz, SN76489 at 3579545 Hz, "
+              "device type 42 (no clock given)\n"
+              "  ADPCM memory  164 bytes in 2 blocks, loaded in 2 runs before the music\n"
+              "  writes        9 a pass, 0.1 a second on average, 5 in the busiest "
+              "second (from 0:10.0)\n");
+    log.looped = false;
+    log.blocks.clear();
+    log.chips.clear();
+    log.format = LogFormat::S98;
+    log.writes.clear();
+    EXPECT_EQ(infoReport("a.s98", log),
+              "a.s98: S98, YM2608 at 7987200 Hz\n"
+              "  title: Lotus\n"
+              "  game: Game\n"
+              "  length        1:47.2 a pass\n"
+              "  loop          none\n"
+              "  chips         YM2608\n"
+              "  ADPCM memory  none\n"
+              "  writes        0 a pass, 0.0 a second on average, 0 in the busiest second "
+              "(from 0:00.0)\n");
 }
 
 } // namespace

@@ -2,10 +2,14 @@
 the exit status the failure calls for, and nothing sent that the file did
 not mean."""
 
+import os
+import stat
+import subprocess
+import time
 import unittest
 
 from logmaker import S98, Vgm, gz
-from play_harness import PlayerTest
+from play_harness import PLAY, STEP_TIMEOUT, PlayerTest, read_terminal_until
 
 
 class BadInput(PlayerTest):
@@ -69,6 +73,39 @@ class BadInput(PlayerTest):
         self.assertEqual(err, "ym2608-play: mem.vgm: ADPCM memory load failed: the board did not confirm a commit "
                               "(run from unit 0, 0 bytes committed)\n")
         self.assertEqual(self.writes(refusing), [])
+
+    def test_a_board_that_hangs_up_is_noticed_in_a_wait_and_in_the_load(self):
+        # Two writes, then a minute's rest, in which the board goes away.
+        self.file("rest.vgm", Vgm().write(0x28, 0xF0).write(0x40, 1).wait_ms(60000).write(0x28, 0).file())
+        board = self.board()
+        proc, terminal = self.spawn_at_terminal("rest.vgm", board=board)
+        read_terminal_until(terminal, b"writes/s")
+        self.assertBoardStops(board)
+        gone = time.monotonic()
+        self.assertEqual(proc.wait(timeout=STEP_TIMEOUT), 1)
+        self.assertLess(time.monotonic() - gone, 2, "noticed within a second, not at the rest's end")
+        self.assertEqual(proc.stderr.read(), b"ym2608-play: rest.vgm: connection lost\n")
+        self.assertEqual([(r, v) for _, r, v in self.writes(board)], [(0x28, 0xF0), (0x40, 1)])
+
+        self.file("mem.vgm", Vgm().block(0, bytes(4096)).write(0x28, 0xF0).wait_ms(5).file())
+        board = self.board("--hangup-after", "5", name="load")
+        out, err, status = self.play("mem.vgm", board=board)
+        self.assertBoardStops(board)
+        self.assertEqual((out, err, status), ("mem.vgm\n", "ym2608-play: mem.vgm: connection lost in the ADPCM "
+                                                           "memory load (0 bytes committed)\n", 1))
+
+    def test_a_write_error_on_standard_output_exits_1(self):
+        self.file("song.vgm", Vgm().mark_loop().write(0x28, 0xF0).wait_ms(5).file())
+        full = self.dir / "full"
+        os.mknod(full, stat.S_IFCHR | 0o666, os.makedev(1, 7))  # a device that takes no byte
+        for args in (("--stats", "--baud", "9600", "song.vgm"), ("--stats", "--list", "--loops", "1000",
+                                                                  "--baud", "9600", "song.vgm"), ("--help",)):
+            with self.subTest(args=args):
+                with open(full, "wb") as out:
+                    result = subprocess.run([PLAY, *args], stdout=out, stderr=subprocess.PIPE, cwd=self.dir,
+                                            env=self.env(), timeout=STEP_TIMEOUT)
+                self.assertEqual((result.stderr, result.returncode),
+                                 (b"ym2608-play: cannot write to standard output: No space left on device\n", 1))
 
 
 if __name__ == "__main__":

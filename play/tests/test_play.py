@@ -1,11 +1,13 @@
 """The player end to end: what reaches the chip, in what order, when, and
 what the user sees."""
 
+import os
 import re
+import subprocess
 import unittest
 
-from logmaker import S98, Vgm, gz
-from play_harness import PlayerTest, silence
+from logmaker import S98, Vgm, burst, gz
+from play_harness import PLAY, STEP_TIMEOUT, PlayerTest, read_terminal_until, silence
 
 # Writes at the song's start and what the filter does with each: every
 # register the chip acts on when written is sent again, plain settings that
@@ -108,6 +110,63 @@ class Memory(PlayerTest):
         self.assertFalse(any(f[0] in (0x09, 0x0A) for f in received[first_write:]))
         self.assertEqual([(r, v) for _, r, v in self.writes(board)], [(0x100, 0x01), (0x28, 0xF0)] + silence())
 
+    def test_a_block_that_overwrites_an_earlier_one_is_loaded_at_its_time(self):
+        first = bytes((i * 7 + 3) & 0xFF for i in range(1024))
+        second = bytes((i * 11 + 5) & 0xFF for i in range(1024))
+        setup = [(0x101, 0xC0), (0x102, 0), (0x103, 0), (0x104, 0x1F), (0x105, 0), (0x109, 0xCD), (0x10A, 0x49),
+                 (0x10B, 0x80)]
+        vgm = Vgm()
+        for reg, value in setup:
+            vgm.write(reg, value)
+        vgm.wait_ms(1000).block(0, first).write(0x100, 0xA0)  # the first sample at 1 s
+        for i in range(10):
+            vgm.wait_ms(100).write(0x40, i)
+        vgm.block(0, second).write(0x100, 0x01).write(0x100, 0xA0)  # the second, at the same address, at 2 s
+        for i in range(10):
+            vgm.wait_ms(100).write(0x41, i)
+        self.file("two.vgm", vgm.file())
+        board = self.board("--baud", "115200")
+        out, err, status = self.play("two.vgm", board=board)
+        self.assertBoardStops(board)
+        self.assertEqual((out, err, status), ("two.vgm\n  ADPCM memory: 1024 bytes loaded\n", "", 0))
+        self.assertEqual(board.memory()[:1024], second)
+        # The first block before the music, the second between the two sections.
+        received = board.received()
+        kinds = "".join("m" if f[0] in (0x09, 0x0A) else "w" if f[0] in (0x13, 0x14) else "-" for f in received)
+        self.assertRegex(kinds, r"^-m+w{%d}m+w+$" % (len(setup) + 11))
+        loads = [f for f in received if f[0] == 0x09]
+        self.assertEqual(b"".join(f[4:] for f in loads[:len(loads) // 2]), first)
+        self.assertEqual(b"".join(f[4:] for f in loads[len(loads) // 2:]), second)
+        # After the load the ADPCM unit's settings are the log's again; then the second section.
+        timed = self.writes(board)
+        writes = [(r, v) for _, r, v in timed]
+        head = setup + [(0x100, 0xA0)] + [(0x40, i) for i in range(10)]
+        self.assertEqual(writes[:len(head)], head)
+        restore = writes[len(head):len(head) + len(setup)]
+        self.assertEqual(sorted(restore), sorted(setup))
+        rest = [(0x100, 0x01), (0x100, 0xA0)] + [(0x41, i) for i in range(10)]
+        self.assertEqual(writes[len(head) + len(setup):], rest + silence())
+        # The load's time is added to the schedule: the second section keeps its own pace.
+        start = timed[len(head) + len(setup) + 1][0]
+        for k in range(10):
+            at = timed[len(head) + len(setup) + 2 + k][0] - start
+            self.assertAlmostEqual(at, 100_000 * (k + 1), delta=30_000)
+
+    def test_blocks_of_the_looped_part_that_overwrite_each_other_are_loaded_on_every_pass(self):
+        x, y = bytes([0x11]) * 100, bytes([0x22]) * 100
+        vgm = Vgm().mark_loop().block(0, x).write(0x40, 1).wait_ms(50).block(0, y).write(0x40, 2).wait_ms(50)
+        self.file("loop.vgm", vgm.file())
+        board = self.board()
+        out, err, status = self.play("--loops", "2", "loop.vgm", board=board)
+        self.assertBoardStops(board)
+        self.assertEqual((out, err, status), ("loop.vgm\n", "", 0))
+        received = board.received()
+        kinds = "".join("m" if f[0] in (0x09, 0x0A) else "w" if f[0] in (0x13, 0x14) else "-" for f in received)
+        self.assertRegex(kinds, r"^-(m+w+){4}$")
+        firsts = [f[4] for i, f in enumerate(received) if f[0] == 0x09 and received[i - 1][0] != 0x09]
+        self.assertEqual(firsts, [0x11, 0x22, 0x11, 0x22])
+        self.assertEqual(board.memory()[:100], y)
+
     def test_s98_memory_writes_go_as_blocks_with_the_registers_kept(self):
         data = bytes((i * 5 + 11) & 0xFF for i in range(3000))
         s98 = (S98().write(0x29, 0x80).memory_write(0x10, 0x10 + 3000 // 32, data)
@@ -151,6 +210,22 @@ class Timing(PlayerTest):
         self.assertGreaterEqual(writes[6][0] - first, 580_000)
         self.assertLess(writes[6][0] - first, 1_000_000)
 
+    def test_the_lateness_shown_counts_what_the_line_still_carries(self):
+        # 900 bytes due at once on a line of 9600 baud: the last reaches the
+        # board 937.5 ms late, though a pseudo-terminal says nothing is queued.
+        self.file("burst.vgm", burst(300, 1500))
+        board = self.board("--baud", "9600")
+        proc, terminal = self.spawn_at_terminal("burst.vgm", board=board)
+        shown = read_terminal_until(terminal, b" ms ")
+        shown += read_terminal_until(terminal, b" ms ")
+        self.assertEqual(proc.wait(timeout=STEP_TIMEOUT), 0)
+        self.assertBoardStops(board)
+        late = [float(ms) for ms in re.findall(rb"late +(\d+\.\d) ms", shown)]
+        self.assertGreaterEqual(len(late), 2)
+        for ms in late:
+            self.assertGreaterEqual(ms, 937.5)
+            self.assertLess(ms, 1200)
+
 
 class Text(PlayerTest):
     def test_tags_notes_and_the_clock_warning(self):
@@ -190,6 +265,29 @@ class Text(PlayerTest):
         self.assertEqual(len(listed), len(START) + 1)
         self.assertEqual(listed[-1], "1000000 end")
         self.assertEqual(listed[:3], ["0 029 80 send", "0 040 10 send", "0 040 10 drop"])
+
+    @unittest.skipIf(os.environ.get("YM2608_SANITIZED") == "1", "the sanitizers' shadow memory dwarfs the player's")
+    def test_stats_of_a_thousand_loops_counts_without_keeping_every_write(self):
+        vgm = Vgm().write(0x29, 0x80).mark_loop()
+        for i in range(5000):  # 5000 writes a pass, five million in all
+            vgm.write(0x40 + i % 3, i & 0x7F).wait(2)
+        self.file("long.vgm", vgm.file())
+        with open(self.dir / "stats.out", "wb") as out, open(self.dir / "stats.err", "wb") as err:
+            proc = subprocess.Popen([PLAY, "--stats", "--baud", "115200", "--loops", "1000", "long.vgm"],
+                                    cwd=self.dir, stdout=out, stderr=err, env=self.env())
+        # Reaped here, for the figures of this one process.
+        _, status, usage = os.wait4(proc.pid, 0)
+        proc.returncode = os.waitstatus_to_exitcode(status)
+        self.assertEqual(((self.dir / "stats.err").read_bytes(), proc.returncode), (b"", 0))
+        # Five million writes kept would take 80 MB each way; counting takes a few.
+        self.assertLess(usage.ru_maxrss, 40 * 1024, "peak resident kilobytes")
+        lines = (self.dir / "stats.out").read_text().splitlines()
+        self.assertEqual(lines[1], "  length        3:46.7, the looped part (from 0:00.0) played 1000 times in all")
+        self.assertEqual(lines[2], "  writes        5000001, 5000001 after dropping those that change nothing "
+                                   "(0.0% dropped)")
+        # A line far too slow for the tune: every lateness a different one.
+        self.assertEqual(lines[6], "  lateness      median 537661.62 ms, 99% within 1064569.71 ms, "
+                                   "at most 1075322.94 ms (at 3:46.7)")
 
     def test_help_and_version(self):
         out, err, status = self.play("--version")
