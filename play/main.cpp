@@ -3,8 +3,8 @@
 // nothing. Exit status: 0 when every song played to its end (or q ended the
 // play), 1 when the board could not be reached or the line failed, 2 for bad
 // options or a bad file, 130 after Ctrl-C and 143 after SIGTERM (the chip
-// silenced first). With --render the logs go through the chip's sound into
-// a WAV instead.
+// silenced first). With --render the logs go through the chip's sound into a
+// WAV instead.
 #include "link/device_link.h"
 #include "play/clock.h"
 #include "play/messages.h"
@@ -175,7 +175,7 @@ int renderLogs(PlayOptions& options, const std::vector<Song>& songs)
         printNotes(song, options.render.clock);
         logs.push_back({song.path, &song.log});
     }
-    return renderSongs(options, logs, stopStatus);
+    return renderSongs(options, logs, stopSignalFlag());
 }
 
 // A write error on standard output (a full disk, a closed pipe) fails the

@@ -20,9 +20,10 @@
 // treated as the stretch of the play asks (setStopWaits).
 //
 // Functions: installPlaySignals, setStopWaits, catchPause, stopStatus,
-// pauseAsked, pauseProcess, takeContinued, settleStop.
+// stopSignalFlag, pauseAsked, pauseProcess, takeContinued, settleStop.
 #pragma once
 
+#include <csignal>
 #include <cstdint>
 
 /// How long the reply to the frame in flight may still take once a stop has
@@ -52,6 +53,10 @@ void catchPause(bool on);
 /// 128 + the signal's number (130 after Ctrl-C, 143 after SIGTERM); on
 /// Windows 130 for Ctrl-C and Ctrl-Break, 143 for the others.
 int stopStatus();
+
+/// The stop request as a flag for code that polls one (the render): 0, or
+/// the number stopStatus adds to 128.
+const volatile std::sig_atomic_t* stopSignalFlag();
 
 /// True while a pause request waits to be taken by pauseProcess.
 bool pauseAsked();

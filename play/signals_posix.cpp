@@ -119,6 +119,11 @@ int stopStatus()
     return stopSignal == 0 ? 0 : EXIT_SIGNAL_BASE + stopSignal;
 }
 
+const volatile std::sig_atomic_t* stopSignalFlag()
+{
+    return &stopSignal;
+}
+
 bool pauseAsked()
 {
     return pauseWaiting != 0;

@@ -147,10 +147,11 @@ class Memory(PlayerTest):
         rest = [(0x100, 0x01), (0x100, 0xA0)] + [(0x41, i) for i in range(10)]
         self.assertEqual(writes[len(head) + len(setup):], rest + silence())
         # The load's time is added to the schedule: the second section keeps its own pace.
+        # (Counted as nothing, the first write after it would come at once: 100 ms early.)
         start = timed[len(head) + len(setup) + 1][0]
-        for k in range(10):
-            at = timed[len(head) + len(setup) + 2 + k][0] - start
-            self.assertAlmostEqual(at, 100_000 * (k + 1), delta=30_000)
+        offsets = [timed[len(head) + len(setup) + 2 + k][0] - start - 100_000 * (k + 1) for k in range(10)]
+        self.assertGreater(min(offsets), -40_000, offsets)
+        self.assertLess(max(offsets) - min(offsets), 60_000, offsets)
 
     def test_blocks_of_the_looped_part_that_overwrite_each_other_are_loaded_on_every_pass(self):
         x, y = bytes([0x11]) * 100, bytes([0x22]) * 100
@@ -224,7 +225,7 @@ class Timing(PlayerTest):
         self.assertGreaterEqual(len(late), 2)
         for ms in late:
             self.assertGreaterEqual(ms, 937.5)
-            self.assertLess(ms, 1200)
+            self.assertLess(ms, 2000)
 
 
 class Text(PlayerTest):
