@@ -17,11 +17,12 @@ namespace {
 constexpr std::size_t BLOCK_FRAMES = 4096;
 constexpr int EXIT_FAILED = 1;
 constexpr int EXIT_BAD_INPUT = 2;
+constexpr int EXIT_SIGNAL_BASE = 128;
 
 struct Renderer {
     synth::ChipSound& chip;
     RenderSink sink;
-    StopCheck stop;
+    const volatile std::sig_atomic_t* stop;
     std::uint64_t at = 0;
     bool halted = false;
     std::int16_t block[2 * BLOCK_FRAMES] = {};
@@ -36,7 +37,7 @@ bool renderTo(Renderer& r, std::uint64_t target)
         const std::span<std::int16_t> frames(r.block, 2 * count);
         synth::renderChipSound(r.chip, frames);
         r.at += count;
-        r.halted = !r.sink.take(r.sink.context, frames) || (r.stop != nullptr && r.stop() != 0);
+        r.halted = !r.sink.take(r.sink.context, frames) || (r.stop != nullptr && *r.stop != 0);
     }
     return !r.halted;
 }
@@ -108,7 +109,7 @@ bool checkOutput(const std::string& path, std::span<const RenderSong> songs)
 } // namespace
 
 std::uint64_t renderSong(synth::ChipSound& chip, const MusicLog& log, const SongTiming& timing, std::uint64_t start,
-                         RenderSink sink, StopCheck stop)
+                         RenderSink sink, const volatile std::sig_atomic_t* stop)
 {
     for (const MemoryLoad& load : memoryLoads(log)) {
         synth::writeChipMemory(chip, std::size_t{load.unit} * ADDRESS_UNIT, load.bytes);
@@ -156,7 +157,7 @@ std::string renderProgressLine(std::int64_t doneNs, std::int64_t totalNs)
 }
 
 int renderSongs(const PlayOptions& options, std::span<const RenderSong> songs,
-                StopCheck stop)
+                const volatile std::sig_atomic_t* stop)
 {
     const RenderOptions& render = options.render;
     std::vector<std::uint8_t> rhythm;
@@ -191,13 +192,13 @@ int renderSongs(const PlayOptions& options, std::span<const RenderSong> songs,
         if (render.terminal) {
             std::printf("\n");
         }
-        if (out.wav.failed || (stop != nullptr && stop() != 0)) {
+        if (out.wav.failed || (stop != nullptr && *stop != 0)) {
             break;
         }
     }
-    if (stop != nullptr && stop() != 0) {
+    if (stop != nullptr && *stop != 0) {
         synth::discardChipWav(out.wav);
-        return stop();
+        return EXIT_SIGNAL_BASE + *stop;
     }
     if (!synth::closeChipWav(out.wav)) {
         complain(out.wav.error);

@@ -38,16 +38,12 @@ struct SongTiming {
     std::uint32_t clock = DEFAULT_CLOCK;
 };
 
-/// Asked between blocks: 0 while the render goes on, else the exit status
-/// a stop asks for (stopStatus in play/signals.h).
-using StopCheck = int (*)();
-
 /// Plays `log` into `chip` from output sample `start` on (its memory first,
 /// the silencing writes last), handing every frame to `sink`; `stop`, when
 /// set, ends it early. Returns the output sample after the song's last, or
 /// the one reached when the sink refused or `stop` was seen.
 std::uint64_t renderSong(synth::ChipSound& chip, const MusicLog& log, const SongTiming& timing, std::uint64_t start,
-                         RenderSink sink, StopCheck stop);
+                         RenderSink sink, const volatile std::sig_atomic_t* stop);
 
 /// The progress line at a terminal: "\r  rendering 0:12.3 / 3:36.0   5%".
 std::string renderProgressLine(std::int64_t doneNs, std::int64_t totalNs);
@@ -61,6 +57,6 @@ struct RenderSong {
 /// What --render does for main: renders `songs` in order into
 /// options.render.wavPath and tells the user. The exit status: 0 when the
 /// file was written, 1 when it could not be, 2 for a bad rhythm memory image
-/// or output path (nothing written), what `stop` says after a stop (no file).
+/// or output path (nothing written), 128 + the signal after a stop (no file).
 int renderSongs(const PlayOptions& options, std::span<const RenderSong> songs,
-                StopCheck stop);
+                const volatile std::sig_atomic_t* stop);
