@@ -66,9 +66,10 @@ std::string replacedFile(const std::string& path)
         if (!S_ISREG(status.st_mode) || isStandardOutput(status)) {
             return {};
         }
-    } else if (errno != ENOENT) {
-        return {}; // the open in place says what is wrong
     }
+    // A name that cannot be looked at (no such file, a file where a folder
+    // should be, no permission) is taken as a new file: the check of its
+    // folder, and the temporary file's creation, say what is wrong.
     std::string name = path;
     for (int links = 0; links < MAX_LINKS; ++links) {
         if (::lstat(name.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) {

@@ -40,6 +40,11 @@ std::string readError(const std::string& path, int code)
 /// its writer, and a caught signal ends that wait (EINTR) as a failed read.
 bool openInput(const std::string& path, int& fd, struct stat& status, std::string& error)
 {
+    // Asked first: Windows refuses to open a directory at all, with words of its own.
+    if (isDirectory(path)) {
+        error = path + " is a directory";
+        return false;
+    }
     fd = openForReading(path);
     if (fd < 0) {
         error = readError(path, errno);

@@ -23,6 +23,7 @@ sample memory must equal the sample byte for byte.
 Standard library only. bench/latency.sh builds the programs and runs this.
 """
 
+
 import argparse
 import os
 import platform
@@ -34,6 +35,8 @@ import subprocess
 import sys
 import tempfile
 import time
+
+from bench import machine  # the same machine line as the link benchmark
 
 BAUD = 115200
 SAMPLE_SIZE = 262144
@@ -141,18 +144,6 @@ def measure(args, work, client, timer):
         raise BenchError("%s with timer %s left the sample memory different from the sample" % (client, timer))
     frames, wire = board.load_frames()
     return seconds, frames, wire * 10 / BAUD
-
-
-def machine():
-    model = "unknown"
-    with open("/proc/cpuinfo") as f:
-        for line in f:
-            if line.startswith("model name"):
-                model = line.split(":", 1)[1].strip()
-                break
-    return "%d cores (nproc), %s, Linux %s, Python %s, load average %s" % (
-        os.cpu_count(), model, platform.release(), platform.python_version(),
-        " ".join("%.2f" % x for x in os.getloadavg()))
 
 
 def main():

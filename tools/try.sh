@@ -15,6 +15,8 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
 
+# The first build takes minutes; say so, rather than sit silent.
+echo "try: building the console, the emulator and the encoder in build/ (the first time takes a few minutes)..." >&2
 cmake -S . -B build >/dev/null
 cmake --build build -j"$(nproc 2>/dev/null || echo 2)" --target ym2608-console ym2608-board-emu ym2608-adpcm \
   >/dev/null

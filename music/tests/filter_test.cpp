@@ -38,14 +38,6 @@ std::vector<Effective> effectiveWrites(const std::vector<ScheduledWrite>& schedu
     return out;
 }
 
-MusicLog parsed(const Bytes& file)
-{
-    MusicLog log;
-    std::string error;
-    EXPECT_TRUE(parseMusicLog(file, log, error)) << error;
-    return log;
-}
-
 // Logs like a tracker's: a few registers rewritten often, many with the same
 // value, key-ons, F-number pairs, rhythm, ADPCM starts; looped.
 Bytes randomLog(unsigned seed, bool s98)

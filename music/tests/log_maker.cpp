@@ -1,5 +1,6 @@
 #include "log_maker.h"
 
+#include <gtest/gtest.h>
 #include <zlib.h>
 
 namespace {
@@ -155,4 +156,12 @@ Bytes gzipBytes(const Bytes& bytes)
     out.resize(stream.total_out);
     deflateEnd(&stream);
     return out;
+}
+
+MusicLog parsed(const Bytes& file)
+{
+    MusicLog log;
+    std::string error;
+    EXPECT_TRUE(parseMusicLog(file, log, error)) << error;
+    return log;
 }

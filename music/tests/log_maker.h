@@ -3,8 +3,10 @@
 // makes exactly the log it needs and no test depends on files from outside.
 //
 // Functions: vgmWrite, vgmWait, vgmBlock, vgmFile, s98Write, s98Wait,
-// s98File, gzipBytes.
+// s98File, gzipBytes, parsed.
 #pragma once
+
+#include "music/music_log.h"
 
 #include <cstdint>
 #include <string>
@@ -54,3 +56,6 @@ Bytes s98File(const Bytes& commands, const S98Header& header = {});
 
 /// `bytes` wrapped as a gzip stream.
 Bytes gzipBytes(const Bytes& bytes);
+
+/// The log `file` holds, checked to parse (a failed parse fails the test).
+MusicLog parsed(const Bytes& file);

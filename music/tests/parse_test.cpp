@@ -7,14 +7,6 @@
 
 namespace {
 
-MusicLog parsed(const Bytes& file)
-{
-    MusicLog log;
-    std::string error;
-    EXPECT_TRUE(parseMusicLog(file, log, error)) << error;
-    return log;
-}
-
 std::string refused(const Bytes& file)
 {
     MusicLog log;

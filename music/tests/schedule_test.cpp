@@ -12,14 +12,6 @@
 
 namespace {
 
-MusicLog parsed(const Bytes& file)
-{
-    MusicLog log;
-    std::string error;
-    EXPECT_TRUE(parseMusicLog(file, log, error)) << error;
-    return log;
-}
-
 TEST(Schedule, LoopPassesFollowOneAnother)
 {
     Bytes c;

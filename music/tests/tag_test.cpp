@@ -10,14 +10,6 @@
 
 namespace {
 
-MusicLog parsed(const Bytes& file)
-{
-    MusicLog log;
-    std::string error;
-    EXPECT_TRUE(parseMusicLog(file, log, error)) << error;
-    return log;
-}
-
 std::string repeated(std::string_view piece, std::size_t times)
 {
     std::string out;

@@ -150,8 +150,10 @@ class Memory(PlayerTest):
         # (Counted as nothing, the first write after it would come at once: 100 ms early.)
         start = timed[len(head) + len(setup) + 1][0]
         offsets = [timed[len(head) + len(setup) + 2 + k][0] - start - 100_000 * (k + 1) for k in range(10)]
+        # Early is never the machine's load; late can be, so the pace is its median
+        # (counted twice, the load would put every write some 90 ms late).
         self.assertGreater(min(offsets), -40_000, offsets)
-        self.assertLess(max(offsets) - min(offsets), 60_000, offsets)
+        self.assertLess(sorted(offsets)[len(offsets) // 2], 40_000, offsets)
 
     def test_blocks_of_the_looped_part_that_overwrite_each_other_are_loaded_on_every_pass(self):
         x, y = bytes([0x11]) * 100, bytes([0x22]) * 100
@@ -204,9 +206,13 @@ class Timing(PlayerTest):
         first = music[0][0]
         # Each write's offset from its due time (its place in the schedule,
         # 100 ms apart) differs from the others' only by what a loaded
-        # machine's wake-ups cost: no drift, no unscaled wait.
+        # machine's wake-ups cost: no drift, no unscaled wait (that would put
+        # them 300 ms further apart each). One wake-up may be late on a loaded
+        # machine; the others keep the pace.
         offsets = [us - first - i * 100_000 for i, (us, _, _) in enumerate(music)]
-        self.assertLess(max(offsets) - min(offsets), 60_000, offsets)
+        middle = sorted(offsets)[len(offsets) // 2]
+        paced = [o for o in offsets if abs(o - middle) < 40_000]
+        self.assertGreaterEqual(len(paced), len(offsets) - 1, offsets)
         # The song lasts 2.4 s, at 4 times 600 ms: the silence comes after its end.
         self.assertGreaterEqual(writes[6][0] - first, 580_000)
         self.assertLess(writes[6][0] - first, 1_000_000)
