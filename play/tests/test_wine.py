@@ -215,6 +215,26 @@ class Refusals(WineTest):
         self.assertEqual(self.chip_writes(board), [(0x28, 0xF0)] + silence())
 
 
+class Render(WineTest):
+    def test_the_same_samples_as_on_linux_at_each_rate(self):
+        # FM, the SSG and an ADPCM sample, so that every unit and the mix are in it.
+        from test_render import VOICE, KEY_ON
+        sample = bytes((i * 37 + 5) & 0xFF for i in range(512))
+        log = Vgm().block(0, sample)
+        for reg, value in VOICE + [(0x00, 0x40), (0x07, 0x3E), (0x08, 0x0C),
+                                   (0x101, 0xC0), (0x102, 0x00), (0x103, 0x00), (0x104, 0x0F), (0x105, 0x00),
+                                   (0x109, 0x00), (0x10A, 0x40), (0x10B, 0xFF)]:
+            log.write(reg, value)
+        self.file("all.vgm", log.write(*KEY_ON).write(0x100, 0xA0).wait_ms(300).file())
+        for args in ((), ("--wav-rate", "44100")):
+            with self.subTest(args=args):
+                linux = self.play("--render", "linux.wav", *args, "all.vgm")
+                wine = self.wine("--render", "wine.wav", *args, "all.vgm")
+                self.assertEqual(linux[2], 0, linux)
+                self.assertEqual(wine, (linux[0].replace("linux.wav", "wine.wav"), "", 0))
+                self.assertEqual((self.dir / "wine.wav").read_bytes(), (self.dir / "linux.wav").read_bytes())
+
+
 class Text(WineTest):
     def test_names_and_tags_beyond_ascii(self):
         folder = self.dir / "曲 été"
