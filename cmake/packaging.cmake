@@ -7,9 +7,9 @@
 #   share/doc/ym2608-console/            README.md, LICENSE, examples/
 # `cpack -G DEB` makes ym2608-console_VERSION_amd64.deb of that, for /usr.
 #
-# Windows (the mingw cross build): ym2608-console.exe, ym2608-adpcm.exe, their
-# man pages as plain text (NAME.txt), README.md, LICENSE and the Windows note
-# at the top of ym2608-console-VERSION-win64.zip.
+# Windows (the mingw cross build): ym2608-console.exe, ym2608-play.exe,
+# ym2608-adpcm.exe, their man pages as plain text (NAME.txt), README.md,
+# LICENSE and the Windows note at the top of ym2608-console-VERSION-win64.zip.
 include(GNUInstallDirs)
 
 set(CPACK_PACKAGE_NAME ${PROJECT_NAME})

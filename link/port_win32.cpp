@@ -332,6 +332,18 @@ PortFailure openFailure(DWORD error)
     }
 }
 
+// "COM10" and up open only by their name in the device namespace; "COM1"
+// to "COM9" open either way. So a bare port name given as a path (the
+// player's --port COM12) gets the prefix; anything else opens as given.
+std::string deviceNamespacePath(const char* path)
+{
+    const std::string name = path;
+    const bool bare = name.size() > 3 && (name[0] == 'C' || name[0] == 'c') &&
+                      (name[1] == 'O' || name[1] == 'o') && (name[2] == 'M' || name[2] == 'm') &&
+                      name.find_first_not_of("0123456789", 3) == std::string::npos;
+    return bare ? "\\\\.\\" + name : name;
+}
+
 } // namespace
 
 std::string portDevicePath(const char* name)
@@ -345,8 +357,8 @@ PortOpening openPort(const char* path)
 
     OpenPort port;
     // No sharing: while this program holds the port, every other open fails.
-    port.handle = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_OVERLAPPED, nullptr);
+    port.handle = CreateFileA(deviceNamespacePath(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     if (port.handle == INVALID_HANDLE_VALUE) {
         return {INVALID_PORT, openFailure(GetLastError()), {}};
     }

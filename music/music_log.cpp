@@ -4,10 +4,10 @@
 #include "music/log_parsers.h"
 
 #include "chip/ym2608.h"
+#include "music/file_bytes.h"
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -201,33 +201,11 @@ using namespace music_detail;
 
 bool readMusicFile(const char* path, std::vector<std::uint8_t>& bytes, std::string& error)
 {
-    std::FILE* file = std::fopen(path, "rb");
-    if (file == nullptr) {
-        error = std::strerror(errno);
-        return false;
+    const FileRead read = readFileBytes(path, MAX_MUSIC_FILE, bytes, error);
+    if (read == FileRead::TOO_LARGE) {
+        error = "larger than " + std::to_string(MAX_MUSIC_FILE >> 20) + " MiB; not a music log";
     }
-    bytes.clear();
-    std::vector<std::uint8_t> chunk(65536);
-    while (true) {
-        const std::size_t n = std::fread(chunk.data(), 1, chunk.size(), file);
-        bytes.insert(bytes.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(n));
-        if (bytes.size() > MAX_MUSIC_FILE) {
-            std::fclose(file);
-            error = "larger than " + std::to_string(MAX_MUSIC_FILE >> 20) + " MiB; not a music log";
-            return false;
-        }
-        if (n < chunk.size()) {
-            break;
-        }
-    }
-    const bool failed = std::ferror(file) != 0;
-    const int readError = errno;
-    std::fclose(file);
-    if (failed) {
-        error = std::strerror(readError);
-        return false;
-    }
-    return true;
+    return read == FileRead::DONE;
 }
 
 bool inflateGzip(std::span<const std::uint8_t> packed, std::vector<std::uint8_t>& out, std::string& error)

@@ -24,8 +24,6 @@
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
 namespace {
 
 constexpr int EXIT_FAILED = 1;
@@ -132,7 +130,7 @@ int playSongs(const PlayOptions& options, const std::vector<Song>& songs, int re
     settings.speed = options.speed;
     settings.dropping = options.dropping;
     settings.baud = options.baud != 0 ? options.baud : portSpeed(linkPort());
-    settings.terminal = isatty(STDOUT_FILENO) != 0;
+    settings.terminal = outputIsTerminal();
 
     // From here to the end the terminal may be the player's, so Ctrl-Z is
     // taken where the player can give it back (and silence the chip first).
@@ -169,7 +167,7 @@ int playSongs(const PlayOptions& options, const std::vector<Song>& songs, int re
 // --render: the songs through the chip's sound into a WAV (play/render.cpp).
 int renderLogs(PlayOptions& options, const std::vector<Song>& songs)
 {
-    options.render.terminal = isatty(STDOUT_FILENO) != 0;
+    options.render.terminal = outputIsTerminal();
     std::vector<RenderSong> logs;
     for (const Song& song : songs) {
         printNotes(song, options.render.clock);
@@ -196,6 +194,7 @@ int finishOutput(int status)
 
 int main(int argc, char** argv)
 {
+    prepareTextOutput();
     PlayOptions options;
     std::string error;
     if (!parsePlayOptions(argc - 1, argv + 1, options, error)) {

@@ -12,14 +12,18 @@
 //                       signals), only while the player is in the
 //                       terminal's foreground; TIOCGWINSZ and SIGWINCH.
 //   terminal_win32.cpp  the console input API: the input mode without line
-//                       input and echo, processed input kept (Ctrl-C stays
-//                       the control handler's), key events from
+//                       input, echo and quick edit, processed input kept
+//                       (Ctrl-C stays the control handler's), key events from
 //                       ReadConsoleInput with the arrows from their virtual
 //                       key codes; the width from GetConsoleScreenBufferInfo,
-//                       its changes from WINDOW_BUFFER_SIZE_EVENT records.
+//                       its changes from WINDOW_BUFFER_SIZE_EVENT records;
+//                       the console's output code page set to UTF-8.
 //
-// Functions: startTerminal, stopTerminal, readKey, terminalWidth,
-// takeResize, restoreTerminalFromSignal.
+// The text the player prints is UTF-8 on every platform (tags, file names):
+// on Windows the console is set to show it as such (prepareTextOutput).
+//
+// Functions: prepareTextOutput, outputIsTerminal, startTerminal,
+// stopTerminal, readKey, terminalWidth, takeResize, restoreTerminalFromSignal.
 #pragma once
 
 #include <cstdint>
@@ -37,6 +41,16 @@ struct Key {
     KeyKind kind = KeyKind::NONE;
     char character = 0; // CHARACTER: the byte typed (ASCII; other bytes pass as they come)
 };
+
+/// First thing in main: standard output and error made to show UTF-8 text.
+/// On Windows, a console's output code page becomes UTF-8 until the process
+/// ends (the one before is given back then); nothing on POSIX, where the
+/// terminal's own setting stands.
+void prepareTextOutput();
+
+/// True when standard output is a terminal (a console on Windows), where
+/// the progress and status lines are drawn.
+bool outputIsTerminal();
 
 /// Starts the player's use of the terminal: single keys when standard input
 /// is a terminal the player may set (in the foreground), and the resize

@@ -127,6 +127,13 @@ KeyKind arrow(unsigned char final)
 
 } // namespace
 
+void prepareTextOutput() {}
+
+bool outputIsTerminal()
+{
+    return isatty(STDOUT_FILENO) != 0;
+}
+
 bool startTerminal()
 {
     if (!term.resizeWatched && isatty(STDOUT_FILENO) != 0) {

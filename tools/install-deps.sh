@@ -3,9 +3,9 @@
 # Packages already present are left alone.
 #   tools/install-deps.sh            build, tests, sanitizers, fuzzing, valgrind
 #   tools/install-deps.sh --try      only what building the tool, the emulator and the encoder needs
-#   tools/install-deps.sh --windows  the mingw-w64 cross-compiler and Wine as well, and
-#                                    libsndfile and libsamplerate cross-built for Windows
-#                                    (tools/windows-libs.sh, cached in build-mingw-deps)
+#   tools/install-deps.sh --windows  the mingw-w64 cross-compiler, zlib for it and Wine as
+#                                    well, and libsndfile and libsamplerate cross-built for
+#                                    Windows (tools/windows-libs.sh, cached in build-mingw-deps)
 set -euo pipefail
 
 build=(cmake make g++ pkg-config python3 libgtest-dev libgmock-dev libsndfile1-dev libsamplerate0-dev
@@ -13,7 +13,7 @@ build=(cmake make g++ pkg-config python3 libgtest-dev libgmock-dev libsndfile1-d
 checks=(clang-14 libfuzzer-14-dev libclang-rt-14-dev xxd valgrind time strace
         python3-numpy python3-soundfile python3-matplotlib
         dpkg-dev file lintian man-db groff-base bash-completion)
-windows=(g++-mingw-w64-x86-64 wine64)
+windows=(g++-mingw-w64-x86-64 libz-mingw-w64-dev wine64)
 
 case "${1:-}" in
   --try) packages=("${build[@]}") ;;

@@ -5,9 +5,9 @@
 #      version, man finds the console's page, and one console session against
 #      the installed emulator loads an installed example; then it is removed;
 #   2. a Windows cross build configures with the toolchain file alone (tests
-#      off), and the zip made from `build-mingw` holds the console's and the
-#      encoder's .exe, their man pages as text, README.md, LICENSE and the
-#      Windows note, and nothing else.
+#      off), and the zip made from `build-mingw` holds the console's, the
+#      player's and the encoder's .exe, their man pages as text, README.md,
+#      LICENSE and the Windows note, and nothing else.
 # The builds are the ones tools/test.sh and tools/windows-check.sh make, so
 # after them nothing is compiled again. Installing needs root (or sudo).
 #   tools/package-check.sh            both
@@ -126,7 +126,7 @@ import sys, zipfile
 path, top = sys.argv[1], sys.argv[2]
 with zipfile.ZipFile(path) as z:
     names = sorted(n for n in z.namelist() if not n.endswith("/"))
-    programs = ("ym2608-console", "ym2608-adpcm")
+    programs = ("ym2608-console", "ym2608-play", "ym2608-adpcm")
     want = sorted([f"{top}/{n}" for n in ("LICENSE", "README-Windows.txt", "README.md")] +
                   [f"{top}/{p}{suffix}" for p in programs for suffix in (".exe", ".txt")])
     if names != want:

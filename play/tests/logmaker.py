@@ -98,7 +98,9 @@ class S98:
         self.loop = len(self.data)
         return self
 
-    def file(self, devices=((4, 7987200),), tag=None):
+    def file(self, devices=((4, 7987200),), tag=None, cp932=False):
+        """`tag`: the tag's lines, in UTF-8 behind a byte-order mark; with
+        `cp932` in the PC-98's code page without one; bytes as they are."""
         header = bytearray(0x20)
         header[0:4] = b"S983"
         struct.pack_into("<II", header, 4, 1, 1000)
@@ -112,7 +114,9 @@ class S98:
         out = header + self.data + b"\xfd"
         if tag is not None:
             struct.pack_into("<I", out, 0x10, len(out))
-            out += b"[S98]\xef\xbb\xbf" + tag.encode() + b"\0"
+            if isinstance(tag, str):
+                tag = tag.encode("cp932") if cp932 else b"\xef\xbb\xbf" + tag.encode()
+            out += b"[S98]" + tag + b"\0"
         return bytes(out)
 
 
