@@ -83,14 +83,18 @@ def processes(pid):
 
 def waits_for_fifo_partner(task):
     """Whether the task at /proc path `task` waits in the open of a FIFO for
-    the other end: its kernel wait says so, or, where that is hidden, its
-    system call is openat (257 on x86-64, 56 on arm64)."""
+    the other end: its kernel wait says so, or, where that is hidden, it
+    sleeps in openat (257 on x86-64, 56 on arm64). A task whose partner has
+    just come is woken, no longer asleep, though it may not have left the
+    call yet: under valgrind, for a while."""
     with open(task + "/wchan") as f:
         wait = f.read().strip()
     if wait not in ("", "0"):
         return wait == "wait_for_partner"
+    with open(task + "/stat") as f:
+        asleep = f.read().rsplit(")", 1)[1].split()[0] == "S"
     with open(task + "/syscall") as f:
-        return f.read().split(" ")[0] in ("257", "56")
+        return asleep and f.read().split(" ")[0] in ("257", "56")
 
 
 def wait_blocked_in_open(pid, timeout=STEP_TIMEOUT):
