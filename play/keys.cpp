@@ -1,5 +1,7 @@
 #include "play/keys.h"
 
+#include <iterator>
+
 namespace {
 
 struct KeyRow {
@@ -19,6 +21,9 @@ const KeyRow KEY_ROWS[] = {
     {"0", "unmute all"},
     {"q", "silence the chip and end the play (status 0)"},
 };
+
+/// The speeds the + and - keys step through.
+constexpr double SPEED_STEPS[] = {0.25, 0.5, 0.75, 0.9, 1.0, 1.1, 1.25, 1.5, 2.0, 3.0, 4.0};
 
 KeyCommand characterCommand(char c)
 {
@@ -76,4 +81,22 @@ std::string keyHelpText(std::size_t column)
         out += line + row.help + "\n";
     }
     return out;
+}
+
+double nextSpeed(double speed, bool up)
+{
+    if (up) {
+        for (const double step : SPEED_STEPS) {
+            if (step > speed * (1 + 1e-9)) {
+                return step;
+            }
+        }
+        return speed;
+    }
+    for (auto step = std::rbegin(SPEED_STEPS); step != std::rend(SPEED_STEPS); ++step) {
+        if (*step < speed * (1 - 1e-9)) {
+            return *step;
+        }
+    }
+    return speed;
 }

@@ -2,7 +2,7 @@
 // the line --help and the man page give it. The player asks keyCommand what
 // a key typed means and acts on it between ticks of the music.
 //
-// Functions: keyCommand, keyHelpText.
+// Functions: keyCommand, nextSpeed, keyHelpText.
 #pragma once
 
 #include "music/write_transform.h"
@@ -35,6 +35,10 @@ inline constexpr std::int64_t SEEK_STEP_NS = 10'000'000'000;
 
 /// What `key` asks for.
 KeyCommand keyCommand(const Key& key);
+
+/// The speed one step up (`up`) or down from `speed` on the keys' ladder
+/// (0.25 to 4 times); `speed` itself past the ladder's end.
+double nextSpeed(double speed, bool up);
 
 /// The keys' lines for --help, each "  KEYS  what it does\n", starting at `column`.
 std::string keyHelpText(std::size_t column);

@@ -26,8 +26,6 @@ constexpr std::int64_t STATUS_INTERVAL_NS = 250'000'000;
 constexpr std::int64_t HANGUP_CHECK_NS = 250'000'000;
 constexpr std::size_t REGISTER_FRAME_BYTES = 3;
 
-/// The speeds the + and - keys step through.
-constexpr double SPEED_STEPS[] = {0.25, 0.5, 0.75, 0.9, 1.0, 1.1, 1.25, 1.5, 2.0, 3.0, 4.0};
 
 Frame writeFrame(std::uint16_t reg, std::uint8_t value)
 {
@@ -700,24 +698,6 @@ bool silenceChip()
     }
     const std::size_t expected = frames.size() * REGISTER_FRAME_BYTES;
     return sendFrames(frames) == expected && drainPort(linkPort());
-}
-
-double nextSpeed(double speed, bool up)
-{
-    if (up) {
-        for (const double step : SPEED_STEPS) {
-            if (step > speed * (1 + 1e-9)) {
-                return step;
-            }
-        }
-        return speed;
-    }
-    for (auto step = std::rbegin(SPEED_STEPS); step != std::rend(SPEED_STEPS); ++step) {
-        if (*step < speed * (1 - 1e-9)) {
-            return *step;
-        }
-    }
-    return speed;
 }
 
 PlayResult playLog(const MusicLog& log, const PlaySettings& settings)

@@ -21,7 +21,7 @@
 // requests from outside (signals.h), the terminal (terminal.h, display.h)
 // and the link.
 //
-// Functions: playLog, silenceChip, nextSpeed, SILENCE_WRITES.
+// Functions: playLog, silenceChip, SILENCE_WRITES.
 #pragma once
 
 #include "chip/ym2608.h"
@@ -83,10 +83,6 @@ struct PlayResult {
 
 /// The play time from which p restarts the file instead of going back.
 inline constexpr std::int64_t RESTART_AFTER_NS = 3'000'000'000;
-
-/// The speed one step up (`up`) or down from `speed` on the keys' ladder;
-/// `speed` itself at the ladder's end.
-double nextSpeed(double speed, bool up);
 
 /// Plays `log` over the open link as `settings` say.
 PlayResult playLog(const MusicLog& log, const PlaySettings& settings);
