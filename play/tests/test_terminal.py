@@ -3,8 +3,11 @@ q to stop, and the terminal given back exactly as it was on every way out:
 q, the stop signals, and the second signal that ends a write the line no
 longer drains."""
 
+import fcntl
 import os
 import signal
+import struct
+import termios
 import unicodedata
 import unittest
 
@@ -131,6 +134,30 @@ class AtATerminal(PlayerTest):
                                              r"line +\d+%$")
                 else:
                     self.assertRegex(status, r"^ 0:0\d\.\d / 1:00\.0  loop 1/1  1/1  memor…$")
+
+    def test_the_titled_line_counts_wide_characters_and_follows_a_resize(self):
+        song = Vgm().raw(long_song()[0x100:-1]).file(gd3=["", "\u30ed\u30fc\u30bf\u30b9\u306e\u6b4c",
+                                                          "Game", "", "", "", "Author"])
+        self.file("titled.vgm", song)
+        board = self.board()
+        proc, screen = self.spawn_with_terminal("titled.vgm", board=board, columns=80)
+        start = screen.wait_for(b"writes/s")
+        lines, widest = screen_lines(screen.shown)
+        self.assertRegex(lines[-1].rstrip(), "^ 0:0\\d\\.\\d / 1:00\\.0  loop 1/1  1/1  "
+                                             "\u30ed\u30fc\u30bf\u30b9\u306e\u6b4c - Game - Author +\\d+ writes/s$")
+        self.assertLess(widest, 80)
+        # The Japanese title when there is no English one; narrowed to 40 columns, cut to what fits.
+        fcntl.ioctl(screen.master, termios.TIOCSWINSZ, struct.pack("HHHH", 24, 40, 0, 0))
+        proc.send_signal(signal.SIGWINCH)
+        resized = screen.wait_for("  1/1  \u30ed\u30fc\u2026".encode(), start)
+        screen.type(b"q")
+        self.assertEqual(proc.wait(timeout=STEP_TIMEOUT), 0)
+        self.assertTrue(screen.restored())
+        redraws = screen.shown[screen.shown.rfind(b"\r", 0, resized):].split(b"\r")[1:]
+        self.assertTrue(redraws)
+        for redraw in redraws:
+            self.assertLess(screen_lines(redraw.split(b"\n")[0])[1], 40)
+        self.assertBoardStops(board)
 
 
 if __name__ == "__main__":
