@@ -19,7 +19,8 @@ std::vector<Track> gatherTracks(std::span<const std::string> arguments)
 
 std::string entryName(const PlaylistEntry& entry)
 {
-    return entry.list.empty() ? entry.path : entry.list + ":" + std::to_string(entry.line) + ": " + entry.path;
+    return entry.list.empty() ? entry.path
+                              : entry.list + ":" + std::to_string(entry.line) + ": " + entry.path;
 }
 
 std::string problemText(const PlaylistEntry& entry)

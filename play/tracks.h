@@ -19,7 +19,7 @@ struct Track {
     PlaylistEntry entry;
     bool argument = false; // named on the command line itself
     bool loaded = false;
-    bool bad = false;      // refused, and reported once
+    bool bad = false; // refused, and reported once
     Song song;
 };
 
