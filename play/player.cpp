@@ -590,11 +590,10 @@ Wait fadeUntil(Play& play, std::int64_t untilNs)
         if (const Wait wait = waitUntilDue(play, due); wait != Wait::DUE) {
             return wait;
         }
-        // Late on a loaded machine: every step reached goes out at once.
-        const int step = std::max(play.transform.fade + 1,
-                                  fadeStepsAt(play.fade, std::min(songTimeAt(play, clockNow()), untilNs)));
+        // Late on a loaded machine, the steps due go out back to back: each
+        // step's writes as --stats --list gives them.
         out.clear();
-        raiseFade(play.transform, step, out);
+        raiseFade(play.transform, play.transform.fade + 1, out);
         if (!sendWrites(play, out, "the line failed: the port stopped taking writes")) {
             return Wait::ENDED;
         }
