@@ -3,7 +3,6 @@
 #include "play/report.h"
 #include "play/terminal.h"
 
-#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -35,7 +34,7 @@ void drawLine(const std::string& text)
     std::fflush(stdout);
     display.open = true;
     // What shows of the text; the blanks after it need no covering.
-    display.length = width > 0 ? std::min(text.size(), static_cast<std::size_t>(width - 1)) : text.size();
+    display.length = shownColumns(text, width);
 }
 
 void endLine()

@@ -1,9 +1,11 @@
-// ym2608-play: plays YM2608 music logs (VGM, VGZ, S98) on the board. Every
-// file is read and checked before the port is opened, so a bad file sends
-// nothing. Exit status: 0 when every song played to its end (or q ended the
-// play), 1 when the board could not be reached or the line failed, 2 for bad
-// options or a bad file, 130 after Ctrl-C and 143 after SIGTERM (the chip
-// silenced first). With --render the logs go through the chip's sound into a
+// ym2608-play: plays YM2608 music logs (VGM, VGZ, S98) on the board, and the
+// logs of playlists and folders. Every log named as an argument is read and
+// checked before the port is opened, so a bad file sends nothing; a bad
+// entry of a list is said and skipped. Exit status: 0 when every song played
+// to its end (or q ended the play), 1 when the board could not be reached or
+// the line failed, 2 for bad options or a bad file (at the end, for a list's
+// entry left out), 130 after Ctrl-C and 143 after SIGTERM (the chip silenced
+// first). With --render the logs go through the chip's sound into a
 // WAV instead.
 #include "link/device_link.h"
 #include "play/clock.h"
@@ -15,6 +17,7 @@
 #include "play/signals.h"
 #include "play/stats.h"
 #include "play/terminal.h"
+#include "play/tracks.h"
 
 #include "version.h"
 
@@ -29,28 +32,61 @@ namespace {
 constexpr int EXIT_FAILED = 1;
 constexpr int EXIT_BAD_INPUT = 2;
 
-// Reads and checks every file before anything is sent. 0 when all are good;
-// else the exit status, the reason said. A FIFO is opened as any file is, so
-// the read waits for its writer; a stop ends that wait as a failed read.
-int readSongs(const PlayOptions& options, std::vector<Song>& songs)
+// Reads and checks every log named as an argument before anything is sent;
+// a bad one (or a bad folder or playlist named so) ends the run here. 0 when
+// all are good; else the exit status, the reason said. A FIFO is opened as
+// any file is, so the read waits for its writer; a stop ends that wait as a
+// failed read.
+int readArguments(std::vector<Track>& tracks)
 {
-    for (const std::string& path : options.files) {
-        Song song;
-        song.path = path;
-        std::vector<std::uint8_t> bytes;
+    for (Track& track : tracks) {
+        if (!track.argument) {
+            continue;
+        }
         std::string error;
-        const bool read = stopStatus() == 0 && readMusicFile(path.c_str(), bytes, error);
+        const bool read = stopStatus() == 0 && loadTrack(track, error);
         if (stopStatus() != 0) {
-            complain(path + ": read interrupted");
+            complain(track.entry.path + ": read interrupted");
             return stopStatus();
         }
-        if (!read || !parseMusicLog(bytes, song.log, error)) {
-            complain(path + ": " + error);
+        if (!read) {
+            complain(error);
             return EXIT_BAD_INPUT;
         }
-        songs.push_back(std::move(song));
     }
     return 0;
+}
+
+// A list's entry, read when its turn comes: a bad one is said and skipped
+// (false), and the run ends with status 2.
+bool readEntry(Track& track, bool& refused)
+{
+    if (track.bad) {
+        return false;
+    }
+    std::string error;
+    if (loadTrack(track, error)) {
+        return true;
+    }
+    if (stopStatus() == 0) {
+        complain(error);
+    }
+    track.bad = true;
+    refused = true;
+    return false;
+}
+
+// For --stats, --render and --info: every track read at once, the bad entries
+// said and left out.
+std::vector<Song> readAll(std::vector<Track>& tracks, bool& refused)
+{
+    std::vector<Song> songs;
+    for (Track& track : tracks) {
+        if (stopStatus() == 0 && readEntry(track, refused)) {
+            songs.push_back(std::move(track.song));
+        }
+    }
+    return songs;
 }
 
 std::string connectFailure(const ConnectOutcome& outcome)
@@ -120,48 +156,114 @@ int connectPlayer(const PlayOptions& options, int replyTimeoutMs)
     return EXIT_FAILED;
 }
 
-int playSongs(const PlayOptions& options, const std::vector<Song>& songs, int replyTimeoutMs)
+// The track to play after `current` ends as `end` says; tracks.size() when none.
+std::size_t followingTrack(const std::vector<Track>& tracks, std::size_t current, PlayEnd end)
+{
+    if (end == PlayEnd::RESTART) {
+        return current;
+    }
+    if (end != PlayEnd::PREVIOUS) {
+        return current + 1;
+    }
+    // Back over the entries refused on the way: at the first file, that file again.
+    for (std::size_t before = current; before > 0; --before) {
+        if (!tracks[before - 1].bad) {
+            return before - 1;
+        }
+    }
+    return current;
+}
+
+// What the player has of one run over the tracks.
+struct Session {
+    PlaySettings settings;
+    bool connected = false;
+    bool refused = false; // an entry was left out: status 2 at the end
+};
+
+// Opens the board for the first track there is to play, and sets up the terminal.
+int startSession(const PlayOptions& options, Session& session, int replyTimeoutMs)
 {
     if (const int status = connectPlayer(options, replyTimeoutMs); status != 0) {
         return status;
     }
-    PlaySettings settings;
+    session.connected = true;
+    PlaySettings& settings = session.settings;
+    settings.baud = options.baud != 0 ? options.baud : portSpeed(linkPort());
+    settings.terminal = outputIsTerminal();
+    // From here to the end the terminal may be the player's, so Ctrl-Z is
+    // taken where the player can give it back (and silence the chip first).
+    settings.keys = startTerminal();
+    catchPause(true);
+    return 0;
+}
+
+int playSongs(const PlayOptions& options, std::vector<Track>& tracks, int replyTimeoutMs)
+{
+    Session session;
+    PlaySettings& settings = session.settings;
     settings.loops = options.loops;
     settings.speed = options.speed;
     settings.dropping = options.dropping;
-    settings.baud = options.baud != 0 ? options.baud : portSpeed(linkPort());
-    settings.terminal = outputIsTerminal();
-
-    // From here to the end the terminal may be the player's, so Ctrl-Z is
-    // taken where the player can give it back (and silence the chip first).
-    startTerminal();
-    catchPause(true);
+    settings.muted = options.muted;
+    settings.fadeNs = static_cast<std::int64_t>(options.fadeSeconds * NS_PER_SECOND);
+    settings.tracks = static_cast<int>(tracks.size());
     int status = 0;
-    for (const Song& song : songs) {
-        if (stopStatus() != 0) {
-            break;
+    std::size_t current = 0;
+    while (current < tracks.size() && stopStatus() == 0) {
+        Track& track = tracks[current];
+        if (!readEntry(track, session.refused)) {
+            ++current;
+            continue;
         }
+        if (!session.connected) {
+            if (status = startSession(options, session, replyTimeoutMs); status != 0) {
+                return status;
+            }
+        }
+        const Song& song = track.song;
         printNotes(song, options.boardClock);
         std::printf("%s\n", song.path.c_str());
         std::fputs(tagLines(song.log.tags).c_str(), stdout);
         std::fflush(stdout);
+        settings.title = trackTitle(track);
+        settings.track = static_cast<int>(current) + 1;
         const PlayResult result = playLog(song.log, settings);
+        releaseTrack(track);
+        settings.muted = result.muted;
+        settings.speed = result.speed;
         if (result.end == PlayEnd::MEMORY_FAILED || result.end == PlayEnd::LINE_FAILED) {
             complain(song.path + ": " + result.detail);
             status = EXIT_FAILED;
             break;
         }
-        if (result.end != PlayEnd::SONG_END) {
+        if (result.end == PlayEnd::STOPPED || result.end == PlayEnd::QUIT) {
             break;
         }
+        current = followingTrack(tracks, current, result.end);
     }
-    stopTerminal();
-    closeLink();
-    catchPause(false);
+    if (session.connected) {
+        stopTerminal();
+        closeLink();
+        catchPause(false);
+    }
     if (stopStatus() != 0 && status == 0) {
         return stopStatus();
     }
-    return status;
+    return status == 0 && session.refused ? EXIT_BAD_INPUT : status;
+}
+
+// --info: each log described, without a board.
+int printInfo(const std::vector<Song>& songs)
+{
+    for (const Song& song : songs) {
+        if (std::ferror(stdout) != 0) {
+            break;
+        }
+        printNotes(song, DEFAULT_CLOCK);
+        std::fputs(infoReport(song.path, song.log).c_str(), stdout);
+    }
+    return 0;
 }
 
 // --render: the songs through the chip's sound into a WAV (play/render.cpp).
@@ -220,13 +322,25 @@ int main(int argc, char** argv)
         return EXIT_FAILED;
     }
     installPlaySignals();
-    std::vector<Song> songs;
-    if (const int status = readSongs(options, songs); status != 0) {
+    std::vector<Track> tracks = gatherTracks(options.files);
+    if (const int status = readArguments(tracks); status != 0) {
         return status;
     }
-    if (!options.render.wavPath.empty()) {
-        return finishOutput(renderLogs(options, songs));
+    if (options.render.wavPath.empty() && !options.stats && !options.info) {
+        return finishOutput(playSongs(options, tracks, replyTimeoutMs));
     }
-    return finishOutput(options.stats ? printStats(options, songs)
-                                      : playSongs(options, songs, replyTimeoutMs));
+    bool refused = false;
+    std::vector<Song> songs = readAll(tracks, refused);
+    if (stopStatus() != 0) {
+        return stopStatus();
+    }
+    int status = 0;
+    if (!options.render.wavPath.empty()) {
+        status = songs.empty() ? 0 : renderLogs(options, songs);
+    } else if (options.info) {
+        status = printInfo(songs);
+    } else {
+        status = printStats(options, songs);
+    }
+    return finishOutput(status == 0 && refused ? EXIT_BAD_INPUT : status);
 }

@@ -1,6 +1,8 @@
 #include "play/options.h"
 
 #include "cli/options.h"
+#include "music/write_transform.h"
+#include "play/keys.h"
 #include "synth/chip_sound.h"
 #include "synth/chip_wav.h"
 
@@ -16,6 +18,7 @@ constexpr double MAX_SPEED = 1000.0;
 constexpr std::uint64_t MIN_BAUD = 50;
 constexpr std::uint64_t MAX_BAUD = 100'000'000;
 constexpr std::uint64_t MIN_CLOCK = 1'000'000;
+constexpr double MAX_FADE_SECONDS = 600.0;
 constexpr std::uint64_t MAX_CLOCK = 20'000'000;
 
 bool setPort(PlayOptions& o, const Given& given, std::string& error)
@@ -83,6 +86,38 @@ bool setSsgLevel(PlayOptions& o, const Given& given, std::string& error)
                         "DB must be a number from -40 to 20", error);
 }
 
+// LIST: unit names, comma-separated.
+bool setUnits(std::uint16_t& units, const Given& given, std::string& error)
+{
+    UnitSet parsed = 0;
+    std::string badName;
+    if (!parseUnitList(given.value, parsed, badName)) {
+        error = cli::badValue(given, (badName.empty() ? std::string("an empty name")
+                                                      : "no unit is called \"" + badName + "\"") +
+                                         " (LIST: fm1-fm6, ssg1-ssg3, rhythm, adpcm, comma-separated)");
+        return false;
+    }
+    units |= parsed;
+    return true;
+}
+
+bool setMute(PlayOptions& o, const Given& given, std::string& error)
+{
+    return setUnits(o.muted, given, error);
+}
+
+bool setSolo(PlayOptions& o, const Given& given, std::string& error)
+{
+    o.solo = true;
+    return setUnits(o.soloed, given, error);
+}
+
+bool setFade(PlayOptions& o, const Given& given, std::string& error)
+{
+    return cli::setReal(o.fadeSeconds, given, 0.0, MAX_FADE_SECONDS, "SECONDS must be a number from 0 to 600",
+                        error);
+}
+
 using cli::setFalse;
 using cli::setTrue;
 
@@ -100,6 +135,17 @@ const cli::Option<PlayOptions> OPTIONS[] = {
      "warns of a pitch offset",
      setBoardClock},
     {"--no-drop", "", "send every write, also those that change nothing", setFalse<&PlayOptions::dropping>},
+    {"--mute", "LIST",
+     "mute these units from the start: fm1-fm6, ssg1-ssg3, rhythm, adpcm,\n"
+     "comma-separated (the keys 1-9, r, a unmute them)",
+     setMute},
+    {"--solo", "LIST", "mute every unit but these (names as for --mute)", setSolo},
+    {"--fade", "SECONDS",
+     "fade out over SECONDS, 0 to 600, after the last loop (a log without\n"
+     "a loop over its last seconds), then end; default 0: no fade",
+     setFade},
+    {"--info", "", "play nothing: print each log's tags, length, loop, chips, ADPCM\nmemory and writes a second",
+     setTrue<&PlayOptions::info>},
     {"--render", "OUT",
      "play nothing: render the logs through the chip's sound into the\n"
      "WAV file OUT, as fast as it goes (--baud N: as the board would\n"
@@ -137,8 +183,11 @@ const char* playUsageText()
         "loads the log's ADPCM memory, then streams its register writes on time.\n" +
         cli::optionList<PlayOptions>(OPTIONS, HELP_COLUMN) +
         "Ctrl-C or SIGTERM silences the chip and ends the play (status 130 after Ctrl-C).\n"
-        "At a terminal: q silences the chip and ends the play (status 0); Ctrl-Z silences\n"
-        "it until fg, which restores it and plays on.\n"
+        "Keys at a terminal:\n" +
+        keyHelpText(HELP_COLUMN) +
+        "Ctrl-Z silences the chip until fg, which restores it and plays on.\n"
+        "FILE may be a playlist (.m3u, .m3u8) or a folder (its logs in name order); a bad\n"
+        "entry is reported and skipped, and the exit status is 2 at the end.\n"
         "YM2608_REPLY_TIMEOUT_MS bounds each wait for a reply of the board (milliseconds).\n"
         "The manual: man ym2608-play\n";
     return text.c_str();
@@ -159,6 +208,18 @@ bool parsePlayOptions(int argc, const char* const* argv, PlayOptions& options, s
     }
     if (!options.render.wavPath.empty() && options.stats) {
         error = "--render and --stats do not go together";
+        return false;
+    }
+    if (options.solo) {
+        options.muted |= static_cast<std::uint16_t>(ALL_UNITS & ~options.soloed);
+    }
+    const bool transformed = options.muted != 0 || options.fadeSeconds > 0;
+    if (transformed && !options.render.wavPath.empty()) {
+        error = "--mute, --solo and --fade do not go with --render";
+        return false;
+    }
+    if (options.info && (options.stats || !options.render.wavPath.empty())) {
+        error = "--info goes with neither --stats nor --render";
         return false;
     }
     if (options.list && !options.stats) {

@@ -40,6 +40,13 @@ struct PlayOptions {
     bool stats = false;
     bool list = false;    // --stats: every write on its own line
     bool dropping = true; // --no-drop clears it
+    /// The units muted from the start: --mute's, and all but --solo's.
+    std::uint16_t muted = 0;
+    std::uint16_t soloed = 0;
+    bool solo = false;
+    /// --fade: the fade-out's length in seconds; 0 for none.
+    double fadeSeconds = 0.0;
+    bool info = false; // --info: describe the logs, play nothing
     RenderOptions render;
     bool renderOnly = false; // an option that goes with --render was given
     bool help = false;

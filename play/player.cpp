@@ -4,10 +4,12 @@
 #include "link/memory_writer.h"
 #include "music/chip_restore.h"
 #include "music/memory_image.h"
+#include "music/play_plan.h"
 #include "music/register_file.h"
 #include "music/schedule.h"
 #include "play/clock.h"
 #include "play/display.h"
+#include "play/keys.h"
 #include "play/report.h"
 #include "play/signals.h"
 #include "play/terminal.h"
@@ -24,8 +26,6 @@ constexpr std::int64_t STATUS_INTERVAL_NS = 250'000'000;
 constexpr std::int64_t HANGUP_CHECK_NS = 250'000'000;
 constexpr std::size_t REGISTER_FRAME_BYTES = 3;
 
-/// The key that ends the play, as a stop does, but with nothing more to play.
-constexpr char QUIT_KEY = 'q';
 
 Frame writeFrame(std::uint16_t reg, std::uint8_t value)
 {
@@ -54,7 +54,7 @@ bool loadGoesOn(void* context)
 {
     auto* progress = static_cast<LoadProgress*>(context);
     for (Key key = readKey(); key.kind != KeyKind::NONE; key = readKey()) {
-        progress->quit = progress->quit || (key.kind == KeyKind::CHARACTER && key.character == QUIT_KEY);
+        progress->quit = progress->quit || keyCommand(key).action == KeyAction::QUIT;
     }
     if (progress->silent && pauseAsked()) {
         endLine();
@@ -179,18 +179,39 @@ struct Status {
 // One play of a log: where its schedule stands on the clock, and how it ends.
 struct Play {
     const PlaySettings* settings = nullptr;
-    std::int64_t origin = 0;    // the clock's time of the song's start
+    const MusicLog* log = nullptr;
+    double speed = 1.0;         // the keys change it
+    std::int64_t origin = 0;    // the clock's time of the song's start, at the present speed
     std::int64_t nextCheck = 0; // when the next wait looks for the board
     std::int64_t lineFree = 0;  // when the bytes written so far will have left, at the line's speed
-    RegisterFile logFile;       // every write of the log so far, sent or dropped
-    RegisterFile chipFile;      // every write sent, the silencing ones among them
+    bool paused = false;        // space: the chip silenced, the song's time standing at pausedAt
+    std::int64_t pausedAt = 0;
+    WriteTransform transform;   // the log's register file and the chip's, with mute and fade
+    FadePlan fade;
+    LogStates states;           // for seeking; indexed when keys are read
+    ScheduleCursor* cursor = nullptr;
+    TimedMemory* timed = nullptr;
+    bool moved = false;         // a seek moved the cursor: the next write is to be taken again
     Status status;
     PlayResult result;
 };
 
+// The song's time at clock time `now`.
+std::int64_t songTimeAt(const Play& play, std::int64_t now)
+{
+    return static_cast<std::int64_t>(static_cast<double>((play.paused ? play.pausedAt : now) - play.origin) *
+                                     play.speed);
+}
+
 std::int64_t clockTimeOf(const Play& play, std::int64_t songNs)
 {
-    return play.origin + static_cast<std::int64_t>(static_cast<double>(songNs) / play.settings->speed);
+    return play.origin + static_cast<std::int64_t>(static_cast<double>(songNs) / play.speed);
+}
+
+// The clock's origin that puts song time `songNs` at clock time `at`.
+void anchorSong(Play& play, std::int64_t songNs, std::int64_t at)
+{
+    play.origin = at - static_cast<std::int64_t>(static_cast<double>(songNs) / play.speed);
 }
 
 void drawStatus(Play& play, std::int64_t now)
@@ -198,14 +219,16 @@ void drawStatus(Play& play, std::int64_t now)
     Status& status = play.status;
     const std::uint32_t baud = play.settings->baud;
     const std::int64_t interval = std::max<std::int64_t>(now - status.lastDraw, 1);
-    status.figures.elapsedNs =
-        static_cast<std::int64_t>(static_cast<double>(now - play.origin) * play.settings->speed);
+    status.figures.elapsedNs = songTimeAt(play, now);
     status.figures.writesPerSecond = static_cast<std::uint32_t>(status.writes * NS_PER_SECOND / interval);
     status.figures.linePercent =
         baud == 0 ? 0
                   : static_cast<std::uint32_t>(static_cast<std::int64_t>(status.writes) * REGISTER_FRAME_BYTES *
                                                BITS_PER_BYTE * 100 * NS_PER_SECOND / interval / baud);
     status.figures.latenessNs = status.lateness;
+    status.figures.paused = play.paused;
+    status.figures.speed = play.speed;
+    status.figures.muted = play.transform.muted;
     drawLine(statusLine(status.figures, terminalWidth()));
     status.writes = 0;
     status.lastDraw = now;
@@ -218,16 +241,16 @@ void lineFailed(Play& play, const char* what)
     play.result.detail = takeLinkFault() == LinkFault::LOST ? "connection lost" : what;
 }
 
-// Sends register writes in one piece and records them as the chip's. False
-// when the line failed.
+// Sends register writes given by the transform (which recorded them as the
+// chip's) in one piece. False when the line failed.
 bool sendWrites(Play& play, std::span<const RegisterWrite> writes, const char* failure)
 {
     std::vector<Frame> frames;
     for (const RegisterWrite& w : writes) {
         frames.push_back(writeFrame(w.reg, w.value));
-        applyWrite(play.chipFile, w.reg, w.value);
     }
     if (frames.empty() || sendFrames(frames) == frames.size() * REGISTER_FRAME_BYTES) {
+        play.status.writes += static_cast<std::uint32_t>(frames.size());
         return true;
     }
     lineFailed(play, failure);
@@ -235,12 +258,28 @@ bool sendWrites(Play& play, std::span<const RegisterWrite> writes, const char* f
 }
 
 // Sends the writes that take the chip from what it was sent to the log's
-// register state now. False when the line failed.
-bool restoreChip(Play& play)
+// register state now, as the transforms view it. False when the line failed.
+bool restoreLogState(Play& play)
 {
     std::vector<RegisterWrite> restore;
-    restoreWrites(play.chipFile, play.logFile, restore);
+    restoreChip(play.transform, restore);
     return sendWrites(play, restore, "the line failed while restoring the chip");
+}
+
+// Silences the chip with SILENCE_WRITES, waiting until the line has carried
+// them. False when the line failed.
+bool silenceForPause(Play& play)
+{
+    std::vector<RegisterWrite> silence;
+    for (const auto& [reg, value] : SILENCE_WRITES) {
+        silence.push_back({reg, value});
+        noteSent(play.transform, reg, value);
+    }
+    if (!sendWrites(play, silence, "the line failed while silencing the chip") || !drainPort(linkPort())) {
+        lineFailed(play, "the line failed while silencing the chip");
+        return false;
+    }
+    return true;
 }
 
 // After a stretch without music (stopped, or loading memory) that began at
@@ -259,19 +298,16 @@ void moveScheduleOn(Play& play, std::int64_t since)
 // stops; once continued, the chip back in the log's state at that moment
 // (registers, and the keys of held notes), and the schedule moved on by the
 // time stopped, so that the song carries on from where it stopped, on time.
-// False when the play ends here.
-bool pausePlay(Play& play)
+// Paused with space, the chip is silent already and stays so. False when
+// the play ends here.
+bool stopForJobControl(Play& play)
 {
-    const std::int64_t pausedAt = clockNow();
+    const std::int64_t stoppedAt = clockNow();
     if (play.status.enabled) {
-        drawStatus(play, pausedAt);
+        drawStatus(play, stoppedAt);
     }
     endLine();
-    std::vector<RegisterWrite> silence;
-    for (const auto& [reg, value] : SILENCE_WRITES) {
-        silence.push_back({reg, value});
-    }
-    if (!sendWrites(play, silence, "the line failed while silencing the chip") || !drainPort(linkPort())) {
+    if (!play.paused && !silenceForPause(play)) {
         return false;
     }
     stopTerminal();
@@ -281,10 +317,136 @@ bool pausePlay(Play& play)
         play.result.end = PlayEnd::STOPPED;
         return false;
     }
-    if (!restoreChip(play)) {
+    if (play.paused) {
+        return true;
+    }
+    if (!restoreLogState(play)) {
         return false;
     }
-    moveScheduleOn(play, pausedAt);
+    moveScheduleOn(play, stoppedAt);
+    return true;
+}
+
+// Space: pauses (the chip silenced at once, the song's time standing), or
+// resumes (the chip back in the log's state, the schedule moved on by the
+// time paused). False when the line failed.
+bool togglePause(Play& play)
+{
+    if (!play.paused) {
+        if (!silenceForPause(play)) {
+            return false;
+        }
+        play.pausedAt = clockNow();
+        play.paused = true;
+        return true;
+    }
+    play.paused = false;
+    if (!restoreLogState(play)) {
+        return false;
+    }
+    moveScheduleOn(play, play.pausedAt);
+    return true;
+}
+
+// Mutes exactly `muted`. Paused, the chip stays silent: the resume brings
+// the new view.
+bool changeMute(Play& play, UnitSet muted)
+{
+    if (play.paused) {
+        play.transform.muted = muted;
+        return true;
+    }
+    std::vector<RegisterWrite> out;
+    setMuted(play.transform, muted, out);
+    return sendWrites(play, out, "the line failed while muting");
+}
+
+// The first of the mid-song loads a play resumed at `point` has still to send.
+void seekLoads(TimedMemory& timed, const MusicLog& log, const PlayPoint& point)
+{
+    const std::vector<TimedLoad>& loads = *timed.loads;
+    std::size_t next = point.pass == 0 ? 0 : firstLoopLoad(loads, log);
+    while (next < loads.size() && loads[next].atWrite < point.index) {
+        ++next;
+    }
+    timed.pass = point.pass;
+    timed.next = next;
+}
+
+// A seek key: the chip taken to the log's state at the target, the schedule
+// and the clock moved there. Past the play's end, the next file; before its
+// start, its start. False when the play ends here.
+bool seekBy(Play& play, std::int64_t stepNs)
+{
+    const std::int64_t now = clockNow();
+    const std::int64_t target = std::max<std::int64_t>(songTimeAt(play, now) + stepNs, 0);
+    if (target >= play.status.figures.totalNs) {
+        play.result.end = PlayEnd::NEXT;
+        return false;
+    }
+    const PlayPoint point = playPointAt(*play.log, play.fade.loops, target);
+    const RegisterFile state = logStateAt(play.states, point);
+    // The fade follows the play's time: a seek back before it takes it away.
+    play.transform.fade = fadeStepsAt(play.fade, target);
+    if (play.paused) {
+        play.transform.log = state;
+    } else {
+        std::vector<RegisterWrite> out;
+        seekTransform(play.transform, state, out);
+        if (!sendWrites(play, out, "the line failed while seeking")) {
+            return false;
+        }
+    }
+    seekSchedule(*play.cursor, point, play.transform.chip);
+    seekLoads(*play.timed, *play.log, point);
+    anchorSong(play, target, play.paused ? play.pausedAt : clockNow());
+    play.moved = true;
+    return true;
+}
+
+// A speed key: the song's time now stays where it is.
+void changeSpeed(Play& play, bool up)
+{
+    const std::int64_t at = play.paused ? play.pausedAt : clockNow();
+    const std::int64_t song = songTimeAt(play, at);
+    play.speed = nextSpeed(play.speed, up);
+    anchorSong(play, song, at);
+}
+
+// Acts on one key. False when the play ends here.
+bool takeKey(Play& play, const KeyCommand& command)
+{
+    const UnitSet muted = play.transform.muted;
+    switch (command.action) {
+    case KeyAction::QUIT:
+        play.result.end = PlayEnd::QUIT;
+        return false;
+    case KeyAction::NEXT:
+        play.result.end = PlayEnd::NEXT;
+        return false;
+    case KeyAction::PREVIOUS:
+        play.result.end =
+            songTimeAt(play, clockNow()) >= RESTART_AFTER_NS ? PlayEnd::RESTART : PlayEnd::PREVIOUS;
+        return false;
+    case KeyAction::PAUSE:
+        return togglePause(play);
+    case KeyAction::SEEK_BACK:
+    case KeyAction::SEEK_FORWARD:
+        if (!play.settings->keys) {
+            return true; // nothing indexed to seek in
+        }
+        return seekBy(play, command.action == KeyAction::SEEK_BACK ? -SEEK_STEP_NS : SEEK_STEP_NS);
+    case KeyAction::FASTER:
+    case KeyAction::SLOWER:
+        changeSpeed(play, command.action == KeyAction::FASTER);
+        return true;
+    case KeyAction::TOGGLE_MUTE:
+        return changeMute(play, muted ^ unitBit(command.unit));
+    case KeyAction::UNMUTE_ALL:
+        return changeMute(play, 0);
+    case KeyAction::NONE:
+        return true;
+    }
     return true;
 }
 
@@ -296,7 +458,7 @@ bool takeRequests(Play& play)
         play.result.end = PlayEnd::STOPPED;
         return false;
     }
-    if (pauseAsked() && !pausePlay(play)) {
+    if (pauseAsked() && !stopForJobControl(play)) {
         return false;
     }
     if (takeContinued()) {
@@ -305,43 +467,54 @@ bool takeRequests(Play& play)
         stopTerminal();
         startTerminal();
     }
+    bool redraw = takeResize();
     for (Key key = readKey(); key.kind != KeyKind::NONE; key = readKey()) {
-        if (key.kind == KeyKind::CHARACTER && key.character == QUIT_KEY) {
-            play.result.end = PlayEnd::QUIT;
+        if (!takeKey(play, keyCommand(key))) {
             return false;
         }
+        redraw = true;
     }
-    if (takeResize() && play.status.enabled) {
+    if (redraw && play.status.enabled) {
         drawStatus(play, clockNow());
     }
     return true;
 }
 
+enum class Wait : std::uint8_t {
+    DUE,   // the time has come
+    MOVED, // a seek moved the schedule: the next write is to be taken again
+    ENDED, // the play ends here (play.result says why)
+};
+
 // Waits until song time `songNs` is due, redrawing the status line on the
-// way. False when the play ends first.
-bool waitUntilDue(Play& play, std::int64_t songNs)
+// way and taking the keys.
+Wait waitUntilDue(Play& play, std::int64_t songNs)
 {
     while (true) {
         if (!takeRequests(play)) {
-            return false;
+            return Wait::ENDED;
+        }
+        if (play.moved) {
+            play.moved = false;
+            return Wait::MOVED;
         }
         const std::int64_t now = clockNow();
         if (now >= play.nextCheck) {
             if (!checkLink()) {
                 lineFailed(play, "the line failed: the port stopped taking writes");
-                return false;
+                return Wait::ENDED;
             }
             play.nextCheck = now + HANGUP_CHECK_NS;
         }
-        if (play.status.enabled && now - play.status.lastDraw >= STATUS_INTERVAL_NS) {
+        if (play.status.enabled && !play.paused && now - play.status.lastDraw >= STATUS_INTERVAL_NS) {
             drawStatus(play, now);
         }
         const std::int64_t target = clockTimeOf(play, songNs);
-        if (now >= target) {
-            return true;
+        if (!play.paused && now >= target) {
+            return Wait::DUE;
         }
-        std::int64_t wake = std::min(target, play.nextCheck);
-        if (play.status.enabled) {
+        std::int64_t wake = play.paused ? play.nextCheck : std::min(target, play.nextCheck);
+        if (play.status.enabled && !play.paused) {
             wake = std::min(wake, play.status.lastDraw + STATUS_INTERVAL_NS);
         }
         sleepUntil(wake);
@@ -378,10 +551,10 @@ bool sendTick(Play& play, const std::vector<Frame>& tick, std::int64_t dueNs)
 
 // A block loaded in mid-song, at song time `dueNs`: the music waits for it,
 // and the schedule moves on by the time it took.
-bool sendTimedLoad(Play& play, const TimedLoad& load, std::int64_t dueNs)
+Wait sendTimedLoad(Play& play, const TimedLoad& load, std::int64_t dueNs)
 {
-    if (!waitUntilDue(play, dueNs)) {
-        return false;
+    if (const Wait wait = waitUntilDue(play, dueNs); wait != Wait::DUE) {
+        return wait;
     }
     const std::int64_t started = clockNow();
     LoadProgress progress;
@@ -390,63 +563,111 @@ bool sendTimedLoad(Play& play, const TimedLoad& load, std::int64_t dueNs)
     const bool loaded = writeRuns(std::span(&load.run, 1), progress, nullptr, play.result);
     setStopWaits(StopWaits::KEEP);
     if (!loaded) {
-        return false;
+        return Wait::ENDED;
     }
     // The board can reach the chip's memory only through its ADPCM unit, so
     // the unit's registers are no longer known: they become the log's again.
+    RegisterFile& chip = play.transform.chip;
     for (std::uint16_t reg = BANK1_BASE + ADPCM_CONTROL1; reg <= BANK1_BASE + ADPCM_FLAG_CONTROL; ++reg) {
-        play.chipFile.value[reg] = -1;
+        chip.value[reg] = -1;
     }
-    play.chipFile.keys.adpcm = false;
-    if (!restoreChip(play)) {
-        return false;
+    chip.keys.adpcm = false;
+    if (!restoreLogState(play)) {
+        return Wait::ENDED;
     }
     moveScheduleOn(play, started);
-    return true;
+    return Wait::DUE;
 }
 
-// The music: every tick on time, with the memory the log loads in mid-song,
-// then the song's end. False when it ended early.
+// The fade's steps due up to song time `untilNs`, each at its time. DUE once
+// they are all sent.
+Wait fadeUntil(Play& play, std::int64_t untilNs)
+{
+    std::vector<RegisterWrite> out;
+    while (play.fade.fading && play.transform.fade < FADE_SILENT &&
+           fadeStepDue(play.fade, play.transform.fade + 1) <= untilNs) {
+        const std::int64_t due = fadeStepDue(play.fade, play.transform.fade + 1);
+        if (const Wait wait = waitUntilDue(play, due); wait != Wait::DUE) {
+            return wait;
+        }
+        // Late on a loaded machine, the steps due go out back to back: each
+        // step's writes as --stats --list gives them.
+        out.clear();
+        raiseFade(play.transform, play.transform.fade + 1, out);
+        if (!sendWrites(play, out, "the line failed: the port stopped taking writes")) {
+            return Wait::ENDED;
+        }
+    }
+    return Wait::DUE;
+}
+
+// One tick: every write due at `next`'s instant, through the transforms,
+// sent in one piece. `next` becomes the write after the tick; false in
+// `more` after the last.
+bool playTick(Play& play, ScheduledWrite& next, bool& more, const auto& loadNext)
+{
+    const std::int64_t due = next.dueNs;
+    play.status.figures.pass = play.cursor->pass;
+    std::vector<RegisterWrite> out;
+    do {
+        transformWrite(play.transform, next.reg, next.value, out);
+        more = nextWrite(*play.cursor, next);
+    } while (more && next.dueNs == due && !loadNext());
+    if (out.empty()) {
+        return true;
+    }
+    std::vector<Frame> tick;
+    for (const RegisterWrite& w : out) {
+        tick.push_back(writeFrame(w.reg, w.value));
+    }
+    return sendTick(play, tick, due);
+}
+
+// The music: every tick on time, with the memory the log loads in mid-song
+// and the fade's steps, then the song's end (a fade's silence). False when
+// it ended early.
 bool playMusic(Play& play, const MusicLog& log, const std::vector<TimedLoad>& loads)
 {
-    const PlaySettings& settings = *play.settings;
     ScheduleCursor cursor;
-    startSchedule(cursor, log, settings.loops, settings.dropping);
+    // The transform drops what changes nothing, as the schedule's filter would.
+    startSchedule(cursor, log, play.fade.loops, false);
     TimedMemory timed;
     timed.loads = &loads;
-    std::vector<Frame> tick;
+    play.cursor = &cursor;
+    play.timed = &timed;
     ScheduledWrite next;
     // Whether a load comes before `next`, write cursor.index - 1 of pass cursor.pass.
-    const auto nextDue = [&] { return loadDue(timed, log, cursor.pass, cursor.index - 1); };
+    const auto loadNext = [&] { return loadDue(timed, log, cursor.pass, cursor.index - 1); };
+    const std::int64_t end = play.status.figures.totalNs;
     bool more = nextWrite(cursor, next);
-    while (more) {
-        if (nextDue()) {
-            if (!sendTimedLoad(play, takeLoad(timed, log, cursor.pass), next.dueNs)) {
-                return false;
+    while (true) {
+        // The song lasts to its end command, past its last write.
+        const bool writing = more && !(play.fade.fading && next.dueNs >= end);
+        const std::int64_t until = writing ? next.dueNs : end;
+        Wait wait = fadeUntil(play, until);
+        if (wait == Wait::DUE && writing && loadNext()) {
+            wait = sendTimedLoad(play, takeLoad(timed, log, cursor.pass), next.dueNs);
+            if (wait == Wait::DUE) {
+                continue;
             }
-            continue;
         }
-        // A tick: every write due at one instant, sent in one piece.
-        const std::int64_t due = next.dueNs;
-        play.status.figures.pass = cursor.pass;
-        tick.clear();
-        do {
-            applyWrite(play.logFile, next.reg, next.value);
-            if (next.send) {
-                tick.push_back(writeFrame(next.reg, next.value));
-                applyWrite(play.chipFile, next.reg, next.value);
-            }
+        if (wait == Wait::DUE) {
+            wait = waitUntilDue(play, until);
+        }
+        if (wait == Wait::ENDED) {
+            return false;
+        }
+        if (wait == Wait::MOVED) {
             more = nextWrite(cursor, next);
-        } while (more && next.dueNs == due && !nextDue());
-        if (tick.empty()) {
             continue;
         }
-        if (!waitUntilDue(play, due) || !sendTick(play, tick, due)) {
+        if (!writing) {
+            return true;
+        }
+        if (!playTick(play, next, more, loadNext)) {
             return false;
         }
     }
-    // The song lasts to its end command, past its last write.
-    return waitUntilDue(play, play.status.figures.totalNs);
 }
 
 // Silences the chip after the play, whatever ended it, when the link still
@@ -482,6 +703,10 @@ PlayResult playLog(const MusicLog& log, const PlaySettings& settings)
 {
     Play play;
     play.settings = &settings;
+    play.log = &log;
+    play.speed = settings.speed;
+    play.result.muted = settings.muted;
+    play.result.speed = settings.speed;
     startDisplay(settings.terminal);
     const MemoryPlan memory = planMemory(log);
     if (!loadMemory(memory.before, play.result)) {
@@ -491,16 +716,24 @@ PlayResult playLog(const MusicLog& log, const PlaySettings& settings)
         return play.result;
     }
 
+    play.fade = planFade(log, settings.loops, settings.fadeNs);
+    if (settings.keys) {
+        indexLogStates(play.states, log);
+    }
+    startTransform(play.transform, settings.dropping, settings.muted);
     play.status.enabled = settings.terminal;
+    play.status.figures.totalNs = play.fade.fading ? play.fade.endNs : songLength(log, settings.loops);
+    play.status.figures.passes = playPasses(log, settings.loops);
+    play.status.figures.title = settings.title;
+    play.status.figures.track = settings.track;
+    play.status.figures.tracks = settings.tracks;
     play.origin = clockNow();
     play.nextCheck = play.origin + HANGUP_CHECK_NS;
     play.status.lastDraw = play.origin;
-    play.status.figures.totalNs = songLength(log, settings.loops);
-    play.status.figures.passes = log.looped ? settings.loops : 1;
-    clearRegisterFile(play.logFile);
-    clearRegisterFile(play.chipFile);
     setStopWaits(StopWaits::KEEP);
     const bool whole = playMusic(play, log, memory.during);
+    play.result.muted = play.transform.muted;
+    play.result.speed = play.speed;
     if (play.status.enabled) {
         drawStatus(play, clockNow());
     }

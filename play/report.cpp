@@ -1,6 +1,8 @@
 #include "play/report.h"
 
 #include "music/memory_image.h"
+#include "music/tag_text.h"
+#include "music/write_transform.h"
 
 #include <algorithm>
 #include <cmath>
@@ -21,6 +23,53 @@ std::string format(const char* pattern, auto... values)
 double ms(std::int64_t ns)
 {
     return static_cast<double>(ns) / NS_PER_MS;
+}
+
+} // namespace
+
+namespace {
+
+// What the status line says of the play's state: paused, the speed, the muted units.
+std::string stateField(const StatusFigures& f)
+{
+    std::string out;
+    if (f.paused) {
+        out += "  paused";
+    }
+    if (f.speed != 1.0) {
+        out += format("  x%g", f.speed);
+    }
+    if (f.muted != 0) {
+        out += "  muted ";
+        for (int unit = 0; unit < SOUND_UNIT_COUNT; ++unit) {
+            if ((f.muted & (1U << unit)) != 0) {
+                out += std::string(out.back() == ' ' ? "" : ",") +
+                       std::string(unitName(static_cast<SoundUnit>(unit)));
+            }
+        }
+    }
+    return out;
+}
+
+// The first bytes of `text` that fill at most `columns` columns, cut at a
+// character's boundary.
+std::string cutToColumns(const std::string& text, std::size_t columns)
+{
+    std::size_t used = 0;
+    std::size_t end = 0;
+    while (end < text.size()) {
+        std::size_t next = end + 1;
+        while (next < text.size() && (static_cast<unsigned char>(text[next]) & 0xC0) == 0x80) {
+            ++next;
+        }
+        const std::size_t width = textWidth(std::string_view(text).substr(end, next - end));
+        if (used + width > columns) {
+            break;
+        }
+        used += width;
+        end = next;
+    }
+    return text.substr(0, end);
 }
 
 } // namespace
@@ -68,11 +117,25 @@ std::string statsReport(const StatsInput& in)
     } else {
         out += format("  length        %s, no loop\n", formatClock(length).c_str());
     }
-    if (in.speed != 1.0) {
-        out += format("  speed         %g times: %s of play\n", in.speed,
-                      formatClock(static_cast<std::int64_t>(static_cast<double>(length) / in.speed)).c_str());
+    if (in.fading) {
+        out += format("  fade-out      from %s to %s, where the play ends\n", formatClock(in.fadeStartNs).c_str(),
+                      formatClock(in.fadeEndNs).c_str());
     }
-    if (in.dropping) {
+    if (in.muted != 0) {
+        StatusFigures muted;
+        muted.muted = in.muted;
+        out += "  muted        " + stateField(muted).substr(std::string_view("  muted").size()) + "\n";
+    }
+    if (in.speed != 1.0) {
+        const std::int64_t played = in.fading ? in.fadeEndNs : length;
+        out += format("  speed         %g times: %s of play\n", in.speed,
+                      formatClock(static_cast<std::int64_t>(static_cast<double>(played) / in.speed)).c_str());
+    }
+    if (in.fading || in.muted != 0) {
+        out += format("  writes        %zu, %zu of them not sent (changing nothing, or muted), %zu added by the "
+                      "mute and the fade: %zu sent\n",
+                      in.allWrites, in.unsent, in.transformWrites, in.figures.writes);
+    } else if (in.dropping) {
         const double dropped = in.allWrites == 0 ? 0.0
                                                  : 100.0 * static_cast<double>(in.allWrites - in.figures.writes) /
                                                        static_cast<double>(in.allWrites);
@@ -122,22 +185,46 @@ std::string listEndLine(std::int64_t lengthNs)
 
 std::string statusLine(const StatusFigures& f, int width)
 {
-    const std::string fields[] = {
+    const std::string head[] = {
         format(" %s / %s", formatClock(f.elapsedNs).c_str(), formatClock(f.totalNs).c_str()),
-        format("  loop %d/%d", f.pass + 1, f.passes),
+        format("  loop %d/%d", std::min(f.pass + 1, std::max(f.passes, 1)), f.passes),
+        f.track > 0 ? format("  %d/%d", f.track, f.tracks) : std::string(),
+        stateField(f),
+    };
+    const std::string figures[] = {
         format("  %5u writes/s", f.writesPerSecond),
         format("  line %3u%%", f.linePercent),
         format("  late %6.1f ms ", ms(f.latenessNs)),
     };
+    const std::size_t room = width > 0 ? static_cast<std::size_t>(width - 1) : std::string::npos;
     std::string line;
-    for (const std::string& field : fields) {
-        if (width > 0 && line.size() + field.size() > static_cast<std::size_t>(width - 1)) {
-            break;
+    const auto add = [&](const std::string& field) {
+        if (textWidth(line) + textWidth(field) > room) {
+            return false;
         }
         line += field;
+        return true;
+    };
+    for (const std::string& field : head) {
+        if (!add(field)) {
+            // Not even the time fits: as much of it as does (redrawLine cuts it).
+            return line.empty() ? head[0] : line;
+        }
     }
-    // Not even the time fits: as much of it as does (redrawLine cuts it).
-    return line.empty() ? fields[0] : line;
+    if (!f.title.empty()) {
+        const std::size_t used = textWidth(line) + 2;
+        constexpr std::size_t TITLE_MIN_COLUMNS = 4;
+        if (room != std::string::npos && used + textWidth(f.title) > room) {
+            return used + TITLE_MIN_COLUMNS <= room ? line + "  " + fitToWidth(f.title, room - used) : line;
+        }
+        line += "  " + f.title;
+    }
+    for (const std::string& field : figures) {
+        if (!add(field)) {
+            break;
+        }
+    }
+    return line;
 }
 
 std::string loadProgressLine(std::size_t sent, std::size_t total)
@@ -154,12 +241,18 @@ std::string redrawLine(const std::string& text, int width, std::size_t previousL
 {
     // A terminal narrowed since the last line: blanks past its width would wrap.
     const std::size_t room = width > 0 ? static_cast<std::size_t>(width - 1) : std::string::npos;
-    std::string shown = text.substr(0, room);
+    std::string shown = cutToColumns(text, room);
+    const std::size_t columns = textWidth(shown);
     const std::size_t cover = std::min(previousLength, room);
-    if (cover > shown.size()) {
-        shown.append(cover - shown.size(), ' ');
+    if (cover > columns) {
+        shown.append(cover - columns, ' ');
     }
     return "\r" + shown;
+}
+
+std::size_t shownColumns(const std::string& text, int width)
+{
+    return textWidth(cutToColumns(text, width > 0 ? static_cast<std::size_t>(width - 1) : std::string::npos));
 }
 
 std::string logHeadline(const std::string& path, const MusicLog& log)

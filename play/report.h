@@ -37,6 +37,12 @@ struct StatsInput {
     std::size_t midSongBlocks = 0;
     LineFigures undropped;        // the line with every write
     LineFigures figures;          // the line with what is sent
+    std::uint16_t muted = 0;      // --mute, --solo: the units muted (UnitSet)
+    bool fading = false;          // --fade: from fadeStartNs to fadeEndNs, the play's end
+    std::int64_t fadeStartNs = 0;
+    std::int64_t fadeEndNs = 0;
+    std::size_t transformWrites = 0; // writes the mute and the fade add
+    std::size_t unsent = 0;          // the log's writes not sent: changing nothing, or muted
 };
 std::string statsReport(const StatsInput& input);
 
@@ -55,11 +61,20 @@ struct StatusFigures {
     std::uint32_t writesPerSecond = 0;
     std::uint32_t linePercent = 0;
     std::int64_t latenessNs = 0;
+    int track = 0;           // the song's place in the list, from 1; 0: not shown
+    int tracks = 1;
+    bool paused = false;
+    double speed = 1.0;
+    std::uint16_t muted = 0; // the muted units (write_transform.h's UnitSet)
+    std::string title;       // empty: not shown
 };
-/// " 0:12.3 / 1:47.2  loop 1/2    412 writes/s  line  38%  late    0.4 ms ",
-/// whole when `width` is 0 (unknown); else as many of its fields, in that
-/// order, as fit in width - 1 columns (never the last column, where a
-/// terminal may wrap).
+/// " 0:12.3 / 1:47.2  loop 1/2  2/5  paused  x1.5  muted fm1,ssg2  TITLE"
+/// "    412 writes/s  line  38%  late    0.4 ms ": the track, the state and
+/// the title only when there are such; whole when `width` is 0 (unknown);
+/// else as many of its fields, in that order, as fit in width - 1 columns
+/// (never the last column, where a terminal may wrap), the title cut with
+/// "…" to what is left, the figures after it only when it fits whole.
+/// Columns are counted as a terminal shows UTF-8 text (wide characters 2).
 std::string statusLine(const StatusFigures& figures, int width = 0);
 
 /// The memory load's progress: "  ADPCM memory (  1024/  4096)  25%".
@@ -69,9 +84,13 @@ std::string loadProgressLine(std::size_t sent, std::size_t total);
 std::string loadedLine(std::size_t total);
 
 /// The bytes that redraw a line in place at a terminal: a carriage return,
-/// `text` cut to width - 1 columns (width 0: whole), and blanks over what the
-/// line drawn before it (`previousLength` columns) would leave showing.
+/// `text` cut to width - 1 columns (width 0: whole) at a character's
+/// boundary, and blanks over what the line drawn before it (`previousLength`
+/// columns) would leave showing.
 std::string redrawLine(const std::string& text, int width, std::size_t previousLength);
+
+/// The columns of `text` that redrawLine shows at `width`.
+std::size_t shownColumns(const std::string& text, int width);
 
 /// A log's first line: "song.vgz: VGM, YM2608 at 7987200 Hz".
 std::string logHeadline(const std::string& path, const MusicLog& log);

@@ -1,6 +1,10 @@
 // The player's own text: tags, the pitch warning, the --stats report and
 // its --list lines, the status line.
+#include "music/tag_text.h"
+#include "play/keys.h"
+#include "play/player.h"
 #include "play/report.h"
+#include "play/tracks.h"
 
 #include <gtest/gtest.h>
 
@@ -145,6 +149,78 @@ TEST(PlayReport, InfoOfALog)
               "  ADPCM memory  none\n"
               "  writes        0 a pass, 0.0 a second on average, 0 in the busiest second "
               "(from 0:00.0)\n");
+}
+
+// The titled line: track, state and title between the loop and the
+// figures, counted in the columns a terminal gives them (a Japanese title's
+// characters take two), and cut at a character, never inside one.
+TEST(PlayReport, TitledStatusLineCountsColumnsNotBytes)
+{
+    StatusFigures status;
+    status.elapsedNs = 12'300'000'000;
+    status.totalNs = 107'200'000'000;
+    status.passes = 2;
+    status.track = 2;
+    status.tracks = 5;
+    status.title = "Lotus - Game";
+    EXPECT_EQ(statusLine(status, 0),
+              " 0:12.3 / 1:47.2  loop 1/2  2/5  Lotus - Game      0 writes/s  line   0%  late    0.0 ms ");
+    // The figures come after a whole title, and only those that fit.
+    EXPECT_EQ(statusLine(status, 62), " 0:12.3 / 1:47.2  loop 1/2  2/5  Lotus - Game      0 writes/s");
+    EXPECT_EQ(statusLine(status, 61), " 0:12.3 / 1:47.2  loop 1/2  2/5  Lotus - Game");
+    status.paused = true;
+    status.speed = 1.5;
+    status.muted = unitBit(SoundUnit::FM1) | unitBit(SoundUnit::SSG2) | unitBit(SoundUnit::ADPCM);
+    status.title = "\u30ed\u30fc\u30bf\u30b9\u30fb\u30b2\u30fc\u30e0"; // 8 wide characters: 16 columns
+    EXPECT_EQ(statusLine(status, 0), " 0:12.3 / 1:47.2  loop 1/2  2/5  paused  x1.5  muted fm1,ssg2,adpcm  "
+                                     "\u30ed\u30fc\u30bf\u30b9\u30fb\u30b2\u30fc\u30e0      0 writes/s  "
+                                     "line   0%  late    0.0 ms ");
+    // 69 columns before the title leave 10 of 79: four wide characters and the ellipsis.
+    const std::string cut = statusLine(status, 80);
+    EXPECT_EQ(cut.substr(cut.size() - 15), "\u30ed\u30fc\u30bf\u30b9\u2026");
+    EXPECT_EQ(textWidth(cut), 78U);
+    // Too narrow for four columns of title: none; narrower still, no state either.
+    EXPECT_EQ(statusLine(status, 70), " 0:12.3 / 1:47.2  loop 1/2  2/5  paused  x1.5  muted fm1,ssg2,adpcm");
+    EXPECT_EQ(statusLine(status, 62), " 0:12.3 / 1:47.2  loop 1/2  2/5");
+
+    // A redraw cuts wide characters whole and covers by columns.
+    const std::string wide = "\u30ed\u30fc\u30bf";
+    EXPECT_EQ(redrawLine(wide, 6, 0), "\r\u30ed\u30fc");
+    EXPECT_EQ(shownColumns(wide, 6), 4U);
+    EXPECT_EQ(redrawLine("ab", 0, shownColumns(wide, 0)), "\rab    ");
+}
+
+// The mute keys name the units in the order of the board's channels, and
+// the speed ladder steps from wherever --speed put the play.
+TEST(PlayKeys, MuteKeysAndTheSpeedLadder)
+{
+    const std::pair<char, SoundUnit> mutes[] = {{'1', SoundUnit::FM1},  {'6', SoundUnit::FM6},
+                                                {'7', SoundUnit::SSG1}, {'9', SoundUnit::SSG3},
+                                                {'r', SoundUnit::RHYTHM}, {'a', SoundUnit::ADPCM}};
+    for (const auto& [key, unit] : mutes) {
+        const KeyCommand command = keyCommand(Key{KeyKind::CHARACTER, key});
+        EXPECT_EQ(command.action, KeyAction::TOGGLE_MUTE) << key;
+        EXPECT_EQ(command.unit, unit) << key;
+    }
+    EXPECT_EQ(keyCommand(Key{KeyKind::UP, 0}).action, KeyAction::NONE);
+    EXPECT_EQ(nextSpeed(1.0, true), 1.1);
+    EXPECT_EQ(nextSpeed(1.3, false), 1.25); // from a --speed off the ladder, to the step next to it
+    EXPECT_EQ(nextSpeed(4.0, true), 4.0);   // its ends hold
+    EXPECT_EQ(nextSpeed(10.0, false), 4.0);
+}
+
+TEST(PlayTracks, TheTitleFallsBackToTheListThenTheFileName)
+{
+    Track track;
+    track.entry.path = "lists/../a.vgm";
+    track.entry.title = "From the list";
+    EXPECT_EQ(trackTitle(track), "From the list");
+    track.song.log.tags.title = "Lotus";
+    track.song.log.tags.author = "Someone";
+    EXPECT_EQ(trackTitle(track), "Lotus - Someone");
+    track.song.log.tags = {};
+    track.entry.title.clear();
+    EXPECT_EQ(trackTitle(track), "a.vgm");
 }
 
 } // namespace

@@ -43,7 +43,8 @@ class BadInput(PlayerTest):
     def test_missing_file_and_bad_options_exit_2(self):
         cases = [
             (("nothere.vgm",), "ym2608-play: nothere.vgm: No such file or directory\n"),
-            ((".",), "ym2608-play: .: Is a directory\n"),
+            # A folder plays its logs; this one has none.
+            ((".",), "ym2608-play: .: no music logs (.vgm, .vgz, .s98) in this folder\n"),
             (("--loops", "0", "x.vgm"), "ym2608-play: --loops 0: N must be a whole number from 1 to 1000\n"),
             (("--colour", "x.vgm"), "ym2608-play: unknown option --colour\n"),
             ((), "ym2608-play: no music log given (usage: ym2608-play [options] FILE...)\n"),

@@ -3,8 +3,12 @@ q to stop, and the terminal given back exactly as it was on every way out:
 q, the stop signals, and the second signal that ends a write the line no
 longer drains."""
 
+import fcntl
 import os
 import signal
+import struct
+import termios
+import unicodedata
 import unittest
 
 from logmaker import Vgm, burst, long_song
@@ -18,19 +22,20 @@ def blocked_in_port_write(pid):
 
 
 def screen_lines(shown):
-    """What a terminal shows of `shown`, line by line (a carriage return goes
-    back to the line's start and what follows overwrites it), and the widest
-    any line ever got."""
+    """What a terminal shows of `shown` (UTF-8), line by line (a carriage
+    return goes back to the line's start and what follows overwrites it),
+    and the widest any line ever got, in columns: two for a wide character."""
     lines, line, column, widest = [], [], 0, 0
-    for ch in shown.decode("latin-1"):
+    for ch in shown.decode("utf-8"):
         if ch == "\n":
             lines.append("".join(line))
             line, column = [], 0
         elif ch == "\r":
             column = 0
         else:
-            line[column:column + 1] = [ch]
-            column += 1
+            cells = 2 if unicodedata.east_asian_width(ch) in "WF" else 1
+            line[column:column + cells] = [ch] + [""] * (cells - 1)
+            column += cells
             widest = max(widest, column)
     return lines + ["".join(line)], widest
 
@@ -123,11 +128,36 @@ class AtATerminal(PlayerTest):
                 self.assertEqual(lines[0], "memory.vgm")
                 self.assertEqual(lines[1].rstrip(), "  ADPCM memory: 512 bytes loaded")
                 status = lines[2].rstrip()
+                # Time, loop, track, the title (the file's name here), then the figures that fit.
                 if columns == 80:
-                    self.assertRegex(status, r"^ 0:0\d\.\d / 1:00\.0  loop 1/1 +\d+ writes/s  line +\d+%  late +"
-                                             r"\d+\.\d ms$")
+                    self.assertRegex(status, r"^ 0:0\d\.\d / 1:00\.0  loop 1/1  1/1  memory\.vgm +\d+ writes/s  "
+                                             r"line +\d+%$")
                 else:
-                    self.assertRegex(status, r"^ 0:0\d\.\d / 1:00\.0  loop 1/1$")
+                    self.assertRegex(status, r"^ 0:0\d\.\d / 1:00\.0  loop 1/1  1/1  memor…$")
+
+    def test_the_titled_line_counts_wide_characters_and_follows_a_resize(self):
+        song = Vgm().raw(long_song()[0x100:-1]).file(gd3=["", "\u30ed\u30fc\u30bf\u30b9\u306e\u6b4c",
+                                                          "Game", "", "", "", "Author"])
+        self.file("titled.vgm", song)
+        board = self.board()
+        proc, screen = self.spawn_with_terminal("titled.vgm", board=board, columns=80)
+        start = screen.wait_for(b"writes/s")
+        lines, widest = screen_lines(screen.shown)
+        self.assertRegex(lines[-1].rstrip(), "^ 0:0\\d\\.\\d / 1:00\\.0  loop 1/1  1/1  "
+                                             "\u30ed\u30fc\u30bf\u30b9\u306e\u6b4c - Game - Author +\\d+ writes/s$")
+        self.assertLess(widest, 80)
+        # The Japanese title when there is no English one; narrowed to 40 columns, cut to what fits.
+        fcntl.ioctl(screen.master, termios.TIOCSWINSZ, struct.pack("HHHH", 24, 40, 0, 0))
+        proc.send_signal(signal.SIGWINCH)
+        resized = screen.wait_for("  1/1  \u30ed\u30fc\u2026".encode(), start)
+        screen.type(b"q")
+        self.assertEqual(proc.wait(timeout=STEP_TIMEOUT), 0)
+        self.assertTrue(screen.restored())
+        redraws = screen.shown[screen.shown.rfind(b"\r", 0, resized):].split(b"\r")[1:]
+        self.assertTrue(redraws)
+        for redraw in redraws:
+            self.assertLess(screen_lines(redraw.split(b"\n")[0])[1], 40)
+        self.assertBoardStops(board)
 
 
 if __name__ == "__main__":
