@@ -372,9 +372,11 @@ void envelopeTick(FmOperator& op, std::uint32_t counter)
     op.attenuation = std::min(ENVELOPE_MAX, op.attenuation + step);
 }
 
-// The attenuation the operator sounds at: the envelope (turned over for an
-// inverted SSG-type envelope), plus total level and amplitude modulation.
-std::int32_t soundingAttenuation(const FmOperator& op, std::int32_t am)
+// The attenuation the operator sounds at before the amplitude modulation:
+// the envelope (turned over for an inverted SSG-type envelope) plus total
+// level. It is not limited to the envelope's 10 bits: anything from
+// SILENT_ENVELOPE on is silence, as it would be at the limit.
+std::int32_t soundingLevel(const FmOperator& op)
 {
     std::int32_t env = op.attenuation;
     if (op.ssgEnvelope & SSG_ON) {
@@ -384,11 +386,7 @@ std::int32_t soundingAttenuation(const FmOperator& op, std::int32_t am)
             env = ENVELOPE_MAX;
         }
     }
-    env += op.totalLevel << 3; // 0.75 dB = 8 envelope steps
-    if (op.amplitudeModulation) {
-        env += am;
-    }
-    return std::min(env, ENVELOPE_MAX);
+    return env + (op.totalLevel << 3); // 0.75 dB = 8 envelope steps
 }
 
 // ---- Operators -----------------------------------------------------------
@@ -411,83 +409,77 @@ std::int32_t operatorOutput(const Tables& t, std::uint32_t phase, std::int32_t m
     return (magnitude ^ negative) - negative;
 }
 
-// One operator's output for this sample, with its phase then advanced.
-inline std::int32_t runOperator(const Tables& t, FmOperator& op, std::uint32_t increment,
-                                std::int32_t modulation, std::int32_t am)
+// ---- Channels over a block of samples ------------------------------------
+
+// The LFO's and the envelope generator's counters, which every channel
+// follows. A block is rendered one channel at a time, each channel running
+// its own copy of these from the block's start, so that a channel's state
+// stays in registers over the block and its algorithm is chosen once.
+struct FmClock {
+    bool lfoOn = false;
+    std::uint8_t lfoRate = 0;
+    std::uint8_t lfoStep = 0;
+    std::uint32_t lfoDivider = 0;
+    std::uint32_t envelopeCounter = 0;
+    std::uint32_t envelopeDivider = 0;
+};
+
+FmClock clockOf(const FmUnit& fm)
 {
-    op.output = operatorOutput(t, op.phase, modulation, soundingAttenuation(op, am));
-    op.phase = (op.phase + increment) & PHASE_MASK;
-    return op.output;
+    return FmClock{fm.lfoOn, fm.lfoRate, fm.lfoStep, fm.lfoDivider, fm.envelopeCounter, fm.envelopeDivider};
 }
 
-// The channel's output for this sample. Operator 1 feeds back the mean of its
-// last two outputs; feedback 1-7 gives the documented modulation depths
-// pi/16 ... 4pi. A modulator passes on half its output, so a full-scale one
-// moves its carrier's phase 4 cycles; two modulators into one operator are
-// summed first. The chip computes the operators in the order 1, 3, 2, 4, so
-// where operator 2 modulates operator 3 (algorithms 0-2), operator 3 gets
-// operator 2's output of the sample before. The carriers are summed in a
-// wider accumulator and the sum is not limited here: two carriers at full
-// level reach twice one operator's peak, and only the chip's final output is
-// held to 16 bits.
-std::int32_t renderChannel(const Tables& t, FmChannel& ch, const std::uint32_t inc[FM_OPERATORS],
-                           std::int32_t am)
+// Advances the counters one output sample; true when the envelope generator
+// ticks on it (every 3 samples).
+inline bool advanceClock(FmClock& k)
 {
-    FmOperator* const op = ch.op;
-    const std::int32_t selfModulation =
-        ch.feedback ? (ch.feedbackHistory[0] + ch.feedbackHistory[1]) >> (10 - ch.feedback) : 0;
-    const std::int32_t o1 = runOperator(t, op[0], inc[0], selfModulation, am);
-    ch.feedbackHistory[1] = ch.feedbackHistory[0];
-    ch.feedbackHistory[0] = o1;
-    std::int32_t sum = 0;
-    switch (ch.algorithm) {
-    case 0: { // 1-2-3-4
-        const std::int32_t o3 = runOperator(t, op[2], inc[2], op[1].output >> 1, am);
-        runOperator(t, op[1], inc[1], o1 >> 1, am);
-        sum = runOperator(t, op[3], inc[3], o3 >> 1, am);
-        break;
+    if (k.lfoOn && ++k.lfoDivider >= LFO_PERIOD[k.lfoRate]) {
+        k.lfoDivider = 0;
+        k.lfoStep = static_cast<std::uint8_t>((k.lfoStep + 1) % LFO_STEPS);
     }
-    case 1: { // (1+2)-3-4
-        const std::int32_t o3 = runOperator(t, op[2], inc[2], (o1 + op[1].output) >> 1, am);
-        runOperator(t, op[1], inc[1], 0, am);
-        sum = runOperator(t, op[3], inc[3], o3 >> 1, am);
-        break;
+    if (++k.envelopeDivider >= 3) {
+        k.envelopeDivider = 0;
+        ++k.envelopeCounter;
+        return true;
     }
-    case 2: { // (1+(2-3))-4
-        const std::int32_t o3 = runOperator(t, op[2], inc[2], op[1].output >> 1, am);
-        runOperator(t, op[1], inc[1], 0, am);
-        sum = runOperator(t, op[3], inc[3], (o1 + o3) >> 1, am);
-        break;
+    return false;
+}
+
+// The LFO's triangles at a step: amplitude 0-126 over all 128 steps, and
+// phase -7..7 over 32 steps of four (rising, falling, then the same below 0).
+struct LfoNow {
+    std::int32_t amWave;
+    int pmLevel;
+    int pmIndex;
+};
+
+inline LfoNow lfoAt(std::uint8_t step)
+{
+    const int pmStep = step >> 2;
+    const int pmLevel = (pmStep & 0x08) ? 7 - (pmStep & 7) : (pmStep & 7);
+    return LfoNow{((step & 0x40) ? 63 - (step & 0x3F) : (step & 0x3F)) * 2, pmLevel,
+                  (pmStep & 0x10) ? 8 + pmLevel : pmLevel};
+}
+
+// The phase steps of channel `c` under the LFO's phase modulation at
+// `pmIndex`. The modulation moves only every 4 LFO steps: the steps are
+// worked out when it moves, and kept in the channel.
+const std::uint32_t* modulatedIncrements(FmUnit& fm, int c, int pmIndex)
+{
+    FmChannel& ch = fm.channel[c];
+    const int at = ch.pmSensitivity * 16 + pmIndex;
+    if (ch.modulatedAt != at) {
+        ch.modulatedAt = at;
+        const std::int32_t scale = tables().pmScale[ch.pmSensitivity][pmIndex];
+        for (int o = 0; o < FM_OPERATORS; ++o) {
+            std::uint16_t fnumber = 0;
+            std::uint8_t block = 0;
+            operatorPitch(fm, c, o, fnumber, block);
+            const std::int32_t moved = (std::int32_t{fnumber} << 4) + ((fnumber * scale) >> 12);
+            ch.modulatedIncrement[o] = phaseIncrement(static_cast<std::uint32_t>(moved), block, ch.op[o]);
+        }
     }
-    case 3: { // ((1-2)+3)-4
-        const std::int32_t o3 = runOperator(t, op[2], inc[2], 0, am);
-        const std::int32_t o2 = runOperator(t, op[1], inc[1], o1 >> 1, am);
-        sum = runOperator(t, op[3], inc[3], (o2 + o3) >> 1, am);
-        break;
-    }
-    case 4: { // (1-2)+(3-4)
-        const std::int32_t o3 = runOperator(t, op[2], inc[2], 0, am);
-        sum = runOperator(t, op[1], inc[1], o1 >> 1, am);
-        sum += runOperator(t, op[3], inc[3], o3 >> 1, am);
-        break;
-    }
-    case 5: // 1-(2+3+4)
-        sum = runOperator(t, op[2], inc[2], o1 >> 1, am);
-        sum += runOperator(t, op[1], inc[1], o1 >> 1, am);
-        sum += runOperator(t, op[3], inc[3], o1 >> 1, am);
-        break;
-    case 6: // (1-2)+3+4
-        sum = runOperator(t, op[2], inc[2], 0, am);
-        sum += runOperator(t, op[1], inc[1], o1 >> 1, am);
-        sum += runOperator(t, op[3], inc[3], 0, am);
-        break;
-    default: // 7: 1+2+3+4
-        sum = o1 + runOperator(t, op[2], inc[2], 0, am);
-        sum += runOperator(t, op[1], inc[1], 0, am);
-        sum += runOperator(t, op[3], inc[3], 0, am);
-        break;
-    }
-    return sum;
+    return ch.modulatedIncrement;
 }
 
 // True when no operator of the channel can be heard this sample: each
@@ -503,6 +495,187 @@ bool channelSilent(const FmChannel& ch)
     }
     return true;
 }
+
+// What of a channel changes sample by sample, held in locals over a block and
+// put back at its end; and what changes only on an envelope tick.
+struct ChannelRun {
+    std::uint32_t phase[FM_OPERATORS];
+    std::int32_t output[FM_OPERATORS];
+    std::int32_t history[2];
+    std::int32_t level[FM_OPERATORS];  // soundingLevel of each operator
+    std::int32_t amMask[FM_OPERATORS]; // -1 where the operator takes the amplitude modulation
+    bool silent;
+};
+
+void refreshLevels(const FmChannel& ch, ChannelRun& run)
+{
+    for (int o = 0; o < FM_OPERATORS; ++o) {
+        run.level[o] = soundingLevel(ch.op[o]);
+    }
+    run.silent = channelSilent(ch);
+}
+
+ChannelRun startRun(const FmChannel& ch)
+{
+    ChannelRun run{};
+    for (int o = 0; o < FM_OPERATORS; ++o) {
+        run.phase[o] = ch.op[o].phase;
+        run.output[o] = ch.op[o].output;
+        run.amMask[o] = ch.op[o].amplitudeModulation ? -1 : 0;
+    }
+    run.history[0] = ch.feedbackHistory[0];
+    run.history[1] = ch.feedbackHistory[1];
+    refreshLevels(ch, run);
+    return run;
+}
+
+void endRun(FmChannel& ch, const ChannelRun& run)
+{
+    for (int o = 0; o < FM_OPERATORS; ++o) {
+        ch.op[o].phase = run.phase[o];
+        ch.op[o].output = run.output[o];
+    }
+    ch.feedbackHistory[0] = run.history[0];
+    ch.feedbackHistory[1] = run.history[1];
+}
+
+// One envelope tick of the channel's operators; an SSG-type envelope's new
+// run may restart a phase, so the phases go through the operators.
+void tickChannel(FmChannel& ch, ChannelRun& run, std::uint32_t counter)
+{
+    for (int o = 0; o < FM_OPERATORS; ++o) {
+        ch.op[o].phase = run.phase[o];
+        envelopeTick(ch.op[o], counter);
+        run.phase[o] = ch.op[o].phase;
+    }
+    refreshLevels(ch, run);
+}
+
+// One operator's output for this sample, with its phase then advanced.
+inline std::int32_t runOperator(const Tables& t, ChannelRun& run, int o, std::uint32_t increment,
+                                std::int32_t modulation, std::int32_t am)
+{
+    run.output[o] = operatorOutput(t, run.phase[o], modulation, run.level[o] + (am & run.amMask[o]));
+    run.phase[o] = (run.phase[o] + increment) & PHASE_MASK;
+    return run.output[o];
+}
+
+// The channel's output for this sample. Operator 1 feeds back the mean of its
+// last two outputs; feedback 1-7 gives the documented modulation depths
+// pi/16 ... 4pi. A modulator passes on half its output, so a full-scale one
+// moves its carrier's phase 4 cycles; two modulators into one operator are
+// summed first. The chip computes the operators in the order 1, 3, 2, 4, so
+// where operator 2 modulates operator 3 (algorithms 0-2), operator 3 gets
+// operator 2's output of the sample before. The carriers are summed in a
+// wider accumulator and the sum is not limited here: two carriers at full
+// level reach twice one operator's peak, and only the chip's final output is
+// held to 16 bits.
+template <int ALGORITHM>
+inline std::int32_t renderSample(const Tables& t, ChannelRun& r, const std::uint32_t inc[FM_OPERATORS],
+                                 int feedback, std::int32_t am)
+{
+    const std::int32_t selfModulation = feedback ? (r.history[0] + r.history[1]) >> (10 - feedback) : 0;
+    const std::int32_t o1 = runOperator(t, r, 0, inc[0], selfModulation, am);
+    r.history[1] = r.history[0];
+    r.history[0] = o1;
+    if constexpr (ALGORITHM == 0) { // 1-2-3-4
+        const std::int32_t o3 = runOperator(t, r, 2, inc[2], r.output[1] >> 1, am);
+        runOperator(t, r, 1, inc[1], o1 >> 1, am);
+        return runOperator(t, r, 3, inc[3], o3 >> 1, am);
+    } else if constexpr (ALGORITHM == 1) { // (1+2)-3-4
+        const std::int32_t o3 = runOperator(t, r, 2, inc[2], (o1 + r.output[1]) >> 1, am);
+        runOperator(t, r, 1, inc[1], 0, am);
+        return runOperator(t, r, 3, inc[3], o3 >> 1, am);
+    } else if constexpr (ALGORITHM == 2) { // (1+(2-3))-4
+        const std::int32_t o3 = runOperator(t, r, 2, inc[2], r.output[1] >> 1, am);
+        runOperator(t, r, 1, inc[1], 0, am);
+        return runOperator(t, r, 3, inc[3], (o1 + o3) >> 1, am);
+    } else if constexpr (ALGORITHM == 3) { // ((1-2)+3)-4
+        const std::int32_t o3 = runOperator(t, r, 2, inc[2], 0, am);
+        const std::int32_t o2 = runOperator(t, r, 1, inc[1], o1 >> 1, am);
+        return runOperator(t, r, 3, inc[3], (o2 + o3) >> 1, am);
+    } else if constexpr (ALGORITHM == 4) { // (1-2)+(3-4)
+        const std::int32_t o3 = runOperator(t, r, 2, inc[2], 0, am);
+        const std::int32_t sum = runOperator(t, r, 1, inc[1], o1 >> 1, am);
+        return sum + runOperator(t, r, 3, inc[3], o3 >> 1, am);
+    } else if constexpr (ALGORITHM == 5) { // 1-(2+3+4)
+        std::int32_t sum = runOperator(t, r, 2, inc[2], o1 >> 1, am);
+        sum += runOperator(t, r, 1, inc[1], o1 >> 1, am);
+        return sum + runOperator(t, r, 3, inc[3], o1 >> 1, am);
+    } else if constexpr (ALGORITHM == 6) { // (1-2)+3+4
+        std::int32_t sum = runOperator(t, r, 2, inc[2], 0, am);
+        sum += runOperator(t, r, 1, inc[1], o1 >> 1, am);
+        return sum + runOperator(t, r, 3, inc[3], 0, am);
+    } else { // 7: 1+2+3+4
+        std::int32_t sum = o1 + runOperator(t, r, 2, inc[2], 0, am);
+        sum += runOperator(t, r, 1, inc[1], 0, am);
+        return sum + runOperator(t, r, 3, inc[3], 0, am);
+    }
+}
+
+// A sample of a channel no one can hear: the output is 0 and only the phases
+// move, exactly as a full render would leave them.
+inline void silentSample(ChannelRun& r, const std::uint32_t inc[FM_OPERATORS])
+{
+    for (int o = 0; o < FM_OPERATORS; ++o) {
+        r.output[o] = 0;
+        r.phase[o] = (r.phase[o] + inc[o]) & PHASE_MASK;
+    }
+    r.history[1] = r.history[0];
+    r.history[0] = 0;
+}
+
+// Channel `c` over `count` samples from `clock`, its output added to
+// `left` and `right` as its output bits say.
+template <int ALGORITHM>
+void renderChannel(FmUnit& fm, int c, FmClock clock, std::int32_t* left, std::int32_t* right, std::size_t count)
+{
+    const Tables& t = tables();
+    FmChannel& ch = fm.channel[c];
+    ChannelRun run = startRun(ch);
+    std::uint32_t plain[FM_OPERATORS];
+    for (int o = 0; o < FM_OPERATORS; ++o) {
+        plain[o] = ch.op[o].increment;
+    }
+    const int amShift = AM_SHIFT[ch.amSensitivity];
+    const int feedback = ch.feedback;
+    const bool pm = ch.pmSensitivity != 0;
+    const std::int32_t leftMask = ch.left ? -1 : 0;
+    const std::int32_t rightMask = ch.right ? -1 : 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (advanceClock(clock)) {
+            tickChannel(ch, run, clock.envelopeCounter);
+        }
+        const LfoNow lfo = lfoAt(clock.lfoStep);
+        const std::uint32_t* inc = pm && lfo.pmLevel != 0 ? modulatedIncrements(fm, c, lfo.pmIndex) : plain;
+        if (run.silent) {
+            silentSample(run, inc);
+            continue;
+        }
+        const std::int32_t out = renderSample<ALGORITHM>(t, run, inc, feedback, lfo.amWave >> amShift);
+        left[i] += out & leftMask;
+        right[i] += out & rightMask;
+    }
+    endRun(ch, run);
+}
+
+// A channel that is not computed (channels 4-6 in three-channel mode): its
+// envelopes keep time, its phases stand.
+void tickOnly(FmChannel& ch, FmClock clock, std::size_t count)
+{
+    for (std::size_t i = 0; i < count; ++i) {
+        if (advanceClock(clock)) {
+            for (FmOperator& op : ch.op) {
+                envelopeTick(op, clock.envelopeCounter);
+            }
+        }
+    }
+}
+
+using ChannelRenderer = void (*)(FmUnit&, int, FmClock, std::int32_t*, std::int32_t*, std::size_t);
+constexpr ChannelRenderer RENDERERS[8] = {renderChannel<0>, renderChannel<1>, renderChannel<2>,
+                                          renderChannel<3>, renderChannel<4>, renderChannel<5>,
+                                          renderChannel<6>, renderChannel<7>};
 
 void writeOperator(FmUnit& fm, int c, int o, std::uint8_t reg, std::uint8_t value)
 {
@@ -657,79 +830,36 @@ void writeFm(FmUnit& fm, int bank, std::uint8_t reg, std::uint8_t value)
     }
 }
 
+void renderFm(FmUnit& fm, std::span<std::int32_t> left, std::span<std::int32_t> right)
+{
+    const std::size_t count = std::min(left.size(), right.size());
+    const FmClock start = clockOf(fm);
+    // In three-channel mode channels 4-6 are not computed.
+    const int channels = fm.sixChannels ? FM_CHANNELS : FM_CHANNELS / 2;
+    for (int c = 0; c < FM_CHANNELS; ++c) {
+        if (c < channels) {
+            RENDERERS[fm.channel[c].algorithm](fm, c, start, left.data(), right.data(), count);
+        } else {
+            tickOnly(fm.channel[c], start, count);
+        }
+    }
+    FmClock end = start;
+    for (std::size_t i = 0; i < count; ++i) {
+        advanceClock(end);
+    }
+    fm.lfoStep = end.lfoStep;
+    fm.lfoDivider = end.lfoDivider;
+    fm.envelopeCounter = end.envelopeCounter;
+    fm.envelopeDivider = end.envelopeDivider;
+}
+
 void clockFm(FmUnit& fm, std::int32_t& left, std::int32_t& right)
 {
-    const Tables& t = tables();
-
-    if (fm.lfoOn && ++fm.lfoDivider >= LFO_PERIOD[fm.lfoRate]) {
-        fm.lfoDivider = 0;
-        fm.lfoStep = static_cast<std::uint8_t>((fm.lfoStep + 1) % LFO_STEPS);
-    }
-    if (++fm.envelopeDivider >= 3) {
-        fm.envelopeDivider = 0;
-        ++fm.envelopeCounter;
-        for (FmChannel& ch : fm.channel) {
-            for (FmOperator& op : ch.op) {
-                envelopeTick(op, fm.envelopeCounter);
-            }
-        }
-    }
-
-    // The LFO's triangles: amplitude 0-126 over all 128 steps, and phase
-    // -7..7 over 32 steps of four (rising, falling, then the same below 0).
-    const std::int32_t amWave = ((fm.lfoStep & 0x40) ? 63 - (fm.lfoStep & 0x3F) : (fm.lfoStep & 0x3F)) * 2;
-    const int pmStep = fm.lfoStep >> 2;
-    const int pmLevel = (pmStep & 0x08) ? 7 - (pmStep & 7) : (pmStep & 7);
-    const int pmIndex = (pmStep & 0x10) ? 8 + pmLevel : pmLevel;
-
-    // In three-channel mode channels 4-6 are not computed: their envelopes
-    // keep time, their phases stand.
-    const int channels = fm.sixChannels ? FM_CHANNELS : FM_CHANNELS / 2;
-    for (int c = 0; c < channels; ++c) {
-        FmChannel& ch = fm.channel[c];
-        std::uint32_t increments[FM_OPERATORS];
-        const std::uint32_t* inc = increments;
-        if (ch.pmSensitivity != 0 && pmLevel != 0) {
-            // The phase modulation moves only every 4 LFO steps: its steps
-            // are worked out when it moves.
-            const int at = ch.pmSensitivity * 16 + pmIndex;
-            if (ch.modulatedAt != at) {
-                ch.modulatedAt = at;
-                const std::int32_t scale = t.pmScale[ch.pmSensitivity][pmIndex];
-                for (int o = 0; o < FM_OPERATORS; ++o) {
-                    std::uint16_t fnumber = 0;
-                    std::uint8_t block = 0;
-                    operatorPitch(fm, c, o, fnumber, block);
-                    const std::int32_t moved = (std::int32_t{fnumber} << 4) + ((fnumber * scale) >> 12);
-                    ch.modulatedIncrement[o] =
-                        phaseIncrement(static_cast<std::uint32_t>(moved), block, ch.op[o]);
-                }
-            }
-            inc = ch.modulatedIncrement;
-        } else {
-            for (int o = 0; o < FM_OPERATORS; ++o) {
-                increments[o] = ch.op[o].increment;
-            }
-        }
-        if (channelSilent(ch)) {
-            // Every operator's envelope is past hearing: the output is 0 and
-            // only the phases move, exactly as a full render would leave them.
-            for (int o = 0; o < FM_OPERATORS; ++o) {
-                ch.op[o].output = 0;
-                ch.op[o].phase = (ch.op[o].phase + inc[o]) & PHASE_MASK;
-            }
-            ch.feedbackHistory[1] = ch.feedbackHistory[0];
-            ch.feedbackHistory[0] = 0;
-            continue;
-        }
-        const std::int32_t out = renderChannel(t, ch, inc, amWave >> AM_SHIFT[ch.amSensitivity]);
-        if (ch.left) {
-            left += out;
-        }
-        if (ch.right) {
-            right += out;
-        }
-    }
+    std::int32_t l = 0;
+    std::int32_t r = 0;
+    renderFm(fm, std::span<std::int32_t>(&l, 1), std::span<std::int32_t>(&r, 1));
+    left += l;
+    right += r;
 }
 
 } // namespace synth
