@@ -33,18 +33,19 @@ constexpr std::int32_t SSG_ENVELOPE_END = 0x200;
 constexpr std::uint32_t PHASE_MASK = 0xFFFFF;     // 20 bits
 constexpr std::uint32_t INCREMENT_MASK = 0x1FFFF; // the detuned step is 17 bits and wraps
 
+// Largest attenuation an audible operator reaches at the exponent: the
+// quarter wave's deepest entry plus an envelope just short of silence.
+constexpr int OUTPUT_ENTRIES = 2137 + 4 * (SILENT_ENVELOPE - 1) + 1;
+
 struct Tables {
-    // logSine[i] = -log2(sin((i + 0.5) / 256 * pi / 2)) in 1/256 octave,
-    // rounded: 2137 at the quarter wave's start, 0 at its top. The half
-    // step centres each entry on its slot, so the quarter wave mirrors
-    // exactly onto the next.
-    std::uint16_t logSine[SINE_ENTRIES];
-    // The exponent table: the chip's 10-bit mantissa (2^(i / 256) - 1) * 1024,
-    // rounded, below an implicit leading 1 (0x400), kept here already joined
-    // to that 1 and shifted to the 13-bit output scale: (0x400 | mantissa) << 2.
-    // It is read at the complement of the attenuation's fraction, so fraction
-    // f gives 2^((255 - f) / 256), and the attenuation's integer part shifts it down.
-    std::uint16_t exponent[EXP_ENTRIES];
+    // The sine over the whole cycle, by the phase's top 10 bits: the log-sine
+    // quarter wave (below) mirrored for the second quarter, with bit 15 set
+    // for the second half cycle, where the output is below 0.
+    std::uint16_t sine[4 * SINE_ENTRIES];
+    // An operator's output magnitude by its whole attenuation at the exponent
+    // (the log-sine entry plus the envelope << 2): the exponent table's entry
+    // for the fraction, shifted down by the integer part.
+    std::uint16_t output[OUTPUT_ENTRIES];
     // Phase modulation, in 1/65536 of the F-number: the LFO's depth for each
     // sensitivity at each of its 8 steps up (index 0-7) and down (8-15).
     std::int32_t pmScale[8][16];
@@ -54,13 +55,33 @@ Tables buildTables()
 {
     Tables t{};
     const double pi = std::acos(-1.0);
+    // logSine[i] = -log2(sin((i + 0.5) / 256 * pi / 2)) in 1/256 octave,
+    // rounded: 2137 at the quarter wave's start, 0 at its top. The half
+    // step centres each entry on its slot, so the quarter wave mirrors
+    // exactly onto the next.
+    std::uint16_t logSine[SINE_ENTRIES];
     for (int i = 0; i < SINE_ENTRIES; ++i) {
         const double s = std::sin((i + 0.5) / SINE_ENTRIES * pi / 2.0);
-        t.logSine[i] = static_cast<std::uint16_t>(std::lround(-std::log2(s) * 256.0));
+        logSine[i] = static_cast<std::uint16_t>(std::lround(-std::log2(s) * 256.0));
     }
+    for (std::uint32_t p = 0; p < 4 * SINE_ENTRIES; ++p) {
+        // The second quarter mirrors the first: bit 8 set reads the table backwards.
+        const std::uint32_t index = (p ^ (0U - ((p >> 8) & 1))) & 0xFF;
+        t.sine[p] = static_cast<std::uint16_t>(logSine[index] | (((p >> 9) & 1) << 15));
+    }
+    // The exponent table: the chip's 10-bit mantissa (2^(i / 256) - 1) * 1024,
+    // rounded, below an implicit leading 1 (0x400), kept here already joined
+    // to that 1 and shifted to the 13-bit output scale: (0x400 | mantissa) << 2.
+    // It is read at the complement of the attenuation's fraction, so fraction
+    // f gives 2^((255 - f) / 256), and the attenuation's integer part shifts it
+    // down; from 13 on that leaves 0.
+    std::uint16_t exponent[EXP_ENTRIES];
     for (int i = 0; i < EXP_ENTRIES; ++i) {
         const long mantissa = std::lround((std::exp2(i / 256.0) - 1.0) * 1024.0);
-        t.exponent[i] = static_cast<std::uint16_t>((0x400 | mantissa) << 2);
+        exponent[i] = static_cast<std::uint16_t>((0x400 | mantissa) << 2);
+    }
+    for (std::uint32_t a = 0; a < OUTPUT_ENTRIES; ++a) {
+        t.output[a] = static_cast<std::uint16_t>(exponent[~a & 0xFF] >> (a >> 8));
     }
     // The chip's documented peak vibrato for phase modulation sensitivity 0-7,
     // in cents. The LFO reaches the peak at step 7 and moves linearly in
@@ -214,6 +235,7 @@ void operatorPitch(const FmUnit& fm, int c, int o, std::uint16_t& fnumber, std::
 }
 
 void refreshRates(FmOperator& op);
+void refreshIdle(FmOperator& op);
 
 void refreshPitch(FmUnit& fm, int c)
 {
@@ -263,6 +285,7 @@ void refreshRates(FmOperator& op)
          {EnvelopeState::attack, EnvelopeState::decay, EnvelopeState::sustain, EnvelopeState::release}) {
         op.rate[static_cast<int>(state)] = static_cast<std::uint8_t>(computeRate(op, state));
     }
+    refreshIdle(op);
 }
 
 int effectiveRate(const FmOperator& op, EnvelopeState state)
@@ -297,6 +320,7 @@ void keyOn(FmOperator& op)
     op.phase = 0;
     op.ssgInverted = (op.ssgEnvelope & SSG_ON) && (op.ssgEnvelope & SSG_ATTACK);
     startAttack(op);
+    refreshIdle(op);
 }
 
 void keyOff(FmOperator& op)
@@ -311,6 +335,7 @@ void keyOff(FmOperator& op)
     }
     op.ssgInverted = false;
     op.state = EnvelopeState::release;
+    refreshIdle(op);
 }
 
 // An SSG-type envelope at the end of its run (-48 dB) while the key is on:
@@ -333,7 +358,7 @@ bool ssgEndOfRun(FmOperator& op)
     return false;
 }
 
-void envelopeTick(FmOperator& op, std::uint32_t counter)
+inline void envelopeTick(FmOperator& op, std::uint32_t counter)
 {
     if (op.state == EnvelopeState::release && op.attenuation >= ENVELOPE_MAX) {
         return; // released all the way: nothing moves until the next key on
@@ -372,6 +397,37 @@ void envelopeTick(FmOperator& op, std::uint32_t counter)
     op.attenuation = std::min(ENVELOPE_MAX, op.attenuation + step);
 }
 
+// The envelope counter's bits of which one at least is set on every tick
+// that leaves the operator as it is: its envelope released all the way (all
+// bits: it waits for a key on), or its rate's bits below the move (none
+// where a rate never moves), or none when the tick has more to do than a
+// move (a decay at its sustain level, an SSG-type envelope at the end of its
+// run). A tick with any of these bits set in the counter is skipped.
+void refreshIdle(FmOperator& op)
+{
+    if (op.state == EnvelopeState::release && op.attenuation >= ENVELOPE_MAX) {
+        op.idleMask = ~0U;
+        return;
+    }
+    if (((op.ssgEnvelope & SSG_ON) && op.attenuation >= SSG_ENVELOPE_END) ||
+        (op.state == EnvelopeState::decay && op.attenuation >= sustainAttenuation(op.sustainLevel))) {
+        op.idleMask = 0;
+        return;
+    }
+    const int rate = effectiveRate(op, op.state);
+    op.idleMask = rate < 2 ? ~0U : (1U << ENVELOPE_RATES.shift[rate]) - 1;
+}
+
+// One envelope tick, skipped where it would leave the operator as it is.
+inline void tickOperator(FmOperator& op, std::uint32_t counter)
+{
+    if ((counter & op.idleMask) != 0) {
+        return;
+    }
+    envelopeTick(op, counter);
+    refreshIdle(op);
+}
+
 // The attenuation the operator sounds at before the amplitude modulation:
 // the envelope (turned over for an inverted SSG-type envelope) plus total
 // level. It is not limited to the envelope's 10 bits: anything from
@@ -400,12 +456,9 @@ std::int32_t operatorOutput(const Tables& t, std::uint32_t phase, std::int32_t m
         return 0;
     }
     const std::uint32_t p = ((phase >> 10) + static_cast<std::uint32_t>(modulation)) & 0x3FF;
-    // The second quarter mirrors the first: bit 8 set reads the table backwards.
-    const std::uint32_t index = (p ^ (0U - ((p >> 8) & 1))) & 0xFF;
-    // At most 2137 + 1023 * 4: the shift stays below 32, and from 13 on leaves 0.
-    const std::uint32_t attenuation = t.logSine[index] + (static_cast<std::uint32_t>(envelope) << 2);
-    const std::int32_t magnitude = t.exponent[~attenuation & 0xFF] >> (attenuation >> 8);
-    const std::int32_t negative = -static_cast<std::int32_t>((p >> 9) & 1); // second half cycle below 0
+    const std::uint32_t sine = t.sine[p];
+    const std::int32_t magnitude = t.output[(sine & 0x7FFF) + (static_cast<std::uint32_t>(envelope) << 2)];
+    const std::int32_t negative = -static_cast<std::int32_t>(sine >> 15); // second half cycle below 0
     return (magnitude ^ negative) - negative;
 }
 
@@ -429,20 +482,25 @@ FmClock clockOf(const FmUnit& fm)
     return FmClock{fm.lfoOn, fm.lfoRate, fm.lfoStep, fm.lfoDivider, fm.envelopeCounter, fm.envelopeDivider};
 }
 
-// Advances the counters one output sample; true when the envelope generator
-// ticks on it (every 3 samples).
-inline bool advanceClock(FmClock& k)
+// What a sample's advance of the counters moved.
+constexpr unsigned ENVELOPE_TICKED = 1; // the envelope generator ticked (every 3 samples)
+constexpr unsigned LFO_MOVED = 2;       // the LFO took a step
+
+// Advances the counters one output sample; says what moved.
+inline unsigned advanceClock(FmClock& k)
 {
+    unsigned moved = 0;
     if (k.lfoOn && ++k.lfoDivider >= LFO_PERIOD[k.lfoRate]) {
         k.lfoDivider = 0;
         k.lfoStep = static_cast<std::uint8_t>((k.lfoStep + 1) % LFO_STEPS);
+        moved = LFO_MOVED;
     }
     if (++k.envelopeDivider >= 3) {
         k.envelopeDivider = 0;
         ++k.envelopeCounter;
-        return true;
+        moved |= ENVELOPE_TICKED;
     }
-    return false;
+    return moved;
 }
 
 // The LFO's triangles at a step: amplitude 0-126 over all 128 steps, and
@@ -540,15 +598,27 @@ void endRun(FmChannel& ch, const ChannelRun& run)
 }
 
 // One envelope tick of the channel's operators; an SSG-type envelope's new
-// run may restart a phase, so the phases go through the operators.
+// run may restart a phase, so the phases go through the operators. The
+// levels follow what the envelopes moved.
 void tickChannel(FmChannel& ch, ChannelRun& run, std::uint32_t counter)
 {
+    bool moved = false;
     for (int o = 0; o < FM_OPERATORS; ++o) {
-        ch.op[o].phase = run.phase[o];
-        envelopeTick(ch.op[o], counter);
-        run.phase[o] = ch.op[o].phase;
+        FmOperator& op = ch.op[o];
+        if ((counter & op.idleMask) != 0) {
+            continue;
+        }
+        const std::int32_t attenuation = op.attenuation;
+        const bool inverted = op.ssgInverted;
+        op.phase = run.phase[o];
+        envelopeTick(op, counter);
+        refreshIdle(op);
+        run.phase[o] = op.phase;
+        moved = moved | (op.attenuation != attenuation) | (op.ssgInverted != inverted);
     }
-    refreshLevels(ch, run);
+    if (moved) { // most ticks move no envelope of a channel
+        refreshLevels(ch, run);
+    }
 }
 
 // One operator's output for this sample, with its phase then advanced.
@@ -642,17 +712,23 @@ void renderChannel(FmUnit& fm, int c, FmClock clock, std::int32_t* left, std::in
     const bool pm = ch.pmSensitivity != 0;
     const std::int32_t leftMask = ch.left ? -1 : 0;
     const std::int32_t rightMask = ch.right ? -1 : 0;
+    LfoNow lfo = lfoAt(clock.lfoStep);
+    std::int32_t am = lfo.amWave >> amShift;
     for (std::size_t i = 0; i < count; ++i) {
-        if (advanceClock(clock)) {
+        const unsigned moved = advanceClock(clock);
+        if (moved & ENVELOPE_TICKED) {
             tickChannel(ch, run, clock.envelopeCounter);
         }
-        const LfoNow lfo = lfoAt(clock.lfoStep);
+        if (moved & LFO_MOVED) {
+            lfo = lfoAt(clock.lfoStep);
+            am = lfo.amWave >> amShift;
+        }
         const std::uint32_t* inc = pm && lfo.pmLevel != 0 ? modulatedIncrements(fm, c, lfo.pmIndex) : plain;
         if (run.silent) {
             silentSample(run, inc);
             continue;
         }
-        const std::int32_t out = renderSample<ALGORITHM>(t, run, inc, feedback, lfo.amWave >> amShift);
+        const std::int32_t out = renderSample<ALGORITHM>(t, run, inc, feedback, am);
         left[i] += out & leftMask;
         right[i] += out & rightMask;
     }
@@ -664,9 +740,9 @@ void renderChannel(FmUnit& fm, int c, FmClock clock, std::int32_t* left, std::in
 void tickOnly(FmChannel& ch, FmClock clock, std::size_t count)
 {
     for (std::size_t i = 0; i < count; ++i) {
-        if (advanceClock(clock)) {
+        if (advanceClock(clock) & ENVELOPE_TICKED) {
             for (FmOperator& op : ch.op) {
-                envelopeTick(op, clock.envelopeCounter);
+                tickOperator(op, clock.envelopeCounter);
             }
         }
     }

@@ -59,6 +59,7 @@ struct FmOperator {
     std::uint8_t rate[4] = {};        // the envelope's rate in each state, with key scale: 0-63
     std::int32_t attenuation = 0x3FF; // the envelope, 10 bits, 0 = loudest
     EnvelopeState state = EnvelopeState::release;
+    std::uint32_t idleMask = 0;       // envelope counter bits that, any set, make a tick a no-op (0: none)
     bool keyOn = false;
     bool ssgInverted = false; // an SSG-type envelope's output currently runs upside down
     std::int32_t output = 0;  // last output, 14-bit signed
