@@ -698,7 +698,8 @@ inline void silentSample(ChannelRun& r, const std::uint32_t inc[FM_OPERATORS])
 // Channel `c` over `count` samples from `clock`, its output added to
 // `left` and `right` as its output bits say.
 template <int ALGORITHM>
-void renderChannel(FmUnit& fm, int c, FmClock clock, std::int32_t* left, std::int32_t* right, std::size_t count)
+void renderChannel(FmUnit& fm, int c, FmClock clock, std::int32_t* left, std::int32_t* right,
+                   std::size_t count)
 {
     const Tables& t = tables();
     FmChannel& ch = fm.channel[c];

@@ -4,9 +4,9 @@
 //
 // The emulator owns one FmUnit, resets it with resetFm, passes every register
 // write of either bank to writeFm and calls renderFm for a block of output
-// samples between writes (clockFm for one); they add each channel's output, the sum of its carriers' signed 14-bit
-// outputs, to the left and right sums its output bits select. Everything is integer arithmetic on tables built
-// once, so a render is the same on every machine.
+// samples between writes (clockFm for one); they add each channel's output, the sum of its carriers' signed
+// 14-bit outputs, to the left and right sums its output bits select. Everything is integer arithmetic on
+// tables built once, so a render is the same on every machine.
 //
 // Each operator has a 20-bit phase counter whose top 10 bits address a sine
 // held as a log-sine quarter wave; the envelope generator's 10-bit
@@ -59,7 +59,7 @@ struct FmOperator {
     std::uint8_t rate[4] = {};        // the envelope's rate in each state, with key scale: 0-63
     std::int32_t attenuation = 0x3FF; // the envelope, 10 bits, 0 = loudest
     EnvelopeState state = EnvelopeState::release;
-    std::uint32_t idleMask = 0;       // envelope counter bits that, any set, make a tick a no-op (0: none)
+    std::uint32_t idleMask = 0; // envelope counter bits that, any set, make a tick a no-op (0: none)
     bool keyOn = false;
     bool ssgInverted = false; // an SSG-type envelope's output currently runs upside down
     std::int32_t output = 0;  // last output, 14-bit signed

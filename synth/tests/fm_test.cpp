@@ -556,7 +556,7 @@ TEST(FmBlocks, RenderInBlocksAsSampleBySample)
         voice(byBlock, ch, ch + 2 > 7 ? ch - 6 : ch + 2, 0xF, 8 * ch, ch + 1, true);
         for (int op = 0; op < 4; ++op) {
             const int o = OPERATOR_OFFSET[op] + ch % 3;
-            both(ch / 3, 0x50 + o, 0x40 * op + 10 + ch);   // key scale, slow attacks
+            both(ch / 3, 0x50 + o, 0x40 * op + 10 + ch);             // key scale, slow attacks
             both(ch / 3, 0x60 + o, (op == 1 ? 0x80 : 0) | (8 + ch)); // amplitude modulation on operator 2
             both(ch / 3, 0x70 + o, 4 + op);
             both(ch / 3, 0x80 + o, 0x35 + op);
@@ -565,11 +565,11 @@ TEST(FmBlocks, RenderInBlocksAsSampleBySample)
         both(ch / 3, 0xA4 + ch % 3, (ch + 2) << 3 | 2);
         both(ch / 3, 0xA0 + ch % 3, 0x40 + 17 * ch);
     }
-    both(0, 0x90, 0x0A);       // channel 1, operator 1: an SSG-type triangle
-    both(0, 0x27, 0x40);       // channel 3's own frequencies
+    both(0, 0x90, 0x0A); // channel 1, operator 1: an SSG-type triangle
+    both(0, 0x27, 0x40); // channel 3's own frequencies
     both(0, 0xAD, 0x22);
     both(0, 0xA9, 0x90);
-    both(0, 0x22, 0x08 | 6);   // the LFO at 48 Hz
+    both(0, 0x22, 0x08 | 6); // the LFO at 48 Hz
     int written = 0;
     for (int round = 0; round < 300; ++round) {
         const std::size_t count = 1 + next() % (round % 3 == 0 ? 700 : 40);
