@@ -2,7 +2,7 @@
 """The render's speed: how many times faster than real time
 `ym2608-play --render` turns a song into a WAV, on one core.
 
-    bench/render_bench.py [--build DIR] [--runs N] [--loops N] [LOG...]
+    bench/render_bench.py [--build DIR] [--against DIR] [--runs N] [--loops N] [LOG...]
 
 Without LOG it renders our own six-channel tune (tools/make-vgm-tune.py: FM
 on all six channels, an SSG square and noise hi-hats, the ADPCM bass drum),
@@ -10,7 +10,11 @@ looped --loops times. Each song is rendered --runs times at the chip's own
 rate and at 44100 Hz; the figure is the song's length over the CPU time the
 render took (user and system, from the process's own accounting, so that
 other work on the machine slows it as little as it can), best and median of
-the runs. A figure to read, not a test.
+the runs. With --against, a second build's player renders the same songs
+in turn with the first's, run for run, so that both meet the same load on a
+shared machine; the figure to read then is the ratio of the two, each run's
+own (this build's speed over the other's) and the median of them. A figure
+to read, not a test.
 """
 
 import argparse
@@ -70,10 +74,14 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("logs", nargs="*", help="logs to render instead of our tune")
     parser.add_argument("--build", default=os.path.join(ROOT, "build"), help="the build folder")
+    parser.add_argument("--against", help="another build folder to time run for run beside this one")
     parser.add_argument("--runs", type=int, default=5, help="renders of each song at each rate (5)")
     parser.add_argument("--loops", type=int, default=20, help="plays of the looped part (20)")
     options = parser.parse_args()
-    player = os.path.join(options.build, "play", "ym2608-play")
+    players = [("", os.path.join(options.build, "play", "ym2608-play"))]
+    if options.against:
+        players = [("this build, ", players[0][1]),
+                   ("the other, ", os.path.join(options.against, "play", "ym2608-play"))]
     print("machine: %s" % machine())
     with tempfile.TemporaryDirectory(prefix="render-bench-") as work:
         logs = options.logs
@@ -84,13 +92,19 @@ def main():
         wav = os.path.join(work, "out.wav")
         for log in logs:
             for rate in (0, 44100):
-                ratios = []
+                ratios = {}
                 for _ in range(options.runs):
-                    cpu, seconds = render_once(player, log, wav, rate, options.loops)
-                    ratios.append(seconds / cpu)
-                print("%s at %s: %.1f s of sound, %.0fx real time at best, %.0fx median (%d runs)" % (
-                    os.path.basename(log), "%d Hz" % rate if rate else "the chip's rate", seconds, max(ratios),
-                    statistics.median(ratios), options.runs))
+                    for name, player in players:
+                        cpu, seconds = render_once(player, log, wav, rate, options.loops)
+                        ratios.setdefault(name, []).append(seconds / cpu)
+                where = "%s at %s" % (os.path.basename(log), "%d Hz" % rate if rate else "the chip's rate")
+                for name, _ in players:
+                    print("%s%s: %.1f s of sound, %.0fx real time at best, %.0fx median (%d runs)" % (
+                        name, where, seconds, max(ratios[name]), statistics.median(ratios[name]), options.runs))
+                if len(players) == 2:
+                    each = [a / b for a, b in zip(ratios[players[0][0]], ratios[players[1][0]])]
+                    print("  this build over the other: %s; median %.2fx" % (
+                        ", ".join("%.2f" % r for r in each), statistics.median(each)))
     print("load average at the end: %.2f" % os.getloadavg()[0])
 
 

@@ -15,6 +15,8 @@ constexpr std::uint8_t ADPCM_LAST = 0x0F;
 // The coupling high-pass: y = x - x' + y' (1 - 1/1024), a corner of
 // 55467 / (2 pi 1024), about 9 Hz.
 constexpr int HIGH_PASS_BITS = 10;
+// The FM and SSG units render this many samples at a time, between the writes.
+constexpr std::size_t FM_BLOCK = 256;
 
 std::int16_t toConverter(std::int64_t value)
 {
@@ -78,30 +80,42 @@ void writeChipMemory(ChipSound& chip, std::size_t offset, std::span<const std::u
 void renderChipSound(ChipSound& chip, std::span<std::int16_t> frames)
 {
     const bool adpcmLeft = (chip.adpcmRegs.control2 & CONTROL2_LEFT) != 0;
-    for (std::size_t i = 0; i + 1 < frames.size(); i += 2) {
-        std::int32_t left = 0;
-        std::int32_t right = 0;
-        clockFm(chip.fm, left, right);
-        clockRhythm(chip.rhythm, left, right);
+    const bool adpcmRight = (chip.adpcmRegs.control2 & CONTROL2_RIGHT) != 0;
+    std::int32_t fmLeft[FM_BLOCK];
+    std::int32_t fmRight[FM_BLOCK];
+    std::int32_t ssgBlock[FM_BLOCK];
+    const std::size_t total = frames.size() / 2;
+    for (std::size_t first = 0; first < total; first += FM_BLOCK) {
+        const std::size_t count = std::min(FM_BLOCK, total - first);
+        std::fill_n(fmLeft, count, 0);
+        std::fill_n(fmRight, count, 0);
+        renderFm(chip.fm, std::span<std::int32_t>(fmLeft, count), std::span<std::int32_t>(fmRight, count));
+        renderSsg(chip.ssg, std::span<std::int32_t>(ssgBlock, count));
+        for (std::size_t k = 0; k < count; ++k) {
+            std::int32_t left = fmLeft[k];
+            std::int32_t right = fmRight[k];
+            clockRhythm(chip.rhythm, left, right);
 
-        const std::int32_t adpcm = stepVoice(chip.adpcm, chip.adpcmRegs, chip.memory) >> ADPCM_MIX_SHIFT;
-        if (adpcmLeft) {
-            left += adpcm;
+            const std::int32_t adpcm = stepVoice(chip.adpcm, chip.adpcmRegs, chip.memory) >> ADPCM_MIX_SHIFT;
+            if (adpcmLeft) {
+                left += adpcm;
+            }
+            if (adpcmRight) {
+                right += adpcm;
+            }
+
+            const std::int32_t ssg = (ssgBlock[k] * chip.ssgGain) >> (SSG_GAIN_BITS + SSG_MIX_SHIFT);
+            chip.ssgFiltered = ((std::int64_t{ssg - chip.ssgLastIn} << HIGH_PASS_BITS) + chip.ssgFiltered -
+                                (chip.ssgFiltered >> HIGH_PASS_BITS));
+            chip.ssgLastIn = ssg;
+            const auto ssgOut = static_cast<std::int32_t>(chip.ssgFiltered >> HIGH_PASS_BITS);
+
+            // The chip's own output is held to 16 bits; the SSG joins it on the
+            // board, and the whole comes to the file at OUTPUT_SHIFT below.
+            const std::size_t i = 2 * (first + k);
+            frames[i] = toConverter((std::int64_t{toConverter(left)} + ssgOut) >> OUTPUT_SHIFT);
+            frames[i + 1] = toConverter((std::int64_t{toConverter(right)} + ssgOut) >> OUTPUT_SHIFT);
         }
-        if (chip.adpcmRegs.control2 & CONTROL2_RIGHT) {
-            right += adpcm;
-        }
-
-        const std::int32_t ssg = (clockSsg(chip.ssg) * chip.ssgGain) >> (SSG_GAIN_BITS + SSG_MIX_SHIFT);
-        chip.ssgFiltered = ((std::int64_t{ssg - chip.ssgLastIn} << HIGH_PASS_BITS) + chip.ssgFiltered -
-                            (chip.ssgFiltered >> HIGH_PASS_BITS));
-        chip.ssgLastIn = ssg;
-        const auto ssgOut = static_cast<std::int32_t>(chip.ssgFiltered >> HIGH_PASS_BITS);
-
-        // The chip's own output is held to 16 bits; the SSG joins it on the
-        // board, and the whole comes to the file at OUTPUT_SHIFT below.
-        frames[i] = toConverter((std::int64_t{toConverter(left)} + ssgOut) >> OUTPUT_SHIFT);
-        frames[i + 1] = toConverter((std::int64_t{toConverter(right)} + ssgOut) >> OUTPUT_SHIFT);
     }
 }
 

@@ -33,18 +33,19 @@ constexpr std::int32_t SSG_ENVELOPE_END = 0x200;
 constexpr std::uint32_t PHASE_MASK = 0xFFFFF;     // 20 bits
 constexpr std::uint32_t INCREMENT_MASK = 0x1FFFF; // the detuned step is 17 bits and wraps
 
+// Largest attenuation an audible operator reaches at the exponent: the
+// quarter wave's deepest entry plus an envelope just short of silence.
+constexpr int OUTPUT_ENTRIES = 2137 + 4 * (SILENT_ENVELOPE - 1) + 1;
+
 struct Tables {
-    // logSine[i] = -log2(sin((i + 0.5) / 256 * pi / 2)) in 1/256 octave,
-    // rounded: 2137 at the quarter wave's start, 0 at its top. The half
-    // step centres each entry on its slot, so the quarter wave mirrors
-    // exactly onto the next.
-    std::uint16_t logSine[SINE_ENTRIES];
-    // The exponent table: the chip's 10-bit mantissa (2^(i / 256) - 1) * 1024,
-    // rounded, below an implicit leading 1 (0x400), kept here already joined
-    // to that 1 and shifted to the 13-bit output scale: (0x400 | mantissa) << 2.
-    // It is read at the complement of the attenuation's fraction, so fraction
-    // f gives 2^((255 - f) / 256), and the attenuation's integer part shifts it down.
-    std::uint16_t exponent[EXP_ENTRIES];
+    // The sine over the whole cycle, by the phase's top 10 bits: the log-sine
+    // quarter wave (below) mirrored for the second quarter, with bit 15 set
+    // for the second half cycle, where the output is below 0.
+    std::uint16_t sine[4 * SINE_ENTRIES];
+    // An operator's output magnitude by its whole attenuation at the exponent
+    // (the log-sine entry plus the envelope << 2): the exponent table's entry
+    // for the fraction, shifted down by the integer part.
+    std::uint16_t output[OUTPUT_ENTRIES];
     // Phase modulation, in 1/65536 of the F-number: the LFO's depth for each
     // sensitivity at each of its 8 steps up (index 0-7) and down (8-15).
     std::int32_t pmScale[8][16];
@@ -54,13 +55,33 @@ Tables buildTables()
 {
     Tables t{};
     const double pi = std::acos(-1.0);
+    // logSine[i] = -log2(sin((i + 0.5) / 256 * pi / 2)) in 1/256 octave,
+    // rounded: 2137 at the quarter wave's start, 0 at its top. The half
+    // step centres each entry on its slot, so the quarter wave mirrors
+    // exactly onto the next.
+    std::uint16_t logSine[SINE_ENTRIES];
     for (int i = 0; i < SINE_ENTRIES; ++i) {
         const double s = std::sin((i + 0.5) / SINE_ENTRIES * pi / 2.0);
-        t.logSine[i] = static_cast<std::uint16_t>(std::lround(-std::log2(s) * 256.0));
+        logSine[i] = static_cast<std::uint16_t>(std::lround(-std::log2(s) * 256.0));
     }
+    for (std::uint32_t p = 0; p < 4 * SINE_ENTRIES; ++p) {
+        // The second quarter mirrors the first: bit 8 set reads the table backwards.
+        const std::uint32_t index = (p ^ (0U - ((p >> 8) & 1))) & 0xFF;
+        t.sine[p] = static_cast<std::uint16_t>(logSine[index] | (((p >> 9) & 1) << 15));
+    }
+    // The exponent table: the chip's 10-bit mantissa (2^(i / 256) - 1) * 1024,
+    // rounded, below an implicit leading 1 (0x400), kept here already joined
+    // to that 1 and shifted to the 13-bit output scale: (0x400 | mantissa) << 2.
+    // It is read at the complement of the attenuation's fraction, so fraction
+    // f gives 2^((255 - f) / 256), and the attenuation's integer part shifts it
+    // down; from 13 on that leaves 0.
+    std::uint16_t exponent[EXP_ENTRIES];
     for (int i = 0; i < EXP_ENTRIES; ++i) {
         const long mantissa = std::lround((std::exp2(i / 256.0) - 1.0) * 1024.0);
-        t.exponent[i] = static_cast<std::uint16_t>((0x400 | mantissa) << 2);
+        exponent[i] = static_cast<std::uint16_t>((0x400 | mantissa) << 2);
+    }
+    for (std::uint32_t a = 0; a < OUTPUT_ENTRIES; ++a) {
+        t.output[a] = static_cast<std::uint16_t>(exponent[~a & 0xFF] >> (a >> 8));
     }
     // The chip's documented peak vibrato for phase modulation sensitivity 0-7,
     // in cents. The LFO reaches the peak at step 7 and moves linearly in
@@ -214,6 +235,7 @@ void operatorPitch(const FmUnit& fm, int c, int o, std::uint16_t& fnumber, std::
 }
 
 void refreshRates(FmOperator& op);
+void refreshIdle(FmOperator& op);
 
 void refreshPitch(FmUnit& fm, int c)
 {
@@ -263,6 +285,7 @@ void refreshRates(FmOperator& op)
          {EnvelopeState::attack, EnvelopeState::decay, EnvelopeState::sustain, EnvelopeState::release}) {
         op.rate[static_cast<int>(state)] = static_cast<std::uint8_t>(computeRate(op, state));
     }
+    refreshIdle(op);
 }
 
 int effectiveRate(const FmOperator& op, EnvelopeState state)
@@ -297,6 +320,7 @@ void keyOn(FmOperator& op)
     op.phase = 0;
     op.ssgInverted = (op.ssgEnvelope & SSG_ON) && (op.ssgEnvelope & SSG_ATTACK);
     startAttack(op);
+    refreshIdle(op);
 }
 
 void keyOff(FmOperator& op)
@@ -311,6 +335,7 @@ void keyOff(FmOperator& op)
     }
     op.ssgInverted = false;
     op.state = EnvelopeState::release;
+    refreshIdle(op);
 }
 
 // An SSG-type envelope at the end of its run (-48 dB) while the key is on:
@@ -333,7 +358,7 @@ bool ssgEndOfRun(FmOperator& op)
     return false;
 }
 
-void envelopeTick(FmOperator& op, std::uint32_t counter)
+inline void envelopeTick(FmOperator& op, std::uint32_t counter)
 {
     if (op.state == EnvelopeState::release && op.attenuation >= ENVELOPE_MAX) {
         return; // released all the way: nothing moves until the next key on
@@ -372,9 +397,42 @@ void envelopeTick(FmOperator& op, std::uint32_t counter)
     op.attenuation = std::min(ENVELOPE_MAX, op.attenuation + step);
 }
 
-// The attenuation the operator sounds at: the envelope (turned over for an
-// inverted SSG-type envelope), plus total level and amplitude modulation.
-std::int32_t soundingAttenuation(const FmOperator& op, std::int32_t am)
+// The envelope counter's bits of which one at least is set on every tick
+// that leaves the operator as it is: its envelope released all the way (all
+// bits: it waits for a key on), or its rate's bits below the move (none
+// where a rate never moves), or none when the tick has more to do than a
+// move (a decay at its sustain level, an SSG-type envelope at the end of its
+// run). A tick with any of these bits set in the counter is skipped.
+void refreshIdle(FmOperator& op)
+{
+    if (op.state == EnvelopeState::release && op.attenuation >= ENVELOPE_MAX) {
+        op.idleMask = ~0U;
+        return;
+    }
+    if (((op.ssgEnvelope & SSG_ON) && op.attenuation >= SSG_ENVELOPE_END) ||
+        (op.state == EnvelopeState::decay && op.attenuation >= sustainAttenuation(op.sustainLevel))) {
+        op.idleMask = 0;
+        return;
+    }
+    const int rate = effectiveRate(op, op.state);
+    op.idleMask = rate < 2 ? ~0U : (1U << ENVELOPE_RATES.shift[rate]) - 1;
+}
+
+// One envelope tick, skipped where it would leave the operator as it is.
+inline void tickOperator(FmOperator& op, std::uint32_t counter)
+{
+    if ((counter & op.idleMask) != 0) {
+        return;
+    }
+    envelopeTick(op, counter);
+    refreshIdle(op);
+}
+
+// The attenuation the operator sounds at before the amplitude modulation:
+// the envelope (turned over for an inverted SSG-type envelope) plus total
+// level. It is not limited to the envelope's 10 bits: anything from
+// SILENT_ENVELOPE on is silence, as it would be at the limit.
+std::int32_t soundingLevel(const FmOperator& op)
 {
     std::int32_t env = op.attenuation;
     if (op.ssgEnvelope & SSG_ON) {
@@ -384,11 +442,7 @@ std::int32_t soundingAttenuation(const FmOperator& op, std::int32_t am)
             env = ENVELOPE_MAX;
         }
     }
-    env += op.totalLevel << 3; // 0.75 dB = 8 envelope steps
-    if (op.amplitudeModulation) {
-        env += am;
-    }
-    return std::min(env, ENVELOPE_MAX);
+    return env + (op.totalLevel << 3); // 0.75 dB = 8 envelope steps
 }
 
 // ---- Operators -----------------------------------------------------------
@@ -402,92 +456,88 @@ std::int32_t operatorOutput(const Tables& t, std::uint32_t phase, std::int32_t m
         return 0;
     }
     const std::uint32_t p = ((phase >> 10) + static_cast<std::uint32_t>(modulation)) & 0x3FF;
-    // The second quarter mirrors the first: bit 8 set reads the table backwards.
-    const std::uint32_t index = (p ^ (0U - ((p >> 8) & 1))) & 0xFF;
-    // At most 2137 + 1023 * 4: the shift stays below 32, and from 13 on leaves 0.
-    const std::uint32_t attenuation = t.logSine[index] + (static_cast<std::uint32_t>(envelope) << 2);
-    const std::int32_t magnitude = t.exponent[~attenuation & 0xFF] >> (attenuation >> 8);
-    const std::int32_t negative = -static_cast<std::int32_t>((p >> 9) & 1); // second half cycle below 0
+    const std::uint32_t sine = t.sine[p];
+    const std::int32_t magnitude = t.output[(sine & 0x7FFF) + (static_cast<std::uint32_t>(envelope) << 2)];
+    const std::int32_t negative = -static_cast<std::int32_t>(sine >> 15); // second half cycle below 0
     return (magnitude ^ negative) - negative;
 }
 
-// One operator's output for this sample, with its phase then advanced.
-inline std::int32_t runOperator(const Tables& t, FmOperator& op, std::uint32_t increment,
-                                std::int32_t modulation, std::int32_t am)
+// ---- Channels over a block of samples ------------------------------------
+
+// The LFO's and the envelope generator's counters, which every channel
+// follows. A block is rendered one channel at a time, each channel running
+// its own copy of these from the block's start, so that a channel's state
+// stays in registers over the block and its algorithm is chosen once.
+struct FmClock {
+    bool lfoOn = false;
+    std::uint8_t lfoRate = 0;
+    std::uint8_t lfoStep = 0;
+    std::uint32_t lfoDivider = 0;
+    std::uint32_t envelopeCounter = 0;
+    std::uint32_t envelopeDivider = 0;
+};
+
+FmClock clockOf(const FmUnit& fm)
 {
-    op.output = operatorOutput(t, op.phase, modulation, soundingAttenuation(op, am));
-    op.phase = (op.phase + increment) & PHASE_MASK;
-    return op.output;
+    return FmClock{fm.lfoOn, fm.lfoRate, fm.lfoStep, fm.lfoDivider, fm.envelopeCounter, fm.envelopeDivider};
 }
 
-// The channel's output for this sample. Operator 1 feeds back the mean of its
-// last two outputs; feedback 1-7 gives the documented modulation depths
-// pi/16 ... 4pi. A modulator passes on half its output, so a full-scale one
-// moves its carrier's phase 4 cycles; two modulators into one operator are
-// summed first. The chip computes the operators in the order 1, 3, 2, 4, so
-// where operator 2 modulates operator 3 (algorithms 0-2), operator 3 gets
-// operator 2's output of the sample before. The carriers are summed in a
-// wider accumulator and the sum is not limited here: two carriers at full
-// level reach twice one operator's peak, and only the chip's final output is
-// held to 16 bits.
-std::int32_t renderChannel(const Tables& t, FmChannel& ch, const std::uint32_t inc[FM_OPERATORS],
-                           std::int32_t am)
+// What a sample's advance of the counters moved.
+constexpr unsigned ENVELOPE_TICKED = 1; // the envelope generator ticked (every 3 samples)
+constexpr unsigned LFO_MOVED = 2;       // the LFO took a step
+
+// Advances the counters one output sample; says what moved.
+inline unsigned advanceClock(FmClock& k)
 {
-    FmOperator* const op = ch.op;
-    const std::int32_t selfModulation =
-        ch.feedback ? (ch.feedbackHistory[0] + ch.feedbackHistory[1]) >> (10 - ch.feedback) : 0;
-    const std::int32_t o1 = runOperator(t, op[0], inc[0], selfModulation, am);
-    ch.feedbackHistory[1] = ch.feedbackHistory[0];
-    ch.feedbackHistory[0] = o1;
-    std::int32_t sum = 0;
-    switch (ch.algorithm) {
-    case 0: { // 1-2-3-4
-        const std::int32_t o3 = runOperator(t, op[2], inc[2], op[1].output >> 1, am);
-        runOperator(t, op[1], inc[1], o1 >> 1, am);
-        sum = runOperator(t, op[3], inc[3], o3 >> 1, am);
-        break;
+    unsigned moved = 0;
+    if (k.lfoOn && ++k.lfoDivider >= LFO_PERIOD[k.lfoRate]) {
+        k.lfoDivider = 0;
+        k.lfoStep = static_cast<std::uint8_t>((k.lfoStep + 1) % LFO_STEPS);
+        moved = LFO_MOVED;
     }
-    case 1: { // (1+2)-3-4
-        const std::int32_t o3 = runOperator(t, op[2], inc[2], (o1 + op[1].output) >> 1, am);
-        runOperator(t, op[1], inc[1], 0, am);
-        sum = runOperator(t, op[3], inc[3], o3 >> 1, am);
-        break;
+    if (++k.envelopeDivider >= 3) {
+        k.envelopeDivider = 0;
+        ++k.envelopeCounter;
+        moved |= ENVELOPE_TICKED;
     }
-    case 2: { // (1+(2-3))-4
-        const std::int32_t o3 = runOperator(t, op[2], inc[2], op[1].output >> 1, am);
-        runOperator(t, op[1], inc[1], 0, am);
-        sum = runOperator(t, op[3], inc[3], (o1 + o3) >> 1, am);
-        break;
+    return moved;
+}
+
+// The LFO's triangles at a step: amplitude 0-126 over all 128 steps, and
+// phase -7..7 over 32 steps of four (rising, falling, then the same below 0).
+struct LfoNow {
+    std::int32_t amWave;
+    int pmLevel;
+    int pmIndex;
+};
+
+inline LfoNow lfoAt(std::uint8_t step)
+{
+    const int pmStep = step >> 2;
+    const int pmLevel = (pmStep & 0x08) ? 7 - (pmStep & 7) : (pmStep & 7);
+    return LfoNow{((step & 0x40) ? 63 - (step & 0x3F) : (step & 0x3F)) * 2, pmLevel,
+                  (pmStep & 0x10) ? 8 + pmLevel : pmLevel};
+}
+
+// The phase steps of channel `c` under the LFO's phase modulation at
+// `pmIndex`. The modulation moves only every 4 LFO steps: the steps are
+// worked out when it moves, and kept in the channel.
+const std::uint32_t* modulatedIncrements(FmUnit& fm, int c, int pmIndex)
+{
+    FmChannel& ch = fm.channel[c];
+    const int at = ch.pmSensitivity * 16 + pmIndex;
+    if (ch.modulatedAt != at) {
+        ch.modulatedAt = at;
+        const std::int32_t scale = tables().pmScale[ch.pmSensitivity][pmIndex];
+        for (int o = 0; o < FM_OPERATORS; ++o) {
+            std::uint16_t fnumber = 0;
+            std::uint8_t block = 0;
+            operatorPitch(fm, c, o, fnumber, block);
+            const std::int32_t moved = (std::int32_t{fnumber} << 4) + ((fnumber * scale) >> 12);
+            ch.modulatedIncrement[o] = phaseIncrement(static_cast<std::uint32_t>(moved), block, ch.op[o]);
+        }
     }
-    case 3: { // ((1-2)+3)-4
-        const std::int32_t o3 = runOperator(t, op[2], inc[2], 0, am);
-        const std::int32_t o2 = runOperator(t, op[1], inc[1], o1 >> 1, am);
-        sum = runOperator(t, op[3], inc[3], (o2 + o3) >> 1, am);
-        break;
-    }
-    case 4: { // (1-2)+(3-4)
-        const std::int32_t o3 = runOperator(t, op[2], inc[2], 0, am);
-        sum = runOperator(t, op[1], inc[1], o1 >> 1, am);
-        sum += runOperator(t, op[3], inc[3], o3 >> 1, am);
-        break;
-    }
-    case 5: // 1-(2+3+4)
-        sum = runOperator(t, op[2], inc[2], o1 >> 1, am);
-        sum += runOperator(t, op[1], inc[1], o1 >> 1, am);
-        sum += runOperator(t, op[3], inc[3], o1 >> 1, am);
-        break;
-    case 6: // (1-2)+3+4
-        sum = runOperator(t, op[2], inc[2], 0, am);
-        sum += runOperator(t, op[1], inc[1], o1 >> 1, am);
-        sum += runOperator(t, op[3], inc[3], 0, am);
-        break;
-    default: // 7: 1+2+3+4
-        sum = o1 + runOperator(t, op[2], inc[2], 0, am);
-        sum += runOperator(t, op[1], inc[1], 0, am);
-        sum += runOperator(t, op[3], inc[3], 0, am);
-        break;
-    }
-    return sum;
+    return ch.modulatedIncrement;
 }
 
 // True when no operator of the channel can be heard this sample: each
@@ -503,6 +553,206 @@ bool channelSilent(const FmChannel& ch)
     }
     return true;
 }
+
+// What of a channel changes sample by sample, held in locals over a block and
+// put back at its end; and what changes only on an envelope tick.
+struct ChannelRun {
+    std::uint32_t phase[FM_OPERATORS];
+    std::int32_t output[FM_OPERATORS];
+    std::int32_t history[2];
+    std::int32_t level[FM_OPERATORS];  // soundingLevel of each operator
+    std::int32_t amMask[FM_OPERATORS]; // -1 where the operator takes the amplitude modulation
+    bool silent;
+};
+
+void refreshLevels(const FmChannel& ch, ChannelRun& run)
+{
+    for (int o = 0; o < FM_OPERATORS; ++o) {
+        run.level[o] = soundingLevel(ch.op[o]);
+    }
+    run.silent = channelSilent(ch);
+}
+
+ChannelRun startRun(const FmChannel& ch)
+{
+    ChannelRun run{};
+    for (int o = 0; o < FM_OPERATORS; ++o) {
+        run.phase[o] = ch.op[o].phase;
+        run.output[o] = ch.op[o].output;
+        run.amMask[o] = ch.op[o].amplitudeModulation ? -1 : 0;
+    }
+    run.history[0] = ch.feedbackHistory[0];
+    run.history[1] = ch.feedbackHistory[1];
+    refreshLevels(ch, run);
+    return run;
+}
+
+void endRun(FmChannel& ch, const ChannelRun& run)
+{
+    for (int o = 0; o < FM_OPERATORS; ++o) {
+        ch.op[o].phase = run.phase[o];
+        ch.op[o].output = run.output[o];
+    }
+    ch.feedbackHistory[0] = run.history[0];
+    ch.feedbackHistory[1] = run.history[1];
+}
+
+// One envelope tick of the channel's operators; an SSG-type envelope's new
+// run may restart a phase, so the phases go through the operators. The
+// levels follow what the envelopes moved.
+void tickChannel(FmChannel& ch, ChannelRun& run, std::uint32_t counter)
+{
+    bool moved = false;
+    for (int o = 0; o < FM_OPERATORS; ++o) {
+        FmOperator& op = ch.op[o];
+        if ((counter & op.idleMask) != 0) {
+            continue;
+        }
+        const std::int32_t attenuation = op.attenuation;
+        const bool inverted = op.ssgInverted;
+        op.phase = run.phase[o];
+        envelopeTick(op, counter);
+        refreshIdle(op);
+        run.phase[o] = op.phase;
+        moved = moved | (op.attenuation != attenuation) | (op.ssgInverted != inverted);
+    }
+    if (moved) { // most ticks move no envelope of a channel
+        refreshLevels(ch, run);
+    }
+}
+
+// One operator's output for this sample, with its phase then advanced.
+inline std::int32_t runOperator(const Tables& t, ChannelRun& run, int o, std::uint32_t increment,
+                                std::int32_t modulation, std::int32_t am)
+{
+    run.output[o] = operatorOutput(t, run.phase[o], modulation, run.level[o] + (am & run.amMask[o]));
+    run.phase[o] = (run.phase[o] + increment) & PHASE_MASK;
+    return run.output[o];
+}
+
+// The channel's output for this sample. Operator 1 feeds back the mean of its
+// last two outputs; feedback 1-7 gives the documented modulation depths
+// pi/16 ... 4pi. A modulator passes on half its output, so a full-scale one
+// moves its carrier's phase 4 cycles; two modulators into one operator are
+// summed first. The chip computes the operators in the order 1, 3, 2, 4, so
+// where operator 2 modulates operator 3 (algorithms 0-2), operator 3 gets
+// operator 2's output of the sample before. The carriers are summed in a
+// wider accumulator and the sum is not limited here: two carriers at full
+// level reach twice one operator's peak, and only the chip's final output is
+// held to 16 bits.
+template <int ALGORITHM>
+inline std::int32_t renderSample(const Tables& t, ChannelRun& r, const std::uint32_t inc[FM_OPERATORS],
+                                 int feedback, std::int32_t am)
+{
+    const std::int32_t selfModulation = feedback ? (r.history[0] + r.history[1]) >> (10 - feedback) : 0;
+    const std::int32_t o1 = runOperator(t, r, 0, inc[0], selfModulation, am);
+    r.history[1] = r.history[0];
+    r.history[0] = o1;
+    if constexpr (ALGORITHM == 0) { // 1-2-3-4
+        const std::int32_t o3 = runOperator(t, r, 2, inc[2], r.output[1] >> 1, am);
+        runOperator(t, r, 1, inc[1], o1 >> 1, am);
+        return runOperator(t, r, 3, inc[3], o3 >> 1, am);
+    } else if constexpr (ALGORITHM == 1) { // (1+2)-3-4
+        const std::int32_t o3 = runOperator(t, r, 2, inc[2], (o1 + r.output[1]) >> 1, am);
+        runOperator(t, r, 1, inc[1], 0, am);
+        return runOperator(t, r, 3, inc[3], o3 >> 1, am);
+    } else if constexpr (ALGORITHM == 2) { // (1+(2-3))-4
+        const std::int32_t o3 = runOperator(t, r, 2, inc[2], r.output[1] >> 1, am);
+        runOperator(t, r, 1, inc[1], 0, am);
+        return runOperator(t, r, 3, inc[3], (o1 + o3) >> 1, am);
+    } else if constexpr (ALGORITHM == 3) { // ((1-2)+3)-4
+        const std::int32_t o3 = runOperator(t, r, 2, inc[2], 0, am);
+        const std::int32_t o2 = runOperator(t, r, 1, inc[1], o1 >> 1, am);
+        return runOperator(t, r, 3, inc[3], (o2 + o3) >> 1, am);
+    } else if constexpr (ALGORITHM == 4) { // (1-2)+(3-4)
+        const std::int32_t o3 = runOperator(t, r, 2, inc[2], 0, am);
+        const std::int32_t sum = runOperator(t, r, 1, inc[1], o1 >> 1, am);
+        return sum + runOperator(t, r, 3, inc[3], o3 >> 1, am);
+    } else if constexpr (ALGORITHM == 5) { // 1-(2+3+4)
+        std::int32_t sum = runOperator(t, r, 2, inc[2], o1 >> 1, am);
+        sum += runOperator(t, r, 1, inc[1], o1 >> 1, am);
+        return sum + runOperator(t, r, 3, inc[3], o1 >> 1, am);
+    } else if constexpr (ALGORITHM == 6) { // (1-2)+3+4
+        std::int32_t sum = runOperator(t, r, 2, inc[2], 0, am);
+        sum += runOperator(t, r, 1, inc[1], o1 >> 1, am);
+        return sum + runOperator(t, r, 3, inc[3], 0, am);
+    } else { // 7: 1+2+3+4
+        std::int32_t sum = o1 + runOperator(t, r, 2, inc[2], 0, am);
+        sum += runOperator(t, r, 1, inc[1], 0, am);
+        return sum + runOperator(t, r, 3, inc[3], 0, am);
+    }
+}
+
+// A sample of a channel no one can hear: the output is 0 and only the phases
+// move, exactly as a full render would leave them.
+inline void silentSample(ChannelRun& r, const std::uint32_t inc[FM_OPERATORS])
+{
+    for (int o = 0; o < FM_OPERATORS; ++o) {
+        r.output[o] = 0;
+        r.phase[o] = (r.phase[o] + inc[o]) & PHASE_MASK;
+    }
+    r.history[1] = r.history[0];
+    r.history[0] = 0;
+}
+
+// Channel `c` over `count` samples from `clock`, its output added to
+// `left` and `right` as its output bits say.
+template <int ALGORITHM>
+void renderChannel(FmUnit& fm, int c, FmClock clock, std::int32_t* left, std::int32_t* right,
+                   std::size_t count)
+{
+    const Tables& t = tables();
+    FmChannel& ch = fm.channel[c];
+    ChannelRun run = startRun(ch);
+    std::uint32_t plain[FM_OPERATORS];
+    for (int o = 0; o < FM_OPERATORS; ++o) {
+        plain[o] = ch.op[o].increment;
+    }
+    const int amShift = AM_SHIFT[ch.amSensitivity];
+    const int feedback = ch.feedback;
+    const bool pm = ch.pmSensitivity != 0;
+    const std::int32_t leftMask = ch.left ? -1 : 0;
+    const std::int32_t rightMask = ch.right ? -1 : 0;
+    LfoNow lfo = lfoAt(clock.lfoStep);
+    std::int32_t am = lfo.amWave >> amShift;
+    for (std::size_t i = 0; i < count; ++i) {
+        const unsigned moved = advanceClock(clock);
+        if (moved & ENVELOPE_TICKED) {
+            tickChannel(ch, run, clock.envelopeCounter);
+        }
+        if (moved & LFO_MOVED) {
+            lfo = lfoAt(clock.lfoStep);
+            am = lfo.amWave >> amShift;
+        }
+        const std::uint32_t* inc = pm && lfo.pmLevel != 0 ? modulatedIncrements(fm, c, lfo.pmIndex) : plain;
+        if (run.silent) {
+            silentSample(run, inc);
+            continue;
+        }
+        const std::int32_t out = renderSample<ALGORITHM>(t, run, inc, feedback, am);
+        left[i] += out & leftMask;
+        right[i] += out & rightMask;
+    }
+    endRun(ch, run);
+}
+
+// A channel that is not computed (channels 4-6 in three-channel mode): its
+// envelopes keep time, its phases stand.
+void tickOnly(FmChannel& ch, FmClock clock, std::size_t count)
+{
+    for (std::size_t i = 0; i < count; ++i) {
+        if (advanceClock(clock) & ENVELOPE_TICKED) {
+            for (FmOperator& op : ch.op) {
+                tickOperator(op, clock.envelopeCounter);
+            }
+        }
+    }
+}
+
+using ChannelRenderer = void (*)(FmUnit&, int, FmClock, std::int32_t*, std::int32_t*, std::size_t);
+constexpr ChannelRenderer RENDERERS[8] = {renderChannel<0>, renderChannel<1>, renderChannel<2>,
+                                          renderChannel<3>, renderChannel<4>, renderChannel<5>,
+                                          renderChannel<6>, renderChannel<7>};
 
 void writeOperator(FmUnit& fm, int c, int o, std::uint8_t reg, std::uint8_t value)
 {
@@ -657,79 +907,36 @@ void writeFm(FmUnit& fm, int bank, std::uint8_t reg, std::uint8_t value)
     }
 }
 
+void renderFm(FmUnit& fm, std::span<std::int32_t> left, std::span<std::int32_t> right)
+{
+    const std::size_t count = std::min(left.size(), right.size());
+    const FmClock start = clockOf(fm);
+    // In three-channel mode channels 4-6 are not computed.
+    const int channels = fm.sixChannels ? FM_CHANNELS : FM_CHANNELS / 2;
+    for (int c = 0; c < FM_CHANNELS; ++c) {
+        if (c < channels) {
+            RENDERERS[fm.channel[c].algorithm](fm, c, start, left.data(), right.data(), count);
+        } else {
+            tickOnly(fm.channel[c], start, count);
+        }
+    }
+    FmClock end = start;
+    for (std::size_t i = 0; i < count; ++i) {
+        advanceClock(end);
+    }
+    fm.lfoStep = end.lfoStep;
+    fm.lfoDivider = end.lfoDivider;
+    fm.envelopeCounter = end.envelopeCounter;
+    fm.envelopeDivider = end.envelopeDivider;
+}
+
 void clockFm(FmUnit& fm, std::int32_t& left, std::int32_t& right)
 {
-    const Tables& t = tables();
-
-    if (fm.lfoOn && ++fm.lfoDivider >= LFO_PERIOD[fm.lfoRate]) {
-        fm.lfoDivider = 0;
-        fm.lfoStep = static_cast<std::uint8_t>((fm.lfoStep + 1) % LFO_STEPS);
-    }
-    if (++fm.envelopeDivider >= 3) {
-        fm.envelopeDivider = 0;
-        ++fm.envelopeCounter;
-        for (FmChannel& ch : fm.channel) {
-            for (FmOperator& op : ch.op) {
-                envelopeTick(op, fm.envelopeCounter);
-            }
-        }
-    }
-
-    // The LFO's triangles: amplitude 0-126 over all 128 steps, and phase
-    // -7..7 over 32 steps of four (rising, falling, then the same below 0).
-    const std::int32_t amWave = ((fm.lfoStep & 0x40) ? 63 - (fm.lfoStep & 0x3F) : (fm.lfoStep & 0x3F)) * 2;
-    const int pmStep = fm.lfoStep >> 2;
-    const int pmLevel = (pmStep & 0x08) ? 7 - (pmStep & 7) : (pmStep & 7);
-    const int pmIndex = (pmStep & 0x10) ? 8 + pmLevel : pmLevel;
-
-    // In three-channel mode channels 4-6 are not computed: their envelopes
-    // keep time, their phases stand.
-    const int channels = fm.sixChannels ? FM_CHANNELS : FM_CHANNELS / 2;
-    for (int c = 0; c < channels; ++c) {
-        FmChannel& ch = fm.channel[c];
-        std::uint32_t increments[FM_OPERATORS];
-        const std::uint32_t* inc = increments;
-        if (ch.pmSensitivity != 0 && pmLevel != 0) {
-            // The phase modulation moves only every 4 LFO steps: its steps
-            // are worked out when it moves.
-            const int at = ch.pmSensitivity * 16 + pmIndex;
-            if (ch.modulatedAt != at) {
-                ch.modulatedAt = at;
-                const std::int32_t scale = t.pmScale[ch.pmSensitivity][pmIndex];
-                for (int o = 0; o < FM_OPERATORS; ++o) {
-                    std::uint16_t fnumber = 0;
-                    std::uint8_t block = 0;
-                    operatorPitch(fm, c, o, fnumber, block);
-                    const std::int32_t moved = (std::int32_t{fnumber} << 4) + ((fnumber * scale) >> 12);
-                    ch.modulatedIncrement[o] =
-                        phaseIncrement(static_cast<std::uint32_t>(moved), block, ch.op[o]);
-                }
-            }
-            inc = ch.modulatedIncrement;
-        } else {
-            for (int o = 0; o < FM_OPERATORS; ++o) {
-                increments[o] = ch.op[o].increment;
-            }
-        }
-        if (channelSilent(ch)) {
-            // Every operator's envelope is past hearing: the output is 0 and
-            // only the phases move, exactly as a full render would leave them.
-            for (int o = 0; o < FM_OPERATORS; ++o) {
-                ch.op[o].output = 0;
-                ch.op[o].phase = (ch.op[o].phase + inc[o]) & PHASE_MASK;
-            }
-            ch.feedbackHistory[1] = ch.feedbackHistory[0];
-            ch.feedbackHistory[0] = 0;
-            continue;
-        }
-        const std::int32_t out = renderChannel(t, ch, inc, amWave >> AM_SHIFT[ch.amSensitivity]);
-        if (ch.left) {
-            left += out;
-        }
-        if (ch.right) {
-            right += out;
-        }
-    }
+    std::int32_t l = 0;
+    std::int32_t r = 0;
+    renderFm(fm, std::span<std::int32_t>(&l, 1), std::span<std::int32_t>(&r, 1));
+    left += l;
+    right += r;
 }
 
 } // namespace synth

@@ -3,10 +3,10 @@
 // emulator can play what the board's FM registers say.
 //
 // The emulator owns one FmUnit, resets it with resetFm, passes every register
-// write of either bank to writeFm and calls clockFm once per output sample;
-// clockFm adds each channel's output, the sum of its carriers' signed 14-bit
-// outputs, to the left and right sums its output bits select. Everything is integer arithmetic on tables built
-// once, so a render is the same on every machine.
+// write of either bank to writeFm and calls renderFm for a block of output
+// samples between writes (clockFm for one); they add each channel's output, the sum of its carriers' signed
+// 14-bit outputs, to the left and right sums its output bits select. Everything is integer arithmetic on
+// tables built once, so a render is the same on every machine.
 //
 // Each operator has a 20-bit phase counter whose top 10 bits address a sine
 // held as a log-sine quarter wave; the envelope generator's 10-bit
@@ -15,10 +15,11 @@
 // The operators are numbered 1-4 as the algorithm diagrams number them; the
 // registers address them in the order 1, 3, 2, 4 (offsets +0, +4, +8, +C).
 //
-// Functions: resetFm, writeFm, clockFm.
+// Functions: resetFm, writeFm, renderFm, clockFm.
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 namespace synth {
 
@@ -58,6 +59,7 @@ struct FmOperator {
     std::uint8_t rate[4] = {};        // the envelope's rate in each state, with key scale: 0-63
     std::int32_t attenuation = 0x3FF; // the envelope, 10 bits, 0 = loudest
     EnvelopeState state = EnvelopeState::release;
+    std::uint32_t idleMask = 0; // envelope counter bits that, any set, make a tick a no-op (0: none)
     bool keyOn = false;
     bool ssgInverted = false; // an SSG-type envelope's output currently runs upside down
     std::int32_t output = 0;  // last output, 14-bit signed
@@ -123,5 +125,10 @@ void writeFm(FmUnit& fm, int bank, std::uint8_t reg, std::uint8_t value);
 /// carriers, each in the operators' signed 14-bit range (-8192..8191), unlimited, to `left` and/or `right`
 /// as that channel's output bits (0xB4-0xB6) say.
 void clockFm(FmUnit& fm, std::int32_t& left, std::int32_t& right);
+
+/// Advances as many output samples as `left` and `right` hold, exactly as
+/// that many calls of clockFm would, and adds each sample's outputs to its
+/// place in them. Writes come between blocks, never within one.
+void renderFm(FmUnit& fm, std::span<std::int32_t> left, std::span<std::int32_t> right);
 
 } // namespace synth

@@ -248,6 +248,12 @@ void holdOutput(SsgUnit& ssg, std::uint32_t count)
         ssg.steady += count;
         return;
     }
+    if (count > SSG_TICK_RING) {
+        // Past a ring's length the same output only writes over itself.
+        holdOutput(ssg, SSG_TICK_RING);
+        holdOutput(ssg, count - SSG_TICK_RING);
+        return;
+    }
     for (std::uint32_t i = 0; i < count; ++i) {
         const std::uint32_t at = ssg.tickAt++ % SSG_TICK_RING;
         const std::int32_t last = ssg.ticks[(at + SSG_TICK_RING - 1) % SSG_TICK_RING];
@@ -291,6 +297,31 @@ void runTicks(SsgUnit& ssg, std::uint32_t count)
     }
 }
 
+// Output samples from now that come out as the output stands, each one's
+// ticks over before a counter the output depends on reaches its period and
+// with the filter's window already holding that output alone; `ticks` is
+// set to their ticks. At most `limit`.
+std::size_t steadySamples(const SsgUnit& ssg, std::size_t limit, std::uint32_t& ticks)
+{
+    ticks = 0;
+    if (ssg.steady < SSG_FILTER_TICKS || ssg.ticks[(ssg.tickAt - 1) % SSG_TICK_RING] != ssg.output) {
+        return 0;
+    }
+    const std::uint32_t quiet = quietTicks(ssg);
+    bool odd = ssg.oddSample;
+    std::size_t count = 0;
+    while (count < limit) {
+        const std::uint32_t next = odd ? 4 : 5; // the ticks before the sample, as clockSsg runs them
+        if (next > quiet - ticks) {
+            break;
+        }
+        ticks += next;
+        odd = !odd;
+        ++count;
+    }
+    return count;
+}
+
 } // namespace
 
 std::int32_t ssgLevel(int level)
@@ -329,6 +360,27 @@ std::uint32_t shiftSsgNoise(std::uint32_t state)
 {
     const std::uint32_t feedback = (state ^ (state >> 3)) & 1;
     return (state >> 1) | (feedback << (SSG_NOISE_BITS - 1));
+}
+
+void renderSsg(SsgUnit& ssg, std::span<std::int32_t> out)
+{
+    std::size_t i = 0;
+    while (i < out.size()) {
+        std::uint32_t ticks = 0;
+        const std::size_t steady = steadySamples(ssg, out.size() - i, ticks);
+        if (steady == 0) {
+            out[i++] = clockSsg(ssg);
+            continue;
+        }
+        // A held level or silence: the counters move all at once.
+        skipTicks(ssg, ticks);
+        holdOutput(ssg, ticks);
+        if (steady & 1) {
+            ssg.oddSample = !ssg.oddSample;
+        }
+        std::fill_n(out.begin() + static_cast<std::ptrdiff_t>(i), steady, ssg.output);
+        i += steady;
+    }
 }
 
 std::int32_t clockSsg(SsgUnit& ssg)

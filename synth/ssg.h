@@ -24,10 +24,11 @@
 //   0x0B-0x0C  envelope period: fine 8 bits, then coarse 8 bits
 //   0x0D       ----xxxx envelope shape: continue, attack, alternate, hold; a write restarts it
 //
-// Functions: resetSsg, writeSsg, clockSsg, ssgLevel.
+// Functions: resetSsg, writeSsg, clockSsg, renderSsg, shiftSsgNoise, ssgLevel.
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 namespace synth {
 
@@ -85,6 +86,12 @@ void writeSsg(SsgUnit& ssg, std::uint8_t reg, std::uint8_t value);
 /// about 0..3 x SSG_FULL_SCALE (the unit's output never goes below 0; the
 /// filter may ring a little past either end at a sharp edge).
 std::int32_t clockSsg(SsgUnit& ssg);
+
+/// Advances as many output samples as `out` holds, exactly as that many
+/// calls of clockSsg would, and puts each one's output in its place. Where
+/// the output holds still (silence, a fixed level) over many samples, the
+/// counters move over them all at once.
+void renderSsg(SsgUnit& ssg, std::span<std::int32_t> out);
 
 /// The noise shift register after one shift from `state`.
 std::uint32_t shiftSsgNoise(std::uint32_t state);

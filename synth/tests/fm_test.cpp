@@ -533,4 +533,64 @@ TEST(FmRobustness, AnyWritesKeepTheOutputInRange)
     }
 }
 
+// A render in blocks between writes is the same, sample for sample, as one
+// sample at a time: every algorithm keyed and released, the LFO's amplitude
+// and phase modulation, an SSG-type envelope, channel 3's own frequencies,
+// and three-channel mode (where channels 4-6 keep only their envelopes'
+// time), with blocks of every size from 1 to several hundred samples.
+TEST(FmBlocks, RenderInBlocksAsSampleBySample)
+{
+    FmUnit bySample = freshUnit();
+    FmUnit byBlock = freshUnit();
+    std::uint32_t seed = 99;
+    auto next = [&seed] {
+        seed = seed * 1664525U + 1013904223U;
+        return seed >> 8;
+    };
+    auto both = [&](int bank, int reg, int value) {
+        synth::writeFm(bySample, bank, static_cast<std::uint8_t>(reg), static_cast<std::uint8_t>(value));
+        synth::writeFm(byBlock, bank, static_cast<std::uint8_t>(reg), static_cast<std::uint8_t>(value));
+    };
+    for (int ch = 0; ch < 6; ++ch) {
+        voice(bySample, ch, ch + 2 > 7 ? ch - 6 : ch + 2, 0xF, 8 * ch, ch + 1, true);
+        voice(byBlock, ch, ch + 2 > 7 ? ch - 6 : ch + 2, 0xF, 8 * ch, ch + 1, true);
+        for (int op = 0; op < 4; ++op) {
+            const int o = OPERATOR_OFFSET[op] + ch % 3;
+            both(ch / 3, 0x50 + o, 0x40 * op + 10 + ch);             // key scale, slow attacks
+            both(ch / 3, 0x60 + o, (op == 1 ? 0x80 : 0) | (8 + ch)); // amplitude modulation on operator 2
+            both(ch / 3, 0x70 + o, 4 + op);
+            both(ch / 3, 0x80 + o, 0x35 + op);
+        }
+        both(ch / 3, 0xB4 + ch % 3, 0xC0 | (ch % 4) << 4 | (ch + 1) % 8);
+        both(ch / 3, 0xA4 + ch % 3, (ch + 2) << 3 | 2);
+        both(ch / 3, 0xA0 + ch % 3, 0x40 + 17 * ch);
+    }
+    both(0, 0x90, 0x0A); // channel 1, operator 1: an SSG-type triangle
+    both(0, 0x27, 0x40); // channel 3's own frequencies
+    both(0, 0xAD, 0x22);
+    both(0, 0xA9, 0x90);
+    both(0, 0x22, 0x08 | 6); // the LFO at 48 Hz
+    int written = 0;
+    for (int round = 0; round < 300; ++round) {
+        const std::size_t count = 1 + next() % (round % 3 == 0 ? 700 : 40);
+        std::vector<std::int32_t> left(count, 0), right(count, 0);
+        synth::renderFm(byBlock, left, right);
+        for (std::size_t i = 0; i < count; ++i, ++written) {
+            std::int32_t l = 0, r = 0;
+            synth::clockFm(bySample, l, r);
+            ASSERT_EQ(left[i], l) << "sample " << written;
+            ASSERT_EQ(right[i], r) << "sample " << written;
+        }
+        const int ch = static_cast<int>(next() % 8);
+        if (ch < 6 && round % 2 == 0) {
+            both(0, 0x28, static_cast<int>(next() % 16) << 4 | (ch / 3) << 2 | ch % 3);
+        } else if (round % 17 == 5) {
+            both(0, 0x29, round % 34 == 5 ? 0x00 : 0x80);
+        } else if (round % 11 == 3) {
+            both(0, 0x22, round % 22 == 3 ? 0x00 : 0x08 | static_cast<int>(next() % 8));
+        }
+    }
+    EXPECT_GT(written, 30000);
+}
+
 } // namespace

@@ -284,4 +284,60 @@ TEST(SsgTone, HarmonicsAboveTheOutputRateDoNotFoldBack)
     EXPECT_NEAR(10.0 * std::log10(powerAt(out, 3 * tone) / fundamental), -9.54, 0.3);
 }
 
+// A render in blocks between writes is the same, sample for sample, as one
+// sample at a time: tones, noise, the envelope in every shape, fixed levels
+// that hold still for a long time and silence (where the counters skip
+// ahead), with blocks of every size from 1 to thousands of samples.
+TEST(SsgBlocks, RenderInBlocksAsSampleBySample)
+{
+    SsgUnit bySample = unit();
+    SsgUnit byBlock = unit();
+    std::uint32_t seed = 7;
+    auto next = [&seed] {
+        seed = seed * 1664525U + 1013904223U;
+        return seed >> 8;
+    };
+    auto both = [&](int reg, std::uint32_t value) {
+        synth::writeSsg(bySample, static_cast<std::uint8_t>(reg), static_cast<std::uint8_t>(value));
+        synth::writeSsg(byBlock, static_cast<std::uint8_t>(reg), static_cast<std::uint8_t>(value));
+    };
+    int written = 0;
+    for (int round = 0; round < 400; ++round) {
+        switch (round % 8) {
+        case 0: // everything silent, the counters still running
+            for (int reg = 0x08; reg <= 0x0A; ++reg) {
+                both(reg, 0);
+            }
+            break;
+        case 1:
+            both(0x07, next() % 64);
+            both(static_cast<int>(next() % 6), next() % 256);
+            break;
+        case 2: // a fixed level on one channel, its tone and noise gates shut: it holds still
+            both(0x07, 0x3F);
+            both(0x08 + static_cast<int>(next() % 3), 1 + next() % 15);
+            break;
+        case 3:
+            both(0x06, next() % 32);
+            both(0x08 + static_cast<int>(next() % 3), 0x10);
+            break;
+        case 4:
+            both(0x0B, next() % 256);
+            both(0x0C, next() % 4);
+            both(0x0D, next() % 16);
+            break;
+        default:
+            both(0x08 + static_cast<int>(next() % 3), next() % 32);
+            break;
+        }
+        const std::size_t count = 1 + next() % (round % 4 == 0 ? 5000 : 60);
+        std::vector<std::int32_t> out(count, -1);
+        synth::renderSsg(byBlock, out);
+        for (std::size_t i = 0; i < count; ++i, ++written) {
+            ASSERT_EQ(out[i], synth::clockSsg(bySample)) << "sample " << written << ", round " << round;
+        }
+    }
+    EXPECT_GT(written, 100000);
+}
+
 } // namespace
