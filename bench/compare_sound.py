@@ -41,6 +41,14 @@ silences the others in a copy of the log (key-ons, levels and outputs
 rewritten in place), so that a unit can be measured alone; --relative-to
 then sets one unit's level against another's (their runs' gains).
 
+--fit-ssg renders a log twice more, the SSG alone and every other unit
+alone, and finds the SSG's level against the rest that the reference was
+mixed at: the two gains that bring the sum of the two parts' power spectra
+closest to the reference's (least squares over every frame's bins from 20 Hz
+to 5 kHz), reported as the SSG's level in dB against ours. A tracker mixes
+each song at its own FM/SSG balance, which need not be any board's: render
+again with --play-arg=--ssg-level=DB (or --emu-arg) to compare at it.
+
 Needs Debian's python3-numpy and python3-soundfile (python3-matplotlib for
 --picture): tools/install-deps.sh installs them.
 """
@@ -262,6 +270,25 @@ def compare(ours, ref, rate, seconds=None, max_lag_s=2.0):
     figures["reference_silent_frames"] = int(silent.sum())
     figures["ours_in_silence_dbfs"] = 20 * np.log10(loudest) if loudest > 0 else float("-inf")
     return figures, gained, ref
+
+
+def fit_ssg_level(ref, ssg, rest, lag, rate):
+    """The SSG's level in dB, against the rest of the chip, at which the power
+    spectra of `ssg` and `rest` (ours, unaligned: `lag` as align() found it for
+    the whole) sum closest to the reference's, by least squares; None when the
+    reference holds no more of one part than of nothing."""
+    def shifted(part):
+        return part[lag:] if lag >= 0 else np.concatenate([np.zeros((-lag, part.shape[1])), part])
+    ssg, rest = shifted(ssg), shifted(rest)
+    count = min(len(ref), len(ssg), len(rest)) // FRAME
+    freqs = np.fft.rfftfreq(FRAME, 1.0 / rate)
+    band = (freqs >= LSD_LOW_HZ) & (freqs <= LSD_HIGH_HZ)
+    columns = [power_spectra(frames_of(mid(part), count))[:, band].ravel() for part in (rest, ssg)]
+    target = power_spectra(frames_of(mid(ref), count))[:, band].ravel()
+    (rest_gain, ssg_gain), *_ = np.linalg.lstsq(np.stack(columns, axis=1), target, rcond=None)
+    if rest_gain <= 0 or ssg_gain <= 0:
+        return None
+    return 10 * np.log10(ssg_gain / rest_gain)
 
 
 # ---------------------------------------------------------------- the report
@@ -519,6 +546,22 @@ def render(args, log, wav, rate, seconds, work):
         raise RuntimeError("%s failed: %s" % (shlex.join(command), result.stderr.decode().strip()))
 
 
+def render_parts(args, reference, rate, seconds, work):
+    """For --fit-ssg: ours rendered as the SSG alone and as the rest alone."""
+    if not args.ours.lower().endswith(LOG_SUFFIXES):
+        sys.exit("compare_sound.py: --fit-ssg renders the log's parts: give a log, not a WAV")
+    parts = []
+    for name, units in (("ssg", {"ssg"}), ("rest", set(UNITS) - {"ssg"})):
+        path = os.path.join(work, name + ".wav")
+        try:
+            render(argparse.Namespace(**dict(vars(args), units=units)), args.ours, path, rate,
+                   seconds + args.max_lag + RENDER_MARGIN_S, work)
+        except (RuntimeError, ValueError, OSError) as problem:
+            sys.exit("compare_sound.py: %s" % problem)
+        parts.append(read_audio(path)[0])
+    return parts
+
+
 def parse_units(text):
     units = set(text.split(","))
     unknown = units - set(UNITS)
@@ -554,6 +597,8 @@ def options():
                         help="the figures of another unit's run (its --json): report this unit's level against "
                              "that one's, ours against the reference's")
     parser.add_argument("--picture", help="draw the two spectrograms side by side into this PNG")
+    parser.add_argument("--fit-ssg", action="store_true",
+                        help="for a log: also find the SSG's level against the rest that the reference was mixed at")
     return parser.parse_args()
 
 
@@ -575,6 +620,7 @@ def main():
             ours_name = "%s (rendered: %s%s)" % (args.ours, args.render, units)
             ours_title = "%s (%s%s)" % (os.path.basename(args.ours), args.render, units)
         ours, ours_rate = read_audio(ours_path)
+        parts = render_parts(args, reference, rate, seconds, work) if args.fit_ssg else None
     if ours_rate != rate:
         sys.exit("compare_sound.py: ours is at %d Hz, the reference at %d Hz; render at the reference's rate"
                  % (ours_rate, rate))
@@ -583,6 +629,10 @@ def main():
     except ValueError as problem:
         sys.exit("compare_sound.py: %s" % problem)
     sys.stdout.write(report(figures, ours_name, args.reference))
+    if parts is not None:
+        level = fit_ssg_level(ref, *parts, figures["lag_samples"], rate)
+        sys.stdout.write("SSG against the rest in the reference: %s\n" % (
+            "not found (one part is missing)" if level is None else "%s dB against ours" % db_text(level, 1)))
     if args.relative_to:
         sys.stdout.write(relative_level(figures, args.relative_to))
     if args.json:

@@ -84,6 +84,17 @@ class Figures(unittest.TestCase):
         self.assertLess(figures(ref[::-1].copy(), ref)["envelope_correlation"], 0.5)
 
 
+    def test_the_ssg_level_a_reference_was_mixed_at_is_found(self):
+        # Two parts that share no frames' spectra exactly: the reference mixes
+        # them with the SSG 6 dB up and the whole 3 dB down, 100 samples late.
+        rest, ssg = song(), song(seconds=4.0, faint_db=0.0) - song()
+        ref = (rest + ssg * 2.0) * 10 ** (-3 / 20)
+        ref = np.concatenate([np.zeros((100, 2)), ref])[:len(rest)]
+        lag = -100
+        self.assertAlmostEqual(compare_sound.fit_ssg_level(ref, ssg, rest, lag, RATE), 6.02, delta=0.1)
+        self.assertIsNone(compare_sound.fit_ssg_level(rest, np.zeros_like(rest), rest, 0, RATE))
+
+
 class Units(unittest.TestCase):
     WRITES = [(0x29, 0x80), (0x28, 0xF1), (0x27, 0xC0), (0x08, 0x1F), (0x0A, 0x0C), (0x10, 0x21),
               (0x10, 0x81), (0x101, 0xC2), (0x100, 0xA0), (0x1B4, 0xC0)]
