@@ -6,6 +6,8 @@
 // nearest to them, so that a message reads as it does on Linux.
 #include "music/file_bytes.h"
 
+#include "music/win32_errors.h"
+
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -43,25 +45,6 @@ bool isFolder(const char* path, const std::wstring& wide)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-int errnoOf(DWORD code)
-{
-    switch (code) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_DRIVE:
-    case ERROR_INVALID_NAME:
-    case ERROR_BAD_NETPATH:
-    case ERROR_BAD_NET_NAME:
-        return ENOENT;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
-        return EACCES;
-    default:
-        return EIO;
-    }
-}
-
 } // namespace
 
 FileRead readFileBytes(const char* path, std::size_t limit, std::vector<std::uint8_t>& bytes,
@@ -72,7 +55,7 @@ FileRead readFileBytes(const char* path, std::size_t limit, std::vector<std::uin
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD code = GetLastError();
         // A folder does not open as a file: Windows says only "access denied".
-        error = std::strerror(code == ERROR_ACCESS_DENIED && isFolder(path, wide) ? EISDIR : errnoOf(code));
+        error = code == ERROR_ACCESS_DENIED && isFolder(path, wide) ? std::strerror(EISDIR) : win32ErrorText(code);
         return FileRead::FAILED;
     }
     bytes.clear();
@@ -81,7 +64,7 @@ FileRead readFileBytes(const char* path, std::size_t limit, std::vector<std::uin
     while (true) {
         DWORD n = 0;
         if (!ReadFile(file, chunk.data(), CHUNK_BYTES, &n, nullptr)) {
-            error = std::strerror(errnoOf(GetLastError()));
+            error = win32ErrorText(GetLastError());
             result = FileRead::FAILED;
             break;
         }

@@ -1,5 +1,7 @@
 #include "music/file_system.h"
 
+#include "music/win32_errors.h"
+
 #include <windows.h>
 
 namespace {
@@ -26,22 +28,6 @@ std::string narrow(std::wstring_view text)
     return out;
 }
 
-// The system's words for error `code`, without the line break it ends with.
-std::string systemText(DWORD code)
-{
-    wchar_t* text = nullptr;
-    const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                       FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    std::string out = n > 0 ? narrow(std::wstring_view(text, n)) : "error " + std::to_string(code);
-    LocalFree(text);
-    while (!out.empty() &&
-           (out.back() == '\n' || out.back() == '\r' || out.back() == '.' || out.back() == ' ')) {
-        out.pop_back();
-    }
-    return out;
-}
-
 bool isSeparator(char c)
 {
     return c == '\\' || c == '/';
@@ -61,7 +47,7 @@ PathKind pathKind(const std::string& path, std::string& error)
     const DWORD attributes = GetFileAttributesW(wide(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD code = GetLastError();
-        error = systemText(code);
+        error = win32ErrorText(code);
         return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ? PathKind::MISSING
                                                                             : PathKind::UNREADABLE;
     }
@@ -73,7 +59,7 @@ bool listFolder(const std::string& path, std::vector<std::string>& names, std::s
     WIN32_FIND_DATAW found{};
     const HANDLE search = FindFirstFileW(wide(joinPath(path, "*")).c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) {
-        error = systemText(GetLastError());
+        error = win32ErrorText(GetLastError());
         return false;
     }
     names.clear();
@@ -86,7 +72,7 @@ bool listFolder(const std::string& path, std::vector<std::string>& names, std::s
     const DWORD code = GetLastError();
     FindClose(search);
     if (code != ERROR_NO_MORE_FILES) {
-        error = systemText(code);
+        error = win32ErrorText(code);
         return false;
     }
     return true;

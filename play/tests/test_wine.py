@@ -179,7 +179,7 @@ class Refusals(WineTest):
                 said[args[-1:]] = linux[1]
         # The system's words, as Linux has them.
         self.assertEqual(said[("nothere.vgm",)], "ym2608-play: nothere.vgm: No such file or directory\n")
-        self.assertEqual(said[("folder",)], "ym2608-play: folder: Is a directory\n")
+        self.assertEqual(said[("folder",)], "ym2608-play: folder: no music logs (.vgm, .vgz, .s98) in this folder\n")
         self.assertEqual(said[("huge.vgm",)], "ym2608-play: huge.vgm: larger than 64 MiB; not a music log\n")
         self.assertBoardStops(linux_board)
         self.assertBoardStops(wine_board)
