@@ -102,20 +102,6 @@ class Keys(PlayerTest):
         super().setUp()
         self.file("keys.vgm", key_song())
 
-    def regs(self, board):
-        return [(r, v) for _, r, v in self.writes(board)]
-
-    def wait_writes(self, board, condition, what):
-        """Polls the emulator's writes log until `condition(writes)` holds."""
-        deadline = time.monotonic() + STEP_TIMEOUT
-        while True:
-            writes = self.regs(board) if board.writes_path.exists() else []
-            if condition(writes):
-                return writes
-            if time.monotonic() > deadline:
-                raise AssertionError("%s; the board had %r" % (what, writes[-20:]))
-            time.sleep(0.02)
-
     def more_ticks(self, board, count):
         have = len(ticks_of(self.regs(board)))
         return self.wait_writes(board, lambda w: len(ticks_of(w)) >= have + count, "the music stopped")
