@@ -123,13 +123,21 @@ bool loadMemory(const std::vector<MemoryLoad>& runs, PlayResult& outcome)
     return true;
 }
 
-// The blocks the log loads in mid-song, and the next one due in the pass
-// under way.
+// The blocks the log loads in mid-song, and the next one not yet sent: load
+// `next` of pass `pass` (`next` at the end: none left in that pass). Plain
+// play moves it on load by load; a seek forward moves it past the loads it
+// sends; a seek back leaves it, so that no load is sent twice in one pass.
 struct TimedMemory {
     const std::vector<TimedLoad>* loads = nullptr;
     std::size_t next = 0;
     int pass = 0;
 };
+
+// True when load mark `a` comes before `b` in the play.
+bool markBefore(const TimedMemory& a, const TimedMemory& b)
+{
+    return a.pass < b.pass || (a.pass == b.pass && a.next < b.next);
+}
 
 // The first of the loads that lie in the looped part, which every pass after the first plays again.
 std::size_t firstLoopLoad(const std::vector<TimedLoad>& loads, const MusicLog& log)
@@ -145,6 +153,9 @@ std::size_t firstLoopLoad(const std::vector<TimedLoad>& loads, const MusicLog& l
 bool loadDue(const TimedMemory& timed, const MusicLog& log, int pass, std::size_t index)
 {
     const std::vector<TimedLoad>& loads = *timed.loads;
+    if (pass < timed.pass) {
+        return false; // a seek back: the loads of this stretch were sent
+    }
     if (pass == timed.pass) {
         return timed.next < loads.size() && loads[timed.next].atWrite <= index;
     }
@@ -361,16 +372,80 @@ bool changeMute(Play& play, UnitSet muted)
     return sendWrites(play, out, "the line failed while muting");
 }
 
-// The first of the mid-song loads a play resumed at `point` has still to send.
-void seekLoads(TimedMemory& timed, const MusicLog& log, const PlayPoint& point)
+// The load mark of a play at `point`: the first of the mid-song loads at or after it.
+TimedMemory loadMarkAt(const TimedMemory& timed, const MusicLog& log, const PlayPoint& point)
 {
     const std::vector<TimedLoad>& loads = *timed.loads;
-    std::size_t next = point.pass == 0 ? 0 : firstLoopLoad(loads, log);
-    while (next < loads.size() && loads[next].atWrite < point.index) {
-        ++next;
+    TimedMemory mark = timed;
+    mark.pass = point.pass;
+    mark.next = point.pass == 0 ? 0 : firstLoopLoad(loads, log);
+    while (mark.next < loads.size() && loads[mark.next].atWrite < point.index) {
+        ++mark.next;
     }
-    timed.pass = point.pass;
-    timed.next = next;
+    return mark;
+}
+
+// The loads from mark `from` to mark `to`, as indexes into the loads, each
+// once and in the order of its last place among them: sent so, they leave
+// the memory as the loads sent one by one in the play's order would (a load
+// that comes again later writes the same bytes later).
+std::vector<std::size_t> loadsBetween(TimedMemory from, const TimedMemory& to, const MusicLog& log)
+{
+    const std::vector<TimedLoad>& loads = *from.loads;
+    const std::size_t first = firstLoopLoad(loads, log);
+    std::vector<std::size_t> order;
+    while (markBefore(from, to)) {
+        if (from.next >= loads.size()) {
+            ++from.pass;
+            from.next = first;
+            continue;
+        }
+        std::erase(order, from.next);
+        order.push_back(from.next++);
+    }
+    return order;
+}
+
+// Sends one mid-song load, with no progress line (the music's status line
+// stays). False when the play ends here (writeRuns).
+bool sendLoad(Play& play, const TimedLoad& load)
+{
+    LoadProgress progress;
+    progress.total = load.run.bytes.size();
+    setStopWaits(StopWaits::FINISH_FRAME);
+    const bool loaded = writeRuns(std::span(&load.run, 1), progress, nullptr, play.result);
+    setStopWaits(StopWaits::KEEP);
+    if (!loaded) {
+        return false;
+    }
+    // The board can reach the chip's memory only through its ADPCM unit, so
+    // the unit's registers are no longer known: they become the log's again.
+    RegisterFile& chip = play.transform.chip;
+    for (std::uint16_t reg = BANK1_BASE + ADPCM_CONTROL1; reg <= BANK1_BASE + ADPCM_FLAG_CONTROL; ++reg) {
+        chip.value[reg] = -1;
+    }
+    chip.keys.adpcm = false;
+    return true;
+}
+
+// A seek to `point`: forward, the mid-song loads it jumps over are sent
+// first, as the schedule would have sent them, so that the memory holds what
+// the music from there on plays. Back, nothing is sent again, and the mark
+// stays where it was. False when the play ends here.
+bool seekLoads(Play& play, const PlayPoint& point)
+{
+    TimedMemory& timed = *play.timed;
+    const TimedMemory target = loadMarkAt(timed, *play.log, point);
+    if (!markBefore(timed, target)) {
+        return true;
+    }
+    for (const std::size_t index : loadsBetween(timed, target, *play.log)) {
+        if (!sendLoad(play, (*timed.loads)[index])) {
+            return false;
+        }
+    }
+    timed = target;
+    return true;
 }
 
 // A seek key: the chip taken to the log's state at the target, the schedule
@@ -385,6 +460,11 @@ bool seekBy(Play& play, std::int64_t stepNs)
         return false;
     }
     const PlayPoint point = playPointAt(*play.log, play.fade.loops, target);
+    // The loads first: they pass through the ADPCM unit, whose registers the
+    // seek's writes then give the target's values.
+    if (!seekLoads(play, point)) {
+        return false;
+    }
     const RegisterFile state = logStateAt(play.states, point);
     // The fade follows the play's time: a seek back before it takes it away.
     play.transform.fade = fadeStepsAt(play.fade, target);
@@ -398,7 +478,8 @@ bool seekBy(Play& play, std::int64_t stepNs)
         }
     }
     seekSchedule(*play.cursor, point, play.transform.chip);
-    seekLoads(*play.timed, *play.log, point);
+    // The song's time stood while the loads went: the target is due now.
+    moveScheduleOn(play, now);
     anchorSong(play, target, play.paused ? play.pausedAt : clockNow());
     play.moved = true;
     return true;
@@ -557,21 +638,9 @@ Wait sendTimedLoad(Play& play, const TimedLoad& load, std::int64_t dueNs)
         return wait;
     }
     const std::int64_t started = clockNow();
-    LoadProgress progress;
-    progress.total = load.run.bytes.size();
-    setStopWaits(StopWaits::FINISH_FRAME);
-    const bool loaded = writeRuns(std::span(&load.run, 1), progress, nullptr, play.result);
-    setStopWaits(StopWaits::KEEP);
-    if (!loaded) {
+    if (!sendLoad(play, load)) {
         return Wait::ENDED;
     }
-    // The board can reach the chip's memory only through its ADPCM unit, so
-    // the unit's registers are no longer known: they become the log's again.
-    RegisterFile& chip = play.transform.chip;
-    for (std::uint16_t reg = BANK1_BASE + ADPCM_CONTROL1; reg <= BANK1_BASE + ADPCM_FLAG_CONTROL; ++reg) {
-        chip.value[reg] = -1;
-    }
-    chip.keys.adpcm = false;
     if (!restoreLogState(play)) {
         return Wait::ENDED;
     }

@@ -97,6 +97,21 @@ class PlayerTest(E2ETest):
             out.append((int(us), int(bank) * 0x100 + int(reg, 16), int(value, 16)))
         return out
 
+    def regs(self, board):
+        """The emulator's register writes without their times: (register, value)."""
+        return [(r, v) for _, r, v in self.writes(board)]
+
+    def wait_writes(self, board, condition, what):
+        """Polls the emulator's writes log until `condition(writes)` holds (writes as regs gives them)."""
+        deadline = time.monotonic() + STEP_TIMEOUT
+        while True:
+            writes = self.regs(board) if board.writes_path.exists() else []
+            if condition(writes):
+                return writes
+            if time.monotonic() > deadline:
+                raise AssertionError("%s; the board had %r" % (what, writes[-20:]))
+            time.sleep(0.02)
+
 
 class PtyEnd:
     """The master side of a pseudo-terminal, with all that comes out of it

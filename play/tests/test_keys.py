@@ -72,31 +72,42 @@ def find_silence(writes, start=0):
     return -1
 
 
+FIRST = bytes((i * 7 + 3) & 0xFF for i in range(8192))
+SECOND = bytes((i * 11 + 5) & 0xFF for i in range(8192))
+ADPCM_SETUP = [(0x101, 0xC0), (0x102, 0), (0x103, 0), (0x104, 0xFF), (0x105, 0), (0x109, 0xCD), (0x10A, 0x49)]
+
+
+def memory_song(ticks=300, block_at=120):
+    """key_song's ticks with the ADPCM unit set up, a block loaded before the music and another over it at
+    tick `block_at` (12 s)."""
+    vgm = Vgm().block(0, FIRST)
+    for reg, value in SETUP + ADPCM_SETUP:
+        vgm.write(reg, value)
+    for i in range(ticks):
+        if i == block_at:
+            vgm.block(0, SECOND)
+        for reg, value in tick_writes(i):
+            vgm.write(reg, value)
+        vgm.wait_ms(100)
+    return vgm.file()
+
+
+def frame_kinds(received):
+    """m for a memory frame, w for a register write, - for the rest."""
+    return "".join("m" if f[0] in (0x09, 0x0A) else "w" if f[0] in (0x13, 0x14) else "-" for f in received)
+
+
 class Keys(PlayerTest):
     def setUp(self):
         super().setUp()
         self.file("keys.vgm", key_song())
 
-    def regs(self, board):
-        return [(r, v) for _, r, v in self.writes(board)]
-
-    def wait_writes(self, board, condition, what):
-        """Polls the emulator's writes log until `condition(writes)` holds."""
-        deadline = time.monotonic() + STEP_TIMEOUT
-        while True:
-            writes = self.regs(board) if board.writes_path.exists() else []
-            if condition(writes):
-                return writes
-            if time.monotonic() > deadline:
-                raise AssertionError("%s; the board had %r" % (what, writes[-20:]))
-            time.sleep(0.02)
-
     def more_ticks(self, board, count):
         have = len(ticks_of(self.regs(board)))
         return self.wait_writes(board, lambda w: len(ticks_of(w)) >= have + count, "the music stopped")
 
-    def start(self, *args, files=("keys.vgm",)):
-        board = self.board()
+    def start(self, *args, files=("keys.vgm",), board_args=()):
+        board = self.board(*board_args)
         proc, screen = self.spawn_with_terminal(*args, *files, board=board)
         screen.wait_for(b"writes/s")
         self.more_ticks(board, 5)
@@ -200,6 +211,40 @@ class Keys(PlayerTest):
                 self.assertEqual(seek[0], (0x28, 0x00), "the held note keyed off first")
                 self.assertEqual(seek[-1], (0x28, 0xF0), "the note held at the target keyed last")
                 self.assertNotIn((0x28, 0xF0), seek[:-1])
+
+    def test_a_seek_on_sends_the_block_it_jumps_over_and_a_seek_back_sends_none_again(self):
+        self.file("mem.vgm", memory_song())
+        board, proc, screen = self.start(files=("mem.vgm",), board_args=("--baud", "115200"))
+        screen.type(RIGHT + RIGHT)  # from about 0:00.5 to 0:20.5, past the block at 0:12
+        self.wait_writes(board, lambda w: max(t for _, t in ticks_of(w)) > 200, "the seek on never came")
+        self.more_ticks(board, 6)
+        screen.type(LEFT)  # back before the block: its place is played again
+        self.wait_writes(board, lambda w: ticks_of(w)[-1][1] < 150, "the seek back never came")
+        self.wait_writes(board, lambda w: ticks_of(w)[-1][1] >= 125, "the music never passed the block again")
+        writes = self.quit(board, proc, screen)
+
+        self.assertEqual(board.memory()[:len(SECOND)], SECOND)
+        # Before the music, and at the seek on; not when the music passes the block after the seek back.
+        kinds = frame_kinds(board.received())
+        self.assertRegex(kinds, r"^-m+w+m+w+$")
+        cut = kinds[:kinds.rindex("m")].count("w")  # register writes before the seek's load
+        self.assertLess(max(t for _, t in ticks_of(writes[:cut])), 120, "music of the block's time came first")
+        # The seek's writes follow the load, to the key-on of the note held at the target.
+        end = writes.index((0x28, 0xF0), cut) + 1
+        seek, chip = writes[cut:end], replay(writes[:end])
+        landed = chip[0x31] * 128 + chip[0x30]
+        self.assertIn(landed, range(200, 212))
+        # The load went through the ADPCM unit: the seek gave it the log's settings again.
+        for pair in ADPCM_SETUP:
+            self.assertIn(pair, seek)
+        self.assertEqual({r: chip[r] for r in log_state(landed)}, log_state(landed))
+        # The load's time is the schedule's: the ticks after the landing keep their pace (not
+        # bunched to catch up); the median gap, which one late wake-up does not move.
+        timed = [(us, r, v) for us, r, v in self.writes(board)][:len(writes)]
+        start = next(n for n, (_, r, v) in enumerate(timed) if n >= cut and r == 0x30 and v == (landed + 1) & 0x7F)
+        times = [us for us, r, _ in timed[start:] if r == 0x30][:8]
+        gaps = sorted(b - a for a, b in zip(times, times[1:]))
+        self.assertAlmostEqual(gaps[len(gaps) // 2] / 1000, 100, delta=40)
 
     def test_speed_keys_step_the_pace_and_say_so(self):
         board, proc, screen = self.start()
