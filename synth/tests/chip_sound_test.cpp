@@ -91,7 +91,7 @@ TEST(ChipSound, FmOffsetBelowHearingNeverReachesTheOutput)
     writeChipSound(chip, 0, 0x30, 0x31); // detune +3, multiple 1
     writeChipSound(chip, 0, 0x40, 0x00);
     writeChipSound(chip, 0, 0x50, 0x1F);
-    writeChipSound(chip, 0, 0x28, 0x10); // operator 1 of channel 1 on
+    writeChipSound(chip, 0, 0x28, 0x10);      // operator 1 of channel 1 on
     const Stereo slow = render(chip, 140000); // past the sine's first peak, at 131072
     for (const std::int16_t v : slow.left) {
         ASSERT_LT(std::abs(v), 8191 >> (OUTPUT_SHIFT + 4));
