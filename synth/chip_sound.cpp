@@ -15,8 +15,22 @@ constexpr std::uint8_t ADPCM_LAST = 0x0F;
 // The coupling high-pass: y = x - x' + y' (1 - 1/1024), a corner of
 // 55467 / (2 pi 1024), about 9 Hz.
 constexpr int HIGH_PASS_BITS = 10;
+// The FM channels' sum goes through the same kind of high-pass, with a
+// corner of 55467 / (2 pi 2048), about 4.3 Hz: the standing offset that
+// operators can leave (a carrier and its modulator held at one phase
+// relation, a pitch far below hearing) never reaches the output.
+constexpr int FM_HIGH_PASS_BITS = 9;
 // The FM and SSG units render this many samples at a time, between the writes.
 constexpr std::size_t FM_BLOCK = 256;
+
+// One step of a coupling high-pass: `last` is its last input, `filtered`
+// its output in 1/2^HIGH_PASS_BITS; returns the output.
+std::int32_t couple(std::int32_t& last, std::int64_t& filtered, std::int32_t in)
+{
+    filtered = (std::int64_t{in - last} << HIGH_PASS_BITS) + filtered - (filtered >> HIGH_PASS_BITS);
+    last = in;
+    return static_cast<std::int32_t>(filtered >> HIGH_PASS_BITS);
+}
 
 std::int16_t toConverter(std::int64_t value)
 {
@@ -38,12 +52,17 @@ void resetChipSound(ChipSound& chip, std::span<const std::uint8_t> rhythmMemory)
     chip.memory.assign(SAMPLE_MEMORY_SIZE, 0);
     chip.ssgLastIn = 0;
     chip.ssgFiltered = 0;
+    for (int side = 0; side < 2; ++side) {
+        chip.fmLastIn[side] = 0;
+        chip.fmFiltered[side] = 0;
+    }
 }
 
 void setSsgLevel(ChipSound& chip, double decibels)
 {
     const double level = std::clamp(decibels, SSG_LEVEL_MIN_DB, SSG_LEVEL_MAX_DB);
-    chip.ssgGain = static_cast<std::int32_t>(std::lround(std::pow(10.0, level / 20.0) * (1 << SSG_GAIN_BITS)));
+    chip.ssgGain =
+        static_cast<std::int32_t>(std::lround(std::pow(10.0, level / 20.0) * (1 << SSG_GAIN_BITS)));
 }
 
 void writeChipSound(ChipSound& chip, int bank, std::uint8_t reg, std::uint8_t value)
@@ -60,8 +79,7 @@ void writeChipSound(ChipSound& chip, int bank, std::uint8_t reg, std::uint8_t va
     if (reg <= ADPCM_LAST) {
         if (applyAdpcmWrite(chip.adpcmRegs, reg, value)) {
             startVoice(chip.adpcm, chip.adpcmRegs);
-        } else if (reg == ADPCM_CONTROL1 &&
-                   (!(value & CONTROL1_START) || (value & CONTROL1_RESET))) {
+        } else if (reg == ADPCM_CONTROL1 && (!(value & CONTROL1_START) || (value & CONTROL1_RESET))) {
             chip.adpcm.playing = false; // a stop or a reset ends the playback under way
         }
     }
@@ -92,8 +110,8 @@ void renderChipSound(ChipSound& chip, std::span<std::int16_t> frames)
         renderFm(chip.fm, std::span<std::int32_t>(fmLeft, count), std::span<std::int32_t>(fmRight, count));
         renderSsg(chip.ssg, std::span<std::int32_t>(ssgBlock, count));
         for (std::size_t k = 0; k < count; ++k) {
-            std::int32_t left = fmLeft[k];
-            std::int32_t right = fmRight[k];
+            std::int32_t left = couple(chip.fmLastIn[0], chip.fmFiltered[0], fmLeft[k]);
+            std::int32_t right = couple(chip.fmLastIn[1], chip.fmFiltered[1], fmRight[k]);
             clockRhythm(chip.rhythm, left, right);
 
             const std::int32_t adpcm = stepVoice(chip.adpcm, chip.adpcmRegs, chip.memory) >> ADPCM_MIX_SHIFT;
@@ -105,10 +123,7 @@ void renderChipSound(ChipSound& chip, std::span<std::int16_t> frames)
             }
 
             const std::int32_t ssg = (ssgBlock[k] * chip.ssgGain) >> (SSG_GAIN_BITS + SSG_MIX_SHIFT);
-            chip.ssgFiltered = ((std::int64_t{ssg - chip.ssgLastIn} << HIGH_PASS_BITS) + chip.ssgFiltered -
-                                (chip.ssgFiltered >> HIGH_PASS_BITS));
-            chip.ssgLastIn = ssg;
-            const auto ssgOut = static_cast<std::int32_t>(chip.ssgFiltered >> HIGH_PASS_BITS);
+            const std::int32_t ssgOut = couple(chip.ssgLastIn, chip.ssgFiltered, ssg);
 
             // The chip's own output is held to 16 bits; the SSG joins it on the
             // board, and the whole comes to the file at OUTPUT_SHIFT below.

@@ -53,9 +53,11 @@ struct ChipSound {
     RhythmUnit rhythm;
     AdpcmRegisters adpcmRegs;
     AdpcmVoice adpcm;
-    std::vector<std::uint8_t> memory; // the sample memory, as the board's commits left it
-    std::int32_t ssgLastIn = 0;   // the coupling high-pass's last input
-    std::int64_t ssgFiltered = 0; // and its output, in 1/1024
+    std::vector<std::uint8_t> memory;          // the sample memory, as the board's commits left it
+    std::int32_t ssgLastIn = 0;                // the coupling high-pass's last input
+    std::int64_t ssgFiltered = 0;              // and its output, in 1/1024
+    std::int32_t fmLastIn[2] = {};             // the same high-pass on the FM sum, left and right
+    std::int64_t fmFiltered[2] = {};           // and its outputs, in 1/1024
     std::int32_t ssgGain = 1 << SSG_GAIN_BITS; // the board's mix, which a reset leaves as it is
 };
 

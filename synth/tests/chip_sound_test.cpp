@@ -78,6 +78,32 @@ TEST(ChipSound, SixFullChannelsClipAtTheChipsSixteenBitsNeverWrap)
     EXPECT_EQ(out.left, out.right);
 }
 
+// An operator far below hearing is a standing offset at the output: F-number
+// 0 with detune +3 steps the phase by 2 a sample, a sine of 0.1 Hz, which
+// at full level would hold the output near its peak for most of a second.
+// The FM sum is coupled to the output like the SSG, so it comes through only
+// as the small steps of the sine's slow walk; a 440 Hz note keeps its level.
+TEST(ChipSound, FmOffsetBelowHearingNeverReachesTheOutput)
+{
+    ChipSound chip = powered();
+    writeChipSound(chip, 0, 0xB0, 0x07);
+    writeChipSound(chip, 0, 0xB4, 0xC0);
+    writeChipSound(chip, 0, 0x30, 0x31); // detune +3, multiple 1
+    writeChipSound(chip, 0, 0x40, 0x00);
+    writeChipSound(chip, 0, 0x50, 0x1F);
+    writeChipSound(chip, 0, 0x28, 0x10);      // operator 1 of channel 1 on
+    const Stereo slow = render(chip, 140000); // past the sine's first peak, at 131072
+    for (const std::int16_t v : slow.left) {
+        ASSERT_LT(std::abs(v), 8191 >> (OUTPUT_SHIFT + 4));
+    }
+    writeChipSound(chip, 0, 0xA4, 0x24);
+    writeChipSound(chip, 0, 0xA0, 0x10);
+    render(chip, 20000); // the offset the slow sine left behind dies away
+    const Stereo note = render(chip, 1000);
+    EXPECT_NEAR(*std::max_element(note.left.begin(), note.left.end()), 8191 >> OUTPUT_SHIFT, 8191 >> 6);
+    EXPECT_EQ(slow.left, slow.right);
+}
+
 TEST(ChipSound, AdpcmComesInAtItsSixteenBitsOnItsOutputs)
 {
     ChipSound chip = powered();
