@@ -15,11 +15,9 @@ constexpr std::uint8_t ADPCM_LAST = 0x0F;
 // The coupling high-pass: y = x - x' + y' (1 - 1/1024), a corner of
 // 55467 / (2 pi 1024), about 9 Hz.
 constexpr int HIGH_PASS_BITS = 10;
-// The FM channels' sum goes through the same kind of high-pass, with a
-// corner of 55467 / (2 pi 2048), about 4.3 Hz: the standing offset that
-// operators can leave (a carrier and its modulator held at one phase
-// relation, a pitch far below hearing) never reaches the output.
-constexpr int FM_HIGH_PASS_BITS = 9;
+// The FM channels' sum goes through the same high-pass, on each side: the
+// standing offset that operators can leave (a carrier and its modulator held
+// at one phase relation, a pitch far below hearing) never reaches the output.
 // The FM and SSG units render this many samples at a time, between the writes.
 constexpr std::size_t FM_BLOCK = 256;
 
