@@ -84,7 +84,7 @@ class Setup:
 class Board:
     """A fresh emulator for one run; stop() returns its dumps."""
 
-    def __init__(self, setup, baud=None, log=None):
+    def __init__(self, setup, baud=None, log=None, extra=()):
         self.memory = os.path.join(setup.work, "memory.dump")
         self.stream = os.path.join(setup.work, "stream.dump")
         argv = [setup.emu, "--dump-memory", self.memory, "--dump-stream", self.stream]
@@ -92,6 +92,7 @@ class Board:
             argv += ["--baud", str(baud)]
         if log:
             argv += ["--log", log]
+        argv += list(extra)
         self.process = subprocess.Popen(argv, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         self.port = self.process.stdout.readline().decode().strip()
         if not self.port.startswith("/"):

@@ -26,17 +26,15 @@ Standard library only. bench/latency.sh builds the programs and runs this.
 
 import argparse
 import os
-import platform
 import random
 import shutil
-import signal
 import struct
 import subprocess
 import sys
 import tempfile
 import time
 
-from bench import machine  # the same machine line as the link benchmark
+from bench import Board, BenchError, machine  # the link benchmark's machine line and emulator
 
 BAUD = 115200
 SAMPLE_SIZE = 262144
@@ -45,10 +43,6 @@ TIMERS = (None, 16, 1)
 # register writes (which have no reply) counts against the line.
 LOAD_OPCODES = {0x09, 0x0A, 0x10}  # OP_CACHE_WRITE, OP_CACHE_COMMIT, OP_IDENTIFY
 RUN_LIMIT_SECONDS = 600
-
-
-class BenchError(Exception):
-    pass
 
 
 def vgm_with_block(payload):
@@ -66,41 +60,18 @@ def vgm_with_block(payload):
     return bytes(out)
 
 
-class Board:
-    """One emulator at 115200 baud with the adapter's timer (or none); stop() returns its memory."""
-
-    def __init__(self, args, work, timer):
-        self.memory = os.path.join(work, "memory.dump")
-        self.log = os.path.join(work, "frames.log")
-        argv = [args.emu, "--baud", str(BAUD), "--dump-memory", self.memory, "--log", self.log]
-        if timer:
-            argv += ["--latency-timer", str(timer)]
-        self.process = subprocess.Popen(argv, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        self.port = self.process.stdout.readline().decode().strip()
-        if not self.port.startswith("/"):
-            self.process.kill()
-            raise BenchError("the emulator did not start")
-
-    def stop(self):
-        self.process.send_signal(signal.SIGTERM)
-        if self.process.wait(timeout=30) != 0:
-            raise BenchError("the emulator exited with status %d" % self.process.returncode)
-        self.process.stdout.close()
-        with open(self.memory, "rb") as f:
-            return f.read()
-
-    def load_frames(self):
-        """The load's frames, and their bytes on the line with their replies."""
-        frames, total, counting = 0, 0, False
-        with open(self.log) as f:
-            for line in f:
-                tag, *hexes = line.split()
-                if tag == "rx":
-                    counting = int(hexes[0], 16) in LOAD_OPCODES
-                    frames += counting
-                if counting and tag in ("rx", "tx"):
-                    total += len(hexes)
-        return frames, total
+def load_frames(log):
+    """The load's frames in the emulator's frame log, and their bytes on the line with their replies."""
+    frames, total, counting = 0, 0, False
+    with open(log) as f:
+        for line in f:
+            tag, *hexes = line.split()
+            if tag == "rx":
+                counting = int(hexes[0], 16) in LOAD_OPCODES
+                frames += counting
+            if counting and tag in ("rx", "tx"):
+                total += len(hexes)
+    return frames, total
 
 
 def run_console(args, work, board):
@@ -135,14 +106,17 @@ def run_player(args, work, board):
 
 
 def measure(args, work, client, timer):
-    board = Board(args, work, timer)
+    # One emulator at 115200 baud with the adapter's timer (or none), logging its frames.
+    log = os.path.join(work, "frames.log")
+    board = Board(argparse.Namespace(work=work, emu=args.emu), baud=BAUD, log=log,
+                  extra=["--latency-timer", str(timer)] if timer else [])
     try:
         seconds = (run_console if client == "l" else run_player)(args, work, board)
     finally:
-        memory = board.stop()
+        memory, _ = board.stop()
     if memory != args.sample_bytes:
         raise BenchError("%s with timer %s left the sample memory different from the sample" % (client, timer))
-    frames, wire = board.load_frames()
+    frames, wire = load_frames(log)
     return seconds, frames, wire * 10 / BAUD
 
 
