@@ -270,7 +270,9 @@ void listNames(const std::vector<std::string>& names)
         text += "  ";
     }
     if (names.size() > COMPLETION_LIST_MAX) {
-        text += "(" + std::to_string(names.size() - COMPLETION_LIST_MAX) + " more)";
+        text += '(';
+        text += std::to_string(names.size() - COMPLETION_LIST_MAX);
+        text += " more)";
     }
     text += "\n";
     std::fputs(text.c_str(), terminal.editorOutput);

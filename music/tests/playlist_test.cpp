@@ -154,7 +154,8 @@ TEST_F(Playlists, DeepNestingAndEndlessListsAreBounded)
 {
     file("a.vgm");
     for (int i = 0; i < MAX_LIST_DEPTH + 4; ++i) {
-        file("l" + std::to_string(i) + ".m3u", "l" + std::to_string(i + 1) + ".m3u\n");
+        file(std::string("l").append(std::to_string(i)).append(".m3u"),
+             std::string("l").append(std::to_string(i + 1)).append(".m3u\n"));
     }
     const std::vector<std::string> deep = {root + "/l0.m3u"};
     const auto entries = expandArguments(deep);
