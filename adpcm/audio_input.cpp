@@ -195,6 +195,101 @@ std::int64_t resampledLength(const AudioSource& source, int rate)
     return (source.frames * rate + source.rate / 2) / source.rate;
 }
 
+namespace {
+
+// The frames mixed to one channel, each the mean of its channels. A float
+// file can hold NaN and infinities: NaN would spread through the converter's
+// filter and come out as full-scale clicks, so NaN is taken as 0 and an
+// infinity as full scale, and each is counted. Returns the mean power of
+// the mix, which the band-limiting's loss is measured against.
+double mixToMono(std::vector<float>& interleaved, std::size_t channels, std::size_t frames,
+                 std::vector<float>& mono, ReadReport& report)
+{
+    for (float& value : interleaved) {
+        if (std::isnan(value)) {
+            value = 0.0F;
+            ++report.notFinite;
+        } else if (std::isinf(value)) {
+            value = value > 0 ? 1.0F : -1.0F;
+            ++report.notFinite;
+        }
+    }
+    mono.assign(frames, 0.0F);
+    double energy = 0.0;
+    for (std::size_t frame = 0; frame < frames; ++frame) {
+        float sum = 0.0F;
+        for (std::size_t channel = 0; channel < channels; ++channel) {
+            sum += interleaved[frame * channels + channel];
+        }
+        mono[frame] = sum / static_cast<float>(channels);
+        energy += static_cast<double>(mono[frame]) * mono[frame];
+    }
+    return energy / static_cast<double>(frames);
+}
+
+// `mono` at `from` Hz converted to `to` Hz with libsamplerate's best
+// converter, exactly `wanted` values long: the converter's count can differ
+// from the rounded ratio by a value or two, and any shortfall is silence.
+bool resample(std::vector<float>& mono, int from, int to, std::size_t wanted, std::vector<float>& resampled,
+              std::string& error)
+{
+    if (from == to) {
+        resampled = std::move(mono);
+        resampled.resize(wanted, 0.0F);
+        return true;
+    }
+    const double ratio = static_cast<double>(to) / from;
+    if (src_is_valid_ratio(ratio) == 0) {
+        error = "cannot resample from " + std::to_string(from) + " Hz to " + std::to_string(to) + " Hz";
+        return false;
+    }
+    resampled.resize(wanted + 64);
+    SRC_DATA data{};
+    data.data_in = mono.data();
+    data.input_frames = static_cast<long>(mono.size());
+    data.data_out = resampled.data();
+    data.output_frames = static_cast<long>(resampled.size());
+    data.src_ratio = ratio;
+    const int failure = src_simple(&data, SRC_SINC_BEST_QUALITY, 1);
+    if (failure != 0) {
+        error = std::string("cannot resample: ") + src_strerror(failure);
+        return false;
+    }
+    resampled.resize(static_cast<std::size_t>(data.output_frames_gen));
+    resampled.resize(wanted, 0.0F);
+    return true;
+}
+
+// How many decibels of the input's power the band-limiting took away;
+// infinite when nothing is left.
+double removedDecibels(double inputPower, const std::vector<float>& resampled)
+{
+    double energy = 0.0;
+    for (const float value : resampled) {
+        energy += static_cast<double>(value) * value;
+    }
+    const double outputPower = resampled.empty() ? 0.0 : energy / static_cast<double>(resampled.size());
+    return outputPower > 0.0 ? 10.0 * std::log10(inputPower / outputPower)
+                             : std::numeric_limits<double>::infinity();
+}
+
+// Full scale 1.0 as 16-bit values, counting those clipped. Clamped before
+// rounding: a float file may hold values far beyond full scale, which lround
+// cannot represent.
+void quantise(const std::vector<float>& resampled, std::vector<std::int16_t>& samples, ReadReport& report)
+{
+    samples.resize(resampled.size());
+    for (std::size_t i = 0; i < resampled.size(); ++i) {
+        const double scaled = static_cast<double>(resampled[i]) * 32768.0;
+        if (scaled >= 32767.5 || scaled <= -32768.5) {
+            ++report.clipped;
+        }
+        samples[i] = static_cast<std::int16_t>(std::lround(std::clamp(scaled, -32768.0, 32767.0)));
+    }
+}
+
+} // namespace
+
 bool readResampled(AudioSource& source, int rate, std::vector<std::int16_t>& samples, ReadReport& report,
                    std::string& error)
 {
@@ -207,80 +302,20 @@ bool readResampled(AudioSource& source, int rate, std::vector<std::int16_t>& sam
         return false;
     }
     report = {};
-    // A float file can hold NaN and infinities: NaN would spread through the
-    // converter's filter and come out as full-scale clicks.
-    for (float& value : interleaved) {
-        if (std::isnan(value)) {
-            value = 0.0F;
-            ++report.notFinite;
-        } else if (std::isinf(value)) {
-            value = value > 0 ? 1.0F : -1.0F;
-            ++report.notFinite;
-        }
-    }
     // A file shorter than its header claims is taken as far as it goes.
-    std::vector<float> mono(static_cast<std::size_t>(got));
-    double inputEnergy = 0.0;
-    for (std::size_t frame = 0; frame < mono.size(); ++frame) {
-        float sum = 0.0F;
-        for (std::size_t channel = 0; channel < channels; ++channel) {
-            sum += interleaved[frame * channels + channel];
-        }
-        mono[frame] = sum / static_cast<float>(channels);
-        inputEnergy += static_cast<double>(mono[frame]) * mono[frame];
-    }
+    std::vector<float> mono;
+    const double inputPower = mixToMono(interleaved, channels, static_cast<std::size_t>(got), mono, report);
     interleaved = {};
-    const double inputPower = inputEnergy / static_cast<double>(mono.size());
 
     const auto wanted = static_cast<std::size_t>(resampledLength(source, rate));
     std::vector<float> resampled;
-    if (source.rate == rate) {
-        resampled = std::move(mono);
-    } else {
-        const double ratio = static_cast<double>(rate) / source.rate;
-        if (src_is_valid_ratio(ratio) == 0) {
-            error = "cannot resample from " + std::to_string(source.rate) + " Hz to " + std::to_string(rate) +
-                    " Hz";
-            return false;
-        }
-        resampled.resize(wanted + 64);
-        SRC_DATA data{};
-        data.data_in = mono.data();
-        data.input_frames = static_cast<long>(mono.size());
-        data.data_out = resampled.data();
-        data.output_frames = static_cast<long>(resampled.size());
-        data.src_ratio = ratio;
-        const int failure = src_simple(&data, SRC_SINC_BEST_QUALITY, 1);
-        if (failure != 0) {
-            error = std::string("cannot resample: ") + src_strerror(failure);
-            return false;
-        }
-        resampled.resize(static_cast<std::size_t>(data.output_frames_gen));
+    if (!resample(mono, source.rate, rate, wanted, resampled, error)) {
+        return false;
     }
-    // The converter's count can differ from the rounded ratio by a value or
-    // two; the length promised to the caller wins, any shortfall is silence.
-    resampled.resize(wanted, 0.0F);
-
     if (source.rate != rate && inputPower > 0.0) {
-        double outputEnergy = 0.0;
-        for (const float value : resampled) {
-            outputEnergy += static_cast<double>(value) * value;
-        }
-        const double outputPower = wanted == 0 ? 0.0 : outputEnergy / static_cast<double>(wanted);
-        report.removedDecibels = outputPower > 0.0 ? 10.0 * std::log10(inputPower / outputPower)
-                                                   : std::numeric_limits<double>::infinity();
+        report.removedDecibels = removedDecibels(inputPower, resampled);
     }
-
-    samples.resize(wanted);
-    for (std::size_t i = 0; i < wanted; ++i) {
-        // Clamped before rounding: a float file may hold values far beyond
-        // full scale, which lround cannot represent.
-        const double scaled = static_cast<double>(resampled[i]) * 32768.0;
-        if (scaled >= 32767.5 || scaled <= -32768.5) {
-            ++report.clipped;
-        }
-        samples[i] = static_cast<std::int16_t>(std::lround(std::clamp(scaled, -32768.0, 32767.0)));
-    }
+    quantise(resampled, samples, report);
     return true;
 }
 
