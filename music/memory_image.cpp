@@ -69,6 +69,17 @@ MemoryLoad runOf(const std::vector<std::uint8_t>& image, std::size_t first, std:
     return load;
 }
 
+// Where the load of units [first, end) starts. The commits round a run up
+// to whole granules from its start; a run that would reach past the memory's
+// end starts at its granule instead, the bytes before it taken from the image.
+std::size_t runStart(std::size_t first, std::size_t end)
+{
+    if (first + commitSize((end - first) * UNIT) / UNIT > UNITS) {
+        first -= first % UNITS_PER_GRANULE;
+    }
+    return first;
+}
+
 // The runs of whole units that cover every touched unit of the image.
 std::vector<MemoryLoad> runsOf(const std::vector<std::uint8_t>& image, const std::vector<bool>& touched)
 {
@@ -97,14 +108,7 @@ std::vector<MemoryLoad> runsOf(const std::vector<std::uint8_t>& image, const std
             }
             break;
         }
-        // The commits round the run up to whole granules from its start; a
-        // run that would reach past the memory's end starts at its granule
-        // instead, the bytes before it taken from the image.
-        std::size_t first = unit;
-        if (first + commitSize((end - first) * UNIT) / UNIT > UNITS) {
-            first -= first % UNITS_PER_GRANULE;
-        }
-        loads.push_back(runOf(image, first, end));
+        loads.push_back(runOf(image, runStart(unit, end), end));
         unit = end;
     }
     return loads;
@@ -115,11 +119,8 @@ std::vector<MemoryLoad> runsOf(const std::vector<std::uint8_t>& image, const std
 MemoryLoad granuleRun(const MemoryBlock& block, const std::vector<std::uint8_t>& image)
 {
     const auto [firstByte, lastByte] = extent(block);
-    std::size_t first = firstByte / UNIT;
     const std::size_t end = (lastByte + UNIT - 1) / UNIT;
-    if (first + commitSize((end - first) * UNIT) / UNIT > UNITS) {
-        first -= first % UNITS_PER_GRANULE;
-    }
+    const std::size_t first = runStart(firstByte / UNIT, end);
     return runOf(image, first, first + commitSize((end - first) * UNIT) / UNIT);
 }
 
