@@ -216,6 +216,34 @@ class Refusals(WineTest):
         self.assertEqual(self.chip_writes(board), [(0x28, 0xF0)] + silence())
 
 
+class Adapter(WineTest):
+    # A key of Windows' FTDI driver made for the test: the adapter on COM3
+    # holds each reply 16 ms, and the player says once where to lower it,
+    # naming the device it opened, as the console does.
+    FTDI_ADAPTER = r"HKLM\SYSTEM\CurrentControlSet\Enum\FTDIBUS\VID_0403+PID_6001+YM2608TESTP"
+
+    def reg(self, *args):
+        result = subprocess.run([RUNNER, *args], capture_output=True, env=dict(self.env(), YM2608_WINE_EXE="reg"),
+                                timeout=STEP_TIMEOUT)
+        self.assertEqual(result.returncode, 0, result.stderr)
+
+    def test_a_slow_timer_is_noted_with_where_to_lower_it(self):
+        parameters = self.FTDI_ADAPTER + r"\0000\Device Parameters"
+        self.addCleanup(self.reg, "delete", self.FTDI_ADAPTER, "/f")
+        self.reg("add", parameters, "/v", "PortName", "/t", "REG_SZ", "/d", "COM3", "/f")
+        self.reg("add", parameters, "/v", "LatencyTimer", "/t", "REG_DWORD", "/d", "16", "/f")
+        self.file("song.vgm", Vgm().write(0x40, 1).wait_ms(5).file())
+        board = self.board()
+        got = self.wine("song.vgm", board=board)
+        self.assertBoardStops(board)
+        self.assertEqual(self.chip_writes(board), [(0x40, 1)] + silence())
+        self.assertEqual(got, (
+            "song.vgm\n",
+            "ym2608-play: note: the adapter on \\\\.\\COM3 holds each reply up to 16 ms (its latency timer), "
+            "which slows the ADPCM memory load; lower it to 1 ms in Device Manager, Ports (COM & LPT), the port's "
+            "Properties, Port Settings, Advanced, Latency Timer (msec)\n", 0))
+
+
 class Render(WineTest):
     def test_the_same_samples_as_on_linux_at_each_rate(self):
         # FM, the SSG and an ADPCM sample, so that every unit and the mix are in it.
